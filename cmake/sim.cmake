@@ -1,0 +1,54 @@
+# Native build against the Windows-API stand-in and its simulated machine.
+find_package(nlohmann_json 3 REQUIRED)
+
+add_library(winapi_sim STATIC
+    winapi/src/process.cpp
+    winapi/src/format.cpp
+    winapi/src/codepage.cpp
+    winapi/src/console.cpp
+    winapi/src/files.cpp
+    winapi/src/modules.cpp
+    winapi/src/setupapi.cpp
+    winapi/src/devices.cpp
+    winapi/src/machine.cpp
+    winapi/src/machine_json.cpp
+    ${CMAKE_CURRENT_BINARY_DIR}/default_machine.cpp)
+target_include_directories(winapi_sim PUBLIC winapi/include PRIVATE winapi/src)
+target_compile_options(winapi_sim PRIVATE ${DESTPICK_WARNINGS})
+target_link_libraries(winapi_sim PRIVATE nlohmann_json::nlohmann_json)
+target_compile_definitions(winapi_sim PRIVATE
+    DESTPICK_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+    DESTPICK_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+    DESTPICK_VERSION_PATCH=${PROJECT_VERSION_PATCH}
+    DESTPICK_VERSION_TWEAK=${PROJECT_VERSION_TWEAK})
+
+# The default machine is the shipped example, embedded so the native build runs without files.
+set(DESTPICK_DEFAULT_MACHINE ${CMAKE_CURRENT_SOURCE_DIR}/examples/machines/default.json)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${DESTPICK_DEFAULT_MACHINE})
+file(READ ${DESTPICK_DEFAULT_MACHINE} DESTPICK_DEFAULT_MACHINE_JSON)
+configure_file(winapi/src/default_machine.cpp.in ${CMAKE_CURRENT_BINARY_DIR}/default_machine.cpp @ONLY)
+
+target_link_libraries(destpick_core PUBLIC winapi_sim)
+
+enable_testing()
+find_package(GTest REQUIRED)
+add_executable(destpick_tests
+    tests/format_test.cpp
+    tests/files_test.cpp
+    tests/machine_test.cpp
+    tests/log_writer_test.cpp
+    tests/weighting_test.cpp
+    tests/run_driver_test.cpp
+    tests/test_support.cpp)
+target_include_directories(destpick_tests PRIVATE tests winapi/src)
+target_compile_options(destpick_tests PRIVATE ${DESTPICK_WARNINGS})
+target_link_libraries(destpick_tests PRIVATE destpick_core winapi_sim GTest::gtest GTest::gtest_main)
+target_compile_definitions(destpick_tests PRIVATE
+    DESTPICK_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
+    DESTPICK_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
+include(GoogleTest)
+gtest_discover_tests(destpick_tests DISCOVERY_TIMEOUT 60)
+
+# The native executable, run as a user would, on the example machines.
+add_test(NAME native_cli COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/native_cli_test.sh
+    $<TARGET_FILE:destpick> ${CMAKE_CURRENT_SOURCE_DIR})

@@ -1,0 +1,16 @@
+# destpick.exe for Windows: the real SDK headers, the runtime linked in, manifest and version.
+enable_language(RC)
+string(REPLACE "." "," DESTPICK_VERSION_COMMAS "${PROJECT_VERSION}")
+configure_file(src/resources/destpick.rc.in ${CMAKE_CURRENT_BINARY_DIR}/destpick.rc @ONLY)
+configure_file(src/resources/destpick.manifest ${CMAKE_CURRENT_BINARY_DIR}/destpick.manifest COPYONLY)
+target_sources(destpick PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/destpick.rc)
+target_link_options(destpick PRIVATE -static)
+target_link_libraries(destpick_core PUBLIC setupapi cfgmgr32 user32 version)
+
+enable_testing()
+find_program(DESTPICK_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+find_program(DESTPICK_WINE NAMES wine64 wine)
+add_test(NAME windows_imports COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows_imports_test.sh
+    $<TARGET_FILE:destpick>)
+add_test(NAME wine_run COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_run_test.sh
+    $<TARGET_FILE:destpick> ${DESTPICK_WINE} ${PROJECT_VERSION})

@@ -1,0 +1,21 @@
+// The SetupAPI side of the inventory: the disk interface class and its enumeration, shared by the
+// run driver's counting pass and the probe so that both walk the same interfaces in one order.
+#pragma once
+
+#include <windows.h>
+#include <setupapi.h>
+
+// GUID_DEVINTERFACE_DISK, held here because the SDK headers' own definition depends on the
+// order in which they are included.
+extern const GUID DiskInterfaceClass;
+
+const DWORD DiskInterfaceQueryFlags = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
+
+// The present disk interfaces, or INVALID_HANDLE_VALUE.
+HDEVINFO OpenDiskInterfaceSet();
+
+// Non-zero while the set has a member with that index; the data's cbSize must be set.
+BOOL EnumDiskInterface(HDEVINFO set, DWORD index, SP_DEVICE_INTERFACE_DATA* interfaceData);
+
+// The number of present disk interfaces; 0 when the class cannot be queried.
+LONG CountDiskInterfaces();

@@ -1,0 +1,5 @@
+#include "selection/run_driver.h"
+
+int main() {
+    return RunDestinationPick();
+}

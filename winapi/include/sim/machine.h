@@ -1,0 +1,142 @@
+// The simulated machine behind the Windows-API stand-in: the disks that the disk interface class
+// presents, the device nodes that SetupAPI and the configuration manager answer for, the SCSI
+// controllers, and the running module. A test builds one in C++ and installs it; a native run
+// loads one from the JSON file named by DESTPICK_SIM_MACHINE, or uses the embedded default.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// One scripted answer to a control request: the bytes the driver writes back, or a failure.
+// A reply longer than the caller's buffer fails with ERROR_INSUFFICIENT_BUFFER, as a driver of
+// fixed-size structures does.
+struct Reply {
+    std::vector<BYTE> bytes;
+    std::optional<DWORD> error; // set: the request fails with this error
+};
+
+struct Disk {
+    std::wstring path;
+    // SetupDiGetDeviceInterfaceDetailW for this interface.
+    bool detailReportsNoSize = false; // the sizing call reports 0 bytes
+    std::optional<DWORD> detailError; // the second (filling) call fails with this error
+    std::optional<DWORD> openError;   // CreateFileW fails with this error
+    // Replies to the storage requests; an unset reply fails with ERROR_INVALID_FUNCTION.
+    std::optional<Reply> deviceNumber;
+    std::optional<Reply> deviceDescriptor;
+    std::optional<Reply> seekPenalty;
+    std::optional<Reply> geometry;
+    std::optional<Reply> scsiAddress;
+    // The drive layout as a whole (head and entries, as many as the disk holds); the request
+    // fails with ERROR_INSUFFICIENT_BUFFER while the buffer is smaller than this.
+    std::optional<Reply> layout;
+    // The layout request fails with this error on the first `layoutFailures` attempts
+    // (every attempt when `layoutFailures` is negative).
+    int layoutFailures = 0;
+    DWORD layoutFailureError = ERROR_INSUFFICIENT_BUFFER;
+};
+
+struct DeviceNode {
+    std::wstring instanceId;
+    bool idFails = false; // CM_Get_Device_IDW fails for this node
+    std::optional<std::wstring> registryDescription;
+    std::optional<std::wstring> deviceDescription;
+    std::optional<std::wstring> busReportedDescription;
+    std::optional<std::wstring> parent;
+    std::optional<std::vector<BYTE>> maxLinkSpeed; // raw property bytes
+};
+
+// What SetupDiGetClassDevsW answers for one instance ID as enumerator. Without an entry the set
+// holds the nodes whose instance ID equals the enumerator (case-insensitively), or is refused
+// when there is none.
+struct EnumeratorSet {
+    std::wstring enumerator;
+    bool refused = false;
+    std::vector<size_t> members; // indexes into Machine::nodes
+};
+
+struct Controller {
+    enum class Open { Fails, NullHandle, Opens };
+    Open open = Open::Fails;
+    DWORD openError = ERROR_FILE_NOT_FOUND;
+    BOOL result = TRUE;        // DeviceIoControl's result for the miniport request
+    DWORD lastError = 0;       // the thread's last error after the request
+    DWORD bytesReturned = 44;  // the count reported back
+    std::vector<BYTE> reply;   // written into the reply buffer, at most its size
+};
+
+struct Machine {
+    std::vector<Disk> disks;
+    // The interfaces (indexes into disks) that the n-th disk class query presents; the last list
+    // serves every later query. Empty: every query presents every disk in order.
+    std::vector<std::vector<size_t>> interfaceLists;
+    bool classQueryFails = false;
+    std::vector<DeviceNode> nodes;
+    std::vector<EnumeratorSet> enumeratorSets;
+    std::vector<Controller> controllers; // \\.\scsi0: to \\.\scsiN:
+    bool devicePropertyFunctionMissing = false;
+};
+
+// The running module: its path as GetModuleFileNameW reports it and its version resource.
+struct Module {
+    enum class Version { Present, Absent, InfoFails, QueryFails };
+    std::wstring path;
+    Version version = Version::Present;
+    WORD fileVersion[4] = {0, 0, 0, 0};
+};
+
+// A description that cannot be read or is invalid; `what()` names the file and the field.
+class MachineError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Exit code of a native run whose machine description is refused.
+constexpr int kMachineRefusedExitCode = 78;
+
+Machine ParseMachine(const std::string& jsonText, const std::string& sourceName);
+Machine LoadMachineFile(const std::string& fileName);
+Machine DefaultMachine();
+Module DefaultModule();
+
+// Installs a machine and a module for the next run; clears the console, the request record and
+// the counters.
+void Install(const Machine& machine, const Module& module = DefaultModule());
+const Machine& CurrentMachine();
+const Module& CurrentModule();
+
+// Fixes what GetSystemTime reports; std::nullopt returns to the host's clock.
+void SetClock(std::optional<SYSTEMTIME> fixed);
+// Makes the n-th HeapAlloc from now (counting from 0) fail; -1 lets every allocation succeed.
+void FailHeapAllocation(int nth);
+
+// What the process printed through the CRT's wide print, as UTF-8. While capturing, nothing
+// reaches the real standard output.
+void CaptureConsole(bool capture);
+std::string ConsoleText();
+
+struct IoRequest {
+    std::wstring device;
+    DWORD code = 0;
+    std::vector<BYTE> input;
+    DWORD outputSize = 0;
+};
+
+struct Counters {
+    int openHandles = 0;      // files, find handles, disks and controllers still open
+    int liveDeviceInfoSets = 0;
+    int liveHeapBlocks = 0;
+    int classQueries = 0;
+    int deviceWrites = 0;     // WriteFile attempts on disks or controllers (always refused)
+    int unknownRequests = 0;  // control codes the stand-in does not know (always refused)
+};
+Counters CurrentCounters();
+const std::vector<IoRequest>& IoRequests();
+
+} // namespace sim

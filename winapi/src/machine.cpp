@@ -1,0 +1,149 @@
+// The installed machine and module, the counters, and the native run's start-up: the machine
+// description is read before the system's entry point runs, and a refused one ends the process.
+#include "state.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <unistd.h>
+
+namespace {
+
+struct Installed {
+    sim::Machine machine;
+    sim::Module module;
+    std::optional<SYSTEMTIME> clock;
+    sim::Counters counters;
+    std::vector<sim::IoRequest> requests;
+};
+
+Installed& State() {
+    static Installed state;
+    return state;
+}
+
+std::string RunningBinaryPath() {
+    char buffer[4096];
+    ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+    if (length <= 0) {
+        return "/destpick.exe";
+    }
+    return std::string(buffer, static_cast<size_t>(length));
+}
+
+sim::Machine MachineForThisProcess() {
+    const char* fileName = std::getenv("DESTPICK_SIM_MACHINE");
+    if (fileName == nullptr || *fileName == '\0') {
+        return sim::DefaultMachine();
+    }
+    try {
+        return sim::LoadMachineFile(fileName);
+    } catch (const sim::MachineError& error) {
+        std::cerr << "destpick (simulated machine): " << error.what() << std::endl;
+        std::_Exit(sim::kMachineRefusedExitCode);
+    }
+}
+
+// Runs while the process starts, before main: the system never sees a refused description.
+const bool machineLoaded = [] {
+    sim::Install(MachineForThisProcess());
+    return true;
+}();
+
+} // namespace
+
+namespace sim {
+
+Module DefaultModule() {
+    Module module;
+    module.path = PosixToWindowsPath(RunningBinaryPath());
+    module.version = Module::Version::Present;
+    module.fileVersion[0] = DESTPICK_VERSION_MAJOR;
+    module.fileVersion[1] = DESTPICK_VERSION_MINOR;
+    module.fileVersion[2] = DESTPICK_VERSION_PATCH;
+    module.fileVersion[3] = DESTPICK_VERSION_TWEAK;
+    return module;
+}
+
+void Install(const Machine& machine, const Module& module) {
+    Installed& state = State();
+    state.machine = machine;
+    state.module = module;
+    state.requests.clear();
+    int openHandles = state.counters.openHandles;
+    int liveSets = state.counters.liveDeviceInfoSets;
+    state.counters = Counters{};
+    // Handles and sets belong to the process, not to the machine: they stay counted.
+    state.counters.openHandles = openHandles;
+    state.counters.liveDeviceInfoSets = liveSets;
+    ResetHeapAccounting();
+    CaptureConsole(false);
+}
+
+const Machine& CurrentMachine() {
+    (void)machineLoaded;
+    return State().machine;
+}
+
+const Module& CurrentModule() {
+    return State().module;
+}
+
+void SetClock(std::optional<SYSTEMTIME> fixed) {
+    State().clock = fixed;
+}
+
+const std::optional<SYSTEMTIME>& FixedClock() {
+    return State().clock;
+}
+
+Counters CurrentCounters() {
+    Counters counters = State().counters;
+    counters.openHandles = OpenHandleCount();
+    counters.liveHeapBlocks = LiveHeapBlocks();
+    return counters;
+}
+
+const std::vector<IoRequest>& IoRequests() {
+    return State().requests;
+}
+
+void CountSetBuilt() {
+    ++State().counters.liveDeviceInfoSets;
+}
+
+void CountSetDestroyed() {
+    --State().counters.liveDeviceInfoSets;
+}
+
+void CountClassQuery() {
+    ++State().counters.classQueries;
+}
+
+void CountDeviceWrite() {
+    ++State().counters.deviceWrites;
+}
+
+void CountUnknownRequest() {
+    ++State().counters.unknownRequests;
+}
+
+void RecordIoRequest(const IoRequest& request) {
+    State().requests.push_back(request);
+}
+
+bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        wchar_t x = a[i] >= L'a' && a[i] <= L'z' ? static_cast<wchar_t>(a[i] - 32) : a[i];
+        wchar_t y = b[i] >= L'a' && b[i] <= L'z' ? static_cast<wchar_t>(b[i] - 32) : b[i];
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace sim

@@ -1,0 +1,96 @@
+// Process services of the stand-in: the thread's last error, the process heap, the system clock.
+#include "state.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <sys/time.h>
+
+namespace {
+
+thread_local DWORD lastError = 0;
+int heapAllocationsUntilFailure = -1;
+int liveHeapBlocks = 0;
+HANDLE const processHeap = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x10000));
+
+SYSTEMTIME HostClockUtc() {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    tm parts{};
+    gmtime_r(&now.tv_sec, &parts);
+    SYSTEMTIME time{};
+    time.wYear = static_cast<WORD>(parts.tm_year + 1900);
+    time.wMonth = static_cast<WORD>(parts.tm_mon + 1);
+    time.wDayOfWeek = static_cast<WORD>(parts.tm_wday);
+    time.wDay = static_cast<WORD>(parts.tm_mday);
+    time.wHour = static_cast<WORD>(parts.tm_hour);
+    time.wMinute = static_cast<WORD>(parts.tm_min);
+    time.wSecond = static_cast<WORD>(parts.tm_sec);
+    time.wMilliseconds = static_cast<WORD>(now.tv_usec / 1000);
+    return time;
+}
+
+} // namespace
+
+namespace sim {
+
+void FailHeapAllocation(int nth) {
+    heapAllocationsUntilFailure = nth;
+}
+
+int LiveHeapBlocks() {
+    return liveHeapBlocks;
+}
+
+void ResetHeapAccounting() {
+    liveHeapBlocks = 0;
+    heapAllocationsUntilFailure = -1;
+}
+
+} // namespace sim
+
+DWORD WINAPI GetLastError(void) {
+    return lastError;
+}
+
+void WINAPI SetLastError(DWORD error) {
+    lastError = error;
+}
+
+void WINAPI GetSystemTime(LPSYSTEMTIME systemTime) {
+    const std::optional<SYSTEMTIME>& fixed = sim::FixedClock();
+    *systemTime = fixed ? *fixed : HostClockUtc();
+}
+
+HANDLE WINAPI GetProcessHeap(void) {
+    return processHeap;
+}
+
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+    if (heap != processHeap) {
+        return nullptr;
+    }
+    if (heapAllocationsUntilFailure >= 0 && heapAllocationsUntilFailure-- == 0) {
+        return nullptr;
+    }
+    // Windows hands out a valid block for a request of zero bytes.
+    void* block = (flags & HEAP_ZERO_MEMORY) ? std::calloc(1, bytes ? bytes : 1)
+                                             : std::malloc(bytes ? bytes : 1);
+    if (block != nullptr) {
+        ++liveHeapBlocks;
+    }
+    return block;
+}
+
+BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID memory) {
+    if (heap != processHeap) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (memory != nullptr) {
+        --liveHeapBlocks;
+        std::free(memory);
+    }
+    return TRUE;
+}

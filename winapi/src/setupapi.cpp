@@ -1,0 +1,342 @@
+// SetupAPI and the configuration manager over the simulated machine: disk interfaces for the disk
+// class, device nodes for an instance ID as enumerator, and the nodes' properties.
+#include "state.h"
+
+#include <setupapi.h>
+#include <cfgmgr32.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+
+namespace {
+
+const GUID kDiskInterfaceClass = {
+    0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+
+constexpr DWORD kInterfaceActive = 0x00000001; // SPINT_ACTIVE
+constexpr DWORD kRegSz = 1;
+constexpr DWORD kInvalidFlags = 1004; // ERROR_INVALID_FLAGS
+
+struct DeviceInfoSet {
+    bool interfaces = false;     // disk interfaces (indexes into disks), else device nodes
+    std::vector<size_t> members;
+};
+
+std::set<DeviceInfoSet*>& LiveSets() {
+    static std::set<DeviceInfoSet*> sets;
+    return sets;
+}
+
+DeviceInfoSet* FindSet(HDEVINFO set) {
+    auto* candidate = static_cast<DeviceInfoSet*>(set);
+    return LiveSets().count(candidate) != 0 ? candidate : nullptr;
+}
+
+bool SameGuid(const GUID& a, const GUID& b) {
+    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+
+HDEVINFO Publish(std::unique_ptr<DeviceInfoSet> set) {
+    DeviceInfoSet* raw = set.release();
+    LiveSets().insert(raw);
+    sim::CountSetBuilt();
+    return raw;
+}
+
+std::vector<size_t> PresentInterfaces(int query) {
+    const sim::Machine& machine = sim::CurrentMachine();
+    std::vector<size_t> members;
+    if (machine.interfaceLists.empty()) {
+        for (size_t i = 0; i < machine.disks.size(); ++i) {
+            members.push_back(i);
+        }
+        return members;
+    }
+    size_t list = std::min(static_cast<size_t>(query), machine.interfaceLists.size() - 1);
+    for (size_t disk : machine.interfaceLists[list]) {
+        if (disk < machine.disks.size()) {
+            members.push_back(disk);
+        }
+    }
+    return members;
+}
+
+HDEVINFO BuildInterfaceSet() {
+    int query = sim::CurrentCounters().classQueries;
+    sim::CountClassQuery();
+    if (sim::CurrentMachine().classQueryFails) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto set = std::make_unique<DeviceInfoSet>();
+    set->interfaces = true;
+    set->members = PresentInterfaces(query);
+    return Publish(std::move(set));
+}
+
+HDEVINFO BuildNodeSet(const std::wstring& enumerator) {
+    const sim::Machine& machine = sim::CurrentMachine();
+    auto set = std::make_unique<DeviceInfoSet>();
+    for (const sim::EnumeratorSet& scripted : machine.enumeratorSets) {
+        if (sim::EqualsIgnoringCase(scripted.enumerator, enumerator)) {
+            if (scripted.refused) {
+                SetLastError(ERROR_INVALID_DATA);
+                return INVALID_HANDLE_VALUE;
+            }
+            for (size_t node : scripted.members) {
+                if (node < machine.nodes.size()) {
+                    set->members.push_back(node);
+                }
+            }
+            return Publish(std::move(set));
+        }
+    }
+    for (size_t i = 0; i < machine.nodes.size(); ++i) {
+        if (sim::EqualsIgnoringCase(machine.nodes[i].instanceId, enumerator)) {
+            set->members.push_back(i);
+        }
+    }
+    if (set->members.empty()) {
+        SetLastError(ERROR_INVALID_DATA);
+        return INVALID_HANDLE_VALUE;
+    }
+    return Publish(std::move(set));
+}
+
+// The node that an SP_DEVINFO_DATA names, or null after setting the error.
+const sim::DeviceNode* NodeOf(HDEVINFO set, PSP_DEVINFO_DATA device) {
+    if (FindSet(set) == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    const std::vector<sim::DeviceNode>& nodes = sim::CurrentMachine().nodes;
+    if (device == nullptr || device->cbSize != sizeof(SP_DEVINFO_DATA) || device->DevInst == 0 ||
+        device->DevInst > nodes.size()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return &nodes[device->DevInst - 1];
+}
+
+BOOL CopyOut(const void* data, DWORD size, PBYTE buffer, DWORD bufferSize, PDWORD requiredSize) {
+    if (requiredSize != nullptr) {
+        *requiredSize = size;
+    }
+    if (buffer == nullptr || bufferSize < size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::memcpy(buffer, data, size);
+    return TRUE;
+}
+
+BOOL CopyText(const std::wstring& text, PBYTE buffer, DWORD bufferSize, PDWORD requiredSize) {
+    return CopyOut(text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)), buffer,
+                   bufferSize, requiredSize);
+}
+
+const DEVPROPKEY kBusReportedDeviceDesc = {
+    {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
+const DEVPROPKEY kDeviceDesc = {
+    {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 2};
+const DEVPROPKEY kParent = {
+    {0x4340a6c5, 0x93fa, 0x4706, {0x97, 0x2c, 0x7b, 0x64, 0x80, 0x08, 0xa5, 0xa7}}, 8};
+const DEVPROPKEY kMaxLinkSpeed = {
+    {0x3ab22e31, 0x8264, 0x4b4e, {0x9a, 0xf5, 0xa8, 0xd2, 0xd8, 0xe3, 0x3e, 0x62}}, 11};
+
+bool SameKey(const DEVPROPKEY& a, const DEVPROPKEY& b) {
+    return SameGuid(a.fmtid, b.fmtid) && a.pid == b.pid;
+}
+
+const std::optional<std::wstring>* TextProperty(const sim::DeviceNode& node, const DEVPROPKEY& key) {
+    if (SameKey(key, kBusReportedDeviceDesc)) {
+        return &node.busReportedDescription;
+    }
+    if (SameKey(key, kDeviceDesc)) {
+        return &node.deviceDescription;
+    }
+    if (SameKey(key, kParent)) {
+        return &node.parent;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND, DWORD flags) {
+    if (classGuid != nullptr && SameGuid(*classGuid, kDiskInterfaceClass) && enumerator == nullptr &&
+        (flags & DIGCF_DEVICEINTERFACE) != 0) {
+        return BuildInterfaceSet();
+    }
+    if (classGuid == nullptr && enumerator != nullptr && (flags & DIGCF_ALLCLASSES) != 0) {
+        return BuildNodeSet(enumerator);
+    }
+    if (classGuid == nullptr && (flags & DIGCF_ALLCLASSES) == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    return Publish(std::make_unique<DeviceInfoSet>());
+}
+
+BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GUID* interfaceClassGuid,
+                                        DWORD memberIndex, PSP_DEVICE_INTERFACE_DATA interfaceData) {
+    DeviceInfoSet* found = FindSet(set);
+    if (found == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (interfaceData == nullptr || interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    if (!found->interfaces || interfaceClassGuid == nullptr ||
+        !SameGuid(*interfaceClassGuid, kDiskInterfaceClass) || memberIndex >= found->members.size()) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return FALSE;
+    }
+    interfaceData->InterfaceClassGuid = kDiskInterfaceClass;
+    interfaceData->Flags = kInterfaceActive;
+    interfaceData->Reserved = found->members[memberIndex] + 1;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
+                                             PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail,
+                                             DWORD detailSize, PDWORD requiredSize, PSP_DEVINFO_DATA) {
+    const std::vector<sim::Disk>& disks = sim::CurrentMachine().disks;
+    if (FindSet(set) == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (interfaceData == nullptr || interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
+        interfaceData->Reserved == 0 || interfaceData->Reserved > disks.size()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if ((detail == nullptr && detailSize != 0) ||
+        (detail != nullptr && detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    const sim::Disk& disk = disks[interfaceData->Reserved - 1];
+    const DWORD needed = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
+                                            (disk.path.size() + 1) * sizeof(WCHAR));
+    if (detail == nullptr && disk.detailReportsNoSize) {
+        if (requiredSize != nullptr) {
+            *requiredSize = 0;
+        }
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (detailSize < needed) {
+        if (requiredSize != nullptr) {
+            *requiredSize = needed;
+        }
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    if (disk.detailError) {
+        SetLastError(*disk.detailError);
+        return FALSE;
+    }
+    std::wmemcpy(detail->DevicePath, disk.path.c_str(), disk.path.size() + 1);
+    if (requiredSize != nullptr) {
+        *requiredSize = needed;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, PSP_DEVINFO_DATA device) {
+    DeviceInfoSet* found = FindSet(set);
+    if (found == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (device == nullptr || device->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    if (found->interfaces || memberIndex >= found->members.size()) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return FALSE;
+    }
+    std::memset(&device->ClassGuid, 0, sizeof(GUID));
+    device->DevInst = static_cast<DWORD>(found->members[memberIndex] + 1);
+    device->Reserved = 0;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
+                                              PDWORD regDataType, PBYTE buffer, DWORD bufferSize,
+                                              PDWORD requiredSize) {
+    const sim::DeviceNode* node = NodeOf(set, device);
+    if (node == nullptr) {
+        return FALSE;
+    }
+    if (property != SPDRP_DEVICEDESC || !node->registryDescription) {
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    if (regDataType != nullptr) {
+        *regDataType = kRegSz;
+    }
+    return CopyText(*node->registryDescription, buffer, bufferSize, requiredSize);
+}
+
+BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, const DEVPROPKEY* key,
+                                      DEVPROPTYPE* type, PBYTE buffer, DWORD bufferSize,
+                                      PDWORD requiredSize, DWORD flags) {
+    const sim::DeviceNode* node = NodeOf(set, device);
+    if (node == nullptr) {
+        return FALSE;
+    }
+    if (key == nullptr || type == nullptr) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    if (flags != 0) {
+        SetLastError(kInvalidFlags);
+        return FALSE;
+    }
+    if (SameKey(*key, kMaxLinkSpeed) && node->maxLinkSpeed) {
+        *type = DEVPROP_TYPE_UINT32;
+        const std::vector<BYTE>& bytes = *node->maxLinkSpeed;
+        return CopyOut(bytes.data(), static_cast<DWORD>(bytes.size()), buffer, bufferSize, requiredSize);
+    }
+    const std::optional<std::wstring>* text = TextProperty(*node, *key);
+    if (text == nullptr || !*text) {
+        SetLastError(ERROR_NOT_FOUND);
+        return FALSE;
+    }
+    *type = DEVPROP_TYPE_STRING;
+    return CopyText(**text, buffer, bufferSize, requiredSize);
+}
+
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+    DeviceInfoSet* found = FindSet(set);
+    if (found == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    LiveSets().erase(found);
+    delete found;
+    sim::CountSetDestroyed();
+    return TRUE;
+}
+
+CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST devInst, PWSTR buffer, ULONG bufferLength, ULONG flags) {
+    const std::vector<sim::DeviceNode>& nodes = sim::CurrentMachine().nodes;
+    if (devInst == 0 || devInst > nodes.size() || nodes[devInst - 1].idFails) {
+        return CR_NO_SUCH_DEVNODE;
+    }
+    if (buffer == nullptr || flags != 0) {
+        return CR_INVALID_DEVNODE;
+    }
+    const std::wstring& id = nodes[devInst - 1].instanceId;
+    if (id.size() + 1 > bufferLength) {
+        return CR_BUFFER_SMALL;
+    }
+    std::wmemcpy(buffer, id.c_str(), id.size() + 1);
+    return CR_SUCCESS;
+}

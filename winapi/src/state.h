@@ -1,0 +1,48 @@
+// Internal state shared by the stand-in's units; not part of the API that tests use.
+#pragma once
+
+#include <sim/machine.h>
+
+#include <string>
+
+namespace sim {
+
+const std::optional<SYSTEMTIME>& FixedClock();
+int LiveHeapBlocks();
+void ResetHeapAccounting();
+
+// The handle table: every handle the stand-in hands out, whatever it opens.
+enum class HandleKind { File, Find, Disk, Controller };
+struct HandleEntry {
+    HandleKind kind = HandleKind::File;
+    int fd = -1;              // File: the open descriptor
+    size_t deviceIndex = 0;   // Disk: index into Machine::disks; Controller: its number
+    std::wstring name;        // the name it was opened with
+};
+HANDLE AddHandle(const HandleEntry& entry);
+HandleEntry* FindHandle(HANDLE handle);
+void RemoveHandle(HANDLE handle);
+int OpenHandleCount();
+
+// Device-information sets, counted while they live.
+void CountSetBuilt();
+void CountSetDestroyed();
+void CountClassQuery();
+void CountDeviceWrite();
+void CountUnknownRequest();
+void RecordIoRequest(const IoRequest& request);
+void ResetDeviceAccounting();
+
+// Paths: Windows-style paths on drive Z: map to the POSIX file system from its root.
+bool MapToPosixPath(const std::wstring& windowsPath, std::string& posixPath);
+std::wstring PosixToWindowsPath(const std::string& posixPath);
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+// How the ANSI code page (Windows-1252) reads one byte.
+WCHAR AnsiByteToWide(unsigned char byte);
+
+bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b);
+
+} // namespace sim
