@@ -6,6 +6,9 @@ configure_file(src/resources/destpick.manifest ${CMAKE_CURRENT_BINARY_DIR}/destp
 target_sources(destpick PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/destpick.rc)
 target_link_options(destpick PRIVATE -static)
 target_link_libraries(destpick_core PUBLIC setupapi cfgmgr32 user32 version)
+# mingw's strsafe.h renames wvsprintfW and friends to undeclared names to push callers to its own
+# functions; the log writer relies on wvsprintfW's documented 1024-character cut, so keep it.
+target_compile_definitions(destpick_core PUBLIC STRSAFE_NO_DEPRECATE)
 
 enable_testing()
 find_program(DESTPICK_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)

@@ -2,6 +2,8 @@
 
 #include "log/log_writer.h"
 
+#include <winioctl.h>
+
 namespace {
 
 const LONGLONG SpeedClassStep = 1000000000LL;

@@ -1,0 +1,109 @@
+#include "test_support.h"
+
+#include "selection/run_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace testing_support {
+
+const char kStamp[] = "[2021.09.07-05:44:07] ";
+
+ScratchFolder::ScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "destpick-test-XXXXXX").string();
+    char* made = mkdtemp(&pattern[0]);
+    if (made == nullptr) {
+        throw std::runtime_error("cannot create a scratch folder");
+    }
+    posix_ = made;
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::permissions(posix_, std::filesystem::perms::owner_all, ignored);
+    std::filesystem::remove_all(posix_, ignored);
+}
+
+std::wstring ScratchFolder::Windows() const {
+    std::wstring path = L"Z:";
+    for (char c : posix_) {
+        path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    }
+    return path;
+}
+
+std::string ScratchFolder::ReadFile(const std::string& name) const {
+    std::ifstream file(posix_ + "/" + name, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool ScratchFolder::Exists(const std::string& name) const {
+    return std::filesystem::exists(posix_ + "/" + name);
+}
+
+sim::Module ModuleIn(const ScratchFolder& folder, const std::wstring& fileName, WORD major,
+                     WORD minor, WORD patch, WORD tweak) {
+    sim::Module module;
+    module.path = folder.Windows() + L"\\" + fileName;
+    module.fileVersion[0] = major;
+    module.fileVersion[1] = minor;
+    module.fileVersion[2] = patch;
+    module.fileVersion[3] = tweak;
+    return module;
+}
+
+RunResult Run(const sim::Machine& machine, const sim::Module& module) {
+    sim::Install(machine, module);
+    SYSTEMTIME fixed{};
+    fixed.wYear = 2021;
+    fixed.wMonth = 9;
+    fixed.wDay = 7;
+    fixed.wHour = 5;
+    fixed.wMinute = 44;
+    fixed.wSecond = 7;
+    sim::SetClock(fixed);
+    sim::CaptureConsole(true);
+    RunResult result;
+    result.exitCode = RunDestinationPick();
+    result.output = sim::ConsoleText();
+    sim::CaptureConsole(false);
+    sim::SetClock(std::nullopt);
+    return result;
+}
+
+std::string Entries(std::initializer_list<std::string> lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += kStamp + line + "\r\n";
+    }
+    return text;
+}
+
+std::vector<std::string> LinesWithoutStamps(const std::string& log) {
+    std::vector<std::string> lines;
+    std::istringstream stream(log);
+    std::string line;
+    const size_t stampLength = sizeof(kStamp) - 1;
+    while (std::getline(stream, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line.size() >= stampLength && line[0] == '[' ? line.substr(stampLength)
+                                                                      : line);
+    }
+    return lines;
+}
+
+sim::Disk DiskWithPath(const std::wstring& path) {
+    sim::Disk disk;
+    disk.path = path;
+    return disk;
+}
+
+} // namespace testing_support

@@ -1,0 +1,54 @@
+// Running the system in process on a simulated machine, in a scratch folder of its own.
+#pragma once
+
+#include <sim/machine.h>
+
+#include <string>
+
+namespace testing_support {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class ScratchFolder {
+  public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::string& Posix() const {
+        return posix_;
+    }
+    // The folder as the stand-in reports it: Z: and backslashes.
+    std::wstring Windows() const;
+    std::string ReadFile(const std::string& name) const;
+    bool Exists(const std::string& name) const;
+
+  private:
+    std::string posix_;
+};
+
+// The module destpick.exe (or another name) in the folder, with the version parts given.
+sim::Module ModuleIn(const ScratchFolder& folder, const std::wstring& fileName = L"destpick.exe",
+                     WORD major = 1, WORD minor = 2, WORD patch = 0, WORD tweak = 15);
+
+struct RunResult {
+    int exitCode = 0;
+    std::string output;
+};
+
+// Installs the machine and module, fixes the clock at 2021-09-07 05:44:07 UTC and runs the
+// whole system once.
+RunResult Run(const sim::Machine& machine, const sim::Module& module);
+
+// The time stamp every entry carries under the fixed clock.
+extern const char kStamp[];
+
+// Each line prefixed with the fixed stamp and ended with CRLF: the log a run should leave.
+std::string Entries(std::initializer_list<std::string> lines);
+
+// The log's lines without their stamps, for comparing lines independently of the clock.
+std::vector<std::string> LinesWithoutStamps(const std::string& log);
+
+sim::Disk DiskWithPath(const std::wstring& path);
+
+} // namespace testing_support
