@@ -1,1 +1,149 @@
+// The stand-in's file, module and version services against the Windows behaviour the system
+// relies on: share modes, dispositions, existence tests, module path truncation, version blocks.
+#include "test_support.h"
+
 #include <gtest/gtest.h>
+
+#include <strsafe.h>
+
+namespace {
+
+using testing_support::ScratchFolder;
+
+class StandInFiles : public testing::Test {
+  protected:
+    void SetUp() override {
+        sim::Install(sim::Machine{});
+        path_ = folder_.Windows() + L"\\f.txt";
+    }
+    void TearDown() override {
+        EXPECT_EQ(sim::CurrentCounters().openHandles, 0);
+    }
+    HANDLE Open(DWORD share, DWORD disposition = OPEN_ALWAYS) {
+        return CreateFileW(path_.c_str(), GENERIC_WRITE, share, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    ScratchFolder folder_;
+    std::wstring path_;
+};
+
+TEST_F(StandInFiles, ShareModeZeroRefusesEveryOtherOpen) {
+    HANDLE first = Open(0);
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    for (DWORD share : {0u, FILE_SHARE_READ | FILE_SHARE_WRITE}) {
+        SetLastError(0);
+        EXPECT_EQ(Open(share), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
+    CloseHandle(first);
+    HANDLE shared = Open(FILE_SHARE_READ | FILE_SHARE_WRITE);
+    HANDLE alsoShared = Open(FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_NE(alsoShared, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Open(0), INVALID_HANDLE_VALUE);
+    CloseHandle(shared);
+    CloseHandle(alsoShared);
+}
+
+TEST_F(StandInFiles, DispositionsAndTheirLastErrors) {
+    HANDLE created = Open(0, OPEN_ALWAYS);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(created, "abc", 3, &written, nullptr));
+    EXPECT_EQ(written, 3u);
+    CloseHandle(created);
+    HANDLE reopened = Open(0, OPEN_ALWAYS);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(SetFilePointer(reopened, 0, nullptr, FILE_END), 3u);
+    EXPECT_TRUE(WriteFile(reopened, "d", 1, &written, nullptr));
+    CloseHandle(reopened);
+    EXPECT_EQ(folder_.ReadFile("f.txt"), "abcd");
+    std::wstring missing = folder_.Windows() + L"\\missing.txt";
+    EXPECT_EQ(CreateFileW(missing.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(StandInFiles, FindFirstFileTellsMissingFileFromMissingFolder) {
+    WIN32_FIND_DATAW data;
+    struct Case {
+        std::wstring path;
+        DWORD error;
+    };
+    const Case cases[] = {{folder_.Windows() + L"\\none.log", ERROR_FILE_NOT_FOUND},
+                          {folder_.Windows() + L"\\no\\none.log", ERROR_PATH_NOT_FOUND},
+                          {L"", ERROR_PATH_NOT_FOUND},
+                          {L"C:\\Windows\\x.log", ERROR_PATH_NOT_FOUND}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(FindFirstFileW(c.path.c_str(), &data), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), c.error);
+    }
+    CloseHandle(Open(0));
+    HANDLE found = FindFirstFileW(path_.c_str(), &data);
+    ASSERT_NE(found, INVALID_HANDLE_VALUE);
+    EXPECT_STREQ(data.cFileName, L"f.txt");
+    EXPECT_TRUE(FindClose(found));
+}
+
+TEST(StandInModule, ModulePathTruncatesAsDocumented) {
+    sim::Module module = sim::DefaultModule();
+    module.path = L"Z:\\abc\\tool.exe";
+    sim::Install(sim::Machine{}, module);
+    WCHAR buffer[32];
+    EXPECT_EQ(GetModuleFileNameW(nullptr, buffer, 32), 15u);
+    EXPECT_STREQ(buffer, L"Z:\\abc\\tool.exe");
+    EXPECT_EQ(GetModuleFileNameW(nullptr, buffer, 15), 15u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_STREQ(buffer, L"Z:\\abc\\tool.ex");
+}
+
+TEST(StandInModule, NativeRunReportsItsOwnBinaryOnDriveZ) {
+    sim::Install(sim::Machine{});
+    WCHAR buffer[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, buffer, MAX_PATH), 3u);
+    EXPECT_EQ(std::wstring(buffer).rfind(L"Z:\\", 0), 0u);
+    EXPECT_NE(std::wstring(buffer).find(L"\\destpick_tests"), std::wstring::npos);
+}
+
+TEST(StandInModule, VersionBlockCarriesTheFixedFileInfo) {
+    sim::Module module = sim::DefaultModule();
+    module.fileVersion[0] = 10;
+    module.fileVersion[1] = 0;
+    module.fileVersion[2] = 1234;
+    module.fileVersion[3] = 5;
+    sim::Install(sim::Machine{}, module);
+    DWORD size = GetFileVersionInfoSizeW(module.path.c_str(), nullptr);
+    ASSERT_GT(size, sizeof(VS_FIXEDFILEINFO));
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(module.path.c_str(), 0, size, block.data()));
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<LPVOID*>(&info), &length));
+    EXPECT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+    EXPECT_EQ(info->dwSignature, VS_FFI_SIGNATURE);
+    EXPECT_EQ(info->dwFileVersionMS, 0x000A0000u);
+    EXPECT_EQ(info->dwFileVersionLS, 0x04D20005u);
+
+    module.version = sim::Module::Version::Absent;
+    sim::Install(sim::Machine{}, module);
+    EXPECT_EQ(GetFileVersionInfoSizeW(module.path.c_str(), nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
+    EXPECT_EQ(GetFileVersionInfoSizeW(L"Z:\\no\\such.exe", nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(StandInHeap, FailsTheChosenAllocationOnly) {
+    sim::Install(sim::Machine{});
+    sim::FailHeapAllocation(1);
+    LPVOID first = HeapAlloc(GetProcessHeap(), 0, 8);
+    LPVOID second = HeapAlloc(GetProcessHeap(), 0, 8);
+    LPVOID third = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, 0);
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_NE(third, nullptr);
+    EXPECT_EQ(sim::CurrentCounters().liveHeapBlocks, 2);
+    HeapFree(GetProcessHeap(), 0, first);
+    HeapFree(GetProcessHeap(), 0, third);
+    EXPECT_EQ(sim::CurrentCounters().liveHeapBlocks, 0);
+}
+
+} // namespace

@@ -1,1 +1,71 @@
-exit 0
+#!/usr/bin/env bash
+# The native destpick.exe run as a user runs it: from a folder of its own, on the embedded
+# default machine or on a machine description named by DESTPICK_SIM_MACHINE.
+set -u
+exe=$1
+source_dir=$2
+passed=0
+failed=0
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+check() { # name, condition...
+    local name=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $name"
+    fi
+}
+
+run() { # folder, exe name, [machine file]; sets out, err, code
+    local folder=$1 name=$2
+    mkdir -p "$folder"
+    cp "$exe" "$folder/$name"
+    if [ $# -ge 3 ]; then
+        out=$(cd "$folder" && DESTPICK_SIM_MACHINE=$3 "./$name" 2>"$folder/stderr")
+    else
+        out=$(cd "$folder" && env -u DESTPICK_SIM_MACHINE "./$name" 2>"$folder/stderr")
+    fi
+    code=$?
+    err=$(cat "$folder/stderr")
+    rm -f "$folder/stderr"
+}
+
+# The default machine: a decision on standard output, its number (low byte) as exit code.
+run "$scratch/default" destpick.exe
+check "default machine prints a decision" \
+    bash -c '[[ "$1" =~ ^Destination=(UNKNOWN|\\\\\.\\PHYSICALDRIVE[0-9]+)$ ]]' _ "$out"
+if [ "$out" = "Destination=UNKNOWN" ]; then expected=231; else expected=$((${out##*PHYSICALDRIVE} & 255)); fi
+check "default machine exit code matches the report (got $code)" [ "$code" -eq "$expected" ]
+check "default machine log beside the executable" grep -q "ExeFileName=\[destpick\]" "$scratch/default/destpick.log"
+check "every log line begins with its stamp" \
+    bash -c '! grep -avE "^\[[ 0-9]{4}\.[0-9]{2}\.[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}\] " "$1"' _ "$scratch/default/destpick.log"
+check "the log ends with the report" bash -c 'tail -n 1 "$1" | grep -q "] $2"' _ "$scratch/default/destpick.log" "${out//\\/\\\\}"
+
+# An empty machine, as Wine presents one.
+run "$scratch/empty" destpick.exe "$source_dir/examples/machines/empty.json"
+check "empty machine reports UNKNOWN" [ "$out" = "Destination=UNKNOWN" ]
+check "empty machine exits with 999 (231 in the shell)" [ "$code" -eq 231 ]
+
+# A description with a mistake is refused before the system runs.
+printf '{"disks": [{"path": "a", "colour": "red"}]}' >"$scratch/bad.json"
+run "$scratch/bad" destpick.exe "$scratch/bad.json"
+check "refused description exits with 78" [ "$code" -eq 78 ]
+check "refusal names the file and the field" bash -c '[[ "$1" == *bad.json*disks\[0\].colour*unknown\ field* ]]' _ "$err"
+check "refusal prints nothing on standard output" [ -z "$out" ]
+check "refusal writes no log" [ ! -e "$scratch/bad/destpick.log" ]
+run "$scratch/missing" destpick.exe "$scratch/none.json"
+check "missing description exits with 78" [ "$code" -eq 78 ]
+check "missing description is named" bash -c '[[ "$1" == *none.json*cannot\ be\ read* ]]' _ "$err"
+
+# Start-up failure: a name without extension.
+run "$scratch/noext" destpick
+check "no extension: message" [ "$out" = "$(printf 'Could not found the exe file name. \r')" ]
+check "no extension: exit code 1" [ "$code" -eq 1 ]
+check "no extension: no log" [ -z "$(ls "$scratch/noext" | grep -v '^destpick$')" ]
+
+echo "native_cli: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

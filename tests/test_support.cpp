@@ -58,7 +58,7 @@ sim::Module ModuleIn(const ScratchFolder& folder, const std::wstring& fileName, 
     return module;
 }
 
-RunResult Run(const sim::Machine& machine, const sim::Module& module) {
+RunResult RunSystem(const sim::Machine& machine, const sim::Module& module) {
     sim::Install(machine, module);
     SYSTEMTIME fixed{};
     fixed.wYear = 2021;

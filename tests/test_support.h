@@ -38,7 +38,7 @@ struct RunResult {
 
 // Installs the machine and module, fixes the clock at 2021-09-07 05:44:07 UTC and runs the
 // whole system once.
-RunResult Run(const sim::Machine& machine, const sim::Module& module);
+RunResult RunSystem(const sim::Machine& machine, const sim::Module& module);
 
 // The time stamp every entry carries under the fixed clock.
 extern const char kStamp[];

@@ -11,6 +11,7 @@ namespace {
 
 thread_local DWORD lastError = 0;
 int heapAllocationsUntilFailure = -1;
+SIZE_T failingAllocationMinimum = 0;
 int liveHeapBlocks = 0;
 HANDLE const processHeap = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x10000));
 
@@ -35,8 +36,9 @@ SYSTEMTIME HostClockUtc() {
 
 namespace sim {
 
-void FailHeapAllocation(int nth) {
+void FailHeapAllocation(int nth, SIZE_T minimumBytes) {
     heapAllocationsUntilFailure = nth;
+    failingAllocationMinimum = minimumBytes;
 }
 
 int LiveHeapBlocks() {
@@ -71,7 +73,8 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     if (heap != processHeap) {
         return nullptr;
     }
-    if (heapAllocationsUntilFailure >= 0 && heapAllocationsUntilFailure-- == 0) {
+    if (heapAllocationsUntilFailure >= 0 && bytes >= failingAllocationMinimum &&
+        heapAllocationsUntilFailure-- == 0) {
         return nullptr;
     }
     // Windows hands out a valid block for a request of zero bytes.

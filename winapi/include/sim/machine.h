@@ -113,8 +113,9 @@ const Module& CurrentModule();
 
 // Fixes what GetSystemTime reports; std::nullopt returns to the host's clock.
 void SetClock(std::optional<SYSTEMTIME> fixed);
-// Makes the n-th HeapAlloc from now (counting from 0) fail; -1 lets every allocation succeed.
-void FailHeapAllocation(int nth);
+// Makes the n-th HeapAlloc from now (counting from 0) of at least minimumBytes fail; -1 lets
+// every allocation succeed.
+void FailHeapAllocation(int nth, SIZE_T minimumBytes = 0);
 
 // What the process printed through the CRT's wide print, as UTF-8. While capturing, nothing
 // reaches the real standard output.

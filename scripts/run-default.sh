@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the native destpick.exe and runs it once on the embedded default machine (or on the
+# machine description named by DESTPICK_SIM_MACHINE), as an imaging step would.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+cmake --preset sim >/dev/null
+cmake --build --preset sim --target destpick >/dev/null
+set +e
+build/sim/destpick.exe
+code=$?
+set -e
+echo
+echo "exit code: $code (the shell sees only its low byte: 999 arrives as 231)"
+echo "log: $PWD/build/sim/destpick.log"

@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Checks the built destpick.exe as a file, without running it: that it carries no DLL of the
+# compiler's runtime (the imaging environment has only Windows' own DLLs), that it asks for
+# elevation (the disks cannot be queried otherwise) and that its version resource carries the
+# version the tool logs.
+#
+# Usage: windows_imports_test.sh <destpick.exe> [<project version a.b.c.d>]
+# OBJDUMP may name another objdump for PE files.
+set -u
+
+exe=${1:?usage: windows_imports_test.sh <exe> [<version>]}
+expected_version=${2:-}
+objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); echo "PASS: $1"; }
+fail() { failed=$((failed + 1)); echo "FAIL: $1"; }
+finish() {
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+    exit
+}
+
+if [ ! -f "$exe" ]; then
+    fail "no file at $exe"
+    finish
+fi
+if ! headers=$("$objdump" -p "$exe" 2>&1); then
+    fail "$objdump -p could not read $exe: $headers"
+    finish
+fi
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# --- Imports ----------------------------------------------------------------------------------
+mapfile -t dlls < <(printf '%s\n' "$headers" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p')
+if [ "${#dlls[@]}" -eq 0 ]; then
+    fail "no DLL imports listed; is $exe a PE file?"
+fi
+
+runtime_dlls=""
+foreign_dlls=""
+for dll in "${dlls[@]}"; do
+    lower=$(printf '%s' "$dll" | tr '[:upper:]' '[:lower:]')
+    case "$lower" in
+        libstdc++*.dll | libgcc*.dll | libwinpthread*.dll) runtime_dlls+=" $dll" ;;
+        kernel32.dll | msvcrt.dll | user32.dll | version.dll | advapi32.dll | setupapi.dll | \
+            cfgmgr32.dll | api-ms-win-*.dll) ;;
+        *) foreign_dlls+=" $dll" ;;
+    esac
+done
+if [ -n "$runtime_dlls" ]; then
+    fail "the compiler's runtime is imported rather than linked in (-static lost?):$runtime_dlls"
+else
+    pass "no libstdc++, libgcc or libwinpthread DLL among: ${dlls[*]}"
+fi
+if [ -n "$foreign_dlls" ]; then
+    fail "imports outside the system DLLs:$foreign_dlls"
+else
+    pass "every import is a system DLL"
+fi
+
+# --- Resources --------------------------------------------------------------------------------
+# The resource tree as objdump prints it: type entries at three spaces, name entries at five,
+# and the leaf (address as RVA, size) closing each branch. Prints "type name rva size" in hex.
+resource_leaves() {
+    printf '%s\n' "$headers" | awk '
+        /^[0-9a-f]+   Entry: ID:/   { type = $4; sub(",", "", type) }
+        /^[0-9a-f]+     Entry: ID:/ { name = $4; sub(",", "", name) }
+        /Leaf: Addr:/ {
+            rva = $4; sub(",", "", rva); size = $6; sub(",", "", size)
+            print type, name, rva, size
+        }'
+}
+
+# Copies the bytes of one resource (type, id) into a file; fails when the resource is absent.
+extract_resource() {
+    local want_type=$1 want_name=$2 out=$3
+    local type name rva size
+    while read -r type name rva size; do
+        if [ $((type)) -eq "$want_type" ] && [ $((name)) -eq "$want_name" ]; then
+            # The section table gives where .rsrc starts in memory and in the file.
+            local section_rva section_offset image_base
+            image_base=$(printf '%s\n' "$headers" | awk '$1 == "ImageBase" { print $2 }')
+            read -r section_rva section_offset < <("$objdump" -h "$exe" |
+                awk '$2 == ".rsrc" { print $4, $6 }')
+            [ -n "$section_rva" ] || return 1
+            local offset=$((rva - (0x$section_rva - 0x$image_base) + 0x$section_offset))
+            dd if="$exe" of="$out" bs=1 skip="$offset" count=$((size)) status=none
+            return
+        fi
+    done < <(resource_leaves)
+    return 1
+}
+
+# RT_MANIFEST is type 24; id 1 is the manifest the loader applies to a process's own image.
+manifest="$scratch/manifest.xml"
+if extract_resource 24 1 "$manifest"; then
+    pass "manifest resource (type 24, id 1) present"
+    flat=$(tr -d '\r\n' <"$manifest")
+    if printf '%s' "$flat" | grep -Eq \
+        '<trustInfo xmlns="urn:schemas-microsoft-com:asm\.v3">.*<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>.*</trustInfo>'; then
+        pass "manifest requests requireAdministrator inside the asm.v3 trustInfo"
+    else
+        fail "manifest lacks requireAdministrator in an asm.v3 trustInfo:"
+        cat "$manifest"
+    fi
+else
+    fail "no manifest resource (type 24, id 1); resources: $(resource_leaves | tr '\n' ';')"
+fi
+
+# RT_VERSION is type 16. The tool reports the fixed part (VS_FIXEDFILEINFO), which follows the
+# 6-byte header and the key "VS_VERSION_INFO" (16 UTF-16 units) padded to 40 bytes.
+version_block="$scratch/version.bin"
+if extract_resource 16 1 "$version_block"; then
+    pass "version resource (type 16, id 1) present"
+    signature=$(od -An -tx4 -j40 -N4 "$version_block" | tr -d ' ')
+    # Words in file order: minor, major of dwFileVersionMS, then fourth, third of dwFileVersionLS.
+    read -r minor major fourth third < <(od -An -tu2 -j48 -N8 "$version_block")
+    fixed_version="$major.$minor.$third.$fourth"
+    read -r pminor pmajor pfourth pthird < <(od -An -tu2 -j56 -N8 "$version_block")
+    product_version="$pmajor.$pminor.$pthird.$pfourth"
+    if [ "$signature" != "feef04bd" ]; then
+        fail "VS_FIXEDFILEINFO signature is $signature, not feef04bd"
+    fi
+    # The text values, each key followed by its value in the UTF-16 strings of the block.
+    string_value() {
+        strings -a -el "$version_block" | awk -v key="$1" 'found { print; exit } $0 == key { found = 1 }'
+    }
+    file_version_text=$(string_value FileVersion)
+    product_version_text=$(string_value ProductVersion)
+    echo "     fixed file version $fixed_version, product $product_version;" \
+        "FileVersion \"$file_version_text\", ProductVersion \"$product_version_text\""
+    reference=${expected_version:-$fixed_version}
+    if [ "$fixed_version" = "$reference" ] && [ "$product_version" = "$reference" ]; then
+        pass "fixed file and product version are $reference"
+    else
+        fail "fixed file version $fixed_version / product $product_version, expected $reference"
+    fi
+    if [ "$file_version_text" = "$reference" ] && [ "$product_version_text" = "$reference" ]; then
+        pass "FileVersion and ProductVersion strings are $reference"
+    else
+        fail "FileVersion \"$file_version_text\" / ProductVersion \"$product_version_text\", expected $reference"
+    fi
+else
+    fail "no version resource (type 16, id 1): the tool would stop with \"Cannot get VerInfo.\""
+fi
+
+finish
