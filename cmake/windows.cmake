@@ -14,6 +14,6 @@ enable_testing()
 find_program(DESTPICK_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(DESTPICK_WINE NAMES wine64 wine)
 add_test(NAME windows_imports COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows_imports_test.sh
-    $<TARGET_FILE:destpick>)
+    $<TARGET_FILE:destpick> ${PROJECT_VERSION})
 add_test(NAME wine_run COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_run_test.sh
     $<TARGET_FILE:destpick> ${DESTPICK_WINE} ${PROJECT_VERSION})

@@ -114,7 +114,7 @@ read_log() {
     local label=$1 log=$2
     bodies=()
     stamps=()
-    local bad=0 line
+    local bad=0 malformed=0 first_malformed="" line
     if [ "$(tr -cd '\000' <"$log" | wc -c)" -ne 0 ]; then
         fail "$label: the log holds NUL bytes (UTF-16 rather than the ANSI code page?)"
         bad=1
@@ -128,10 +128,15 @@ read_log() {
             stamps+=("${BASH_REMATCH[1]}")
             bodies+=("${BASH_REMATCH[2]}")
         else
-            fail "$label: entry without \"[YYYY.MM.DD-hh:mm:ss] \" or CRLF: $(printf '%s' "$line" | od -An -c | tr -s ' ' | head -c 200)"
-            bad=1
+            malformed=$((malformed + 1))
+            [ -n "$first_malformed" ] || first_malformed=$line
         fi
     done <"$log"
+    if [ "$malformed" -ne 0 ]; then
+        fail "$label: $malformed lines without \"[YYYY.MM.DD-hh:mm:ss] \" or CRLF, the first:"
+        printf '%s\n' "$first_malformed" | od -c | head -n 4
+        bad=1
+    fi
     [ "$bad" -eq 0 ] && pass "$label: ${#bodies[@]} entries, each stamped and ending in CRLF"
 }
 

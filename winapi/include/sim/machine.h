@@ -122,6 +122,14 @@ void FailHeapAllocation(int nth, SIZE_T minimumBytes = 0);
 void CaptureConsole(bool capture);
 std::string ConsoleText();
 
+struct OpenRequest {
+    std::wstring name;
+    DWORD access = 0;
+    DWORD shareMode = 0;
+    DWORD disposition = 0;
+    DWORD flagsAndAttributes = 0;
+};
+
 struct IoRequest {
     std::wstring device;
     DWORD code = 0;
@@ -139,5 +147,7 @@ struct Counters {
 };
 Counters CurrentCounters();
 const std::vector<IoRequest>& IoRequests();
+// Every CreateFileW of a device name (disks and controllers), in order.
+const std::vector<OpenRequest>& OpenRequests();
 
 } // namespace sim
