@@ -4,6 +4,9 @@ string(REPLACE "." "," DESTPICK_VERSION_COMMAS "${PROJECT_VERSION}")
 configure_file(src/resources/destpick.rc.in ${CMAKE_CURRENT_BINARY_DIR}/destpick.rc @ONLY)
 configure_file(src/resources/destpick.manifest ${CMAKE_CURRENT_BINARY_DIR}/destpick.manifest COPYONLY)
 target_sources(destpick PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/destpick.rc)
+# windres reports no dependencies, so a changed manifest would otherwise leave the old one embedded.
+set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/destpick.rc PROPERTIES
+    OBJECT_DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/destpick.manifest)
 target_link_options(destpick PRIVATE -static)
 target_link_libraries(destpick_core PUBLIC setupapi cfgmgr32 user32 version)
 # mingw's strsafe.h renames wvsprintfW and friends to undeclared names to push callers to its own

@@ -11,6 +11,9 @@ set -u
 exe=${1:?usage: windows_imports_test.sh <exe> [<version>]}
 expected_version=${2:-}
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
+# The strings of the same binutils, or the host's.
+strings=${objdump%objdump}strings
+command -v "$strings" >/dev/null || strings="strings"
 
 passed=0
 failed=0
@@ -127,7 +130,7 @@ if extract_resource 16 1 "$version_block"; then
     fi
     # The text values, each key followed by its value in the UTF-16 strings of the block.
     string_value() {
-        strings -a -el "$version_block" | awk -v key="$1" 'found { print; exit } $0 == key { found = 1 }'
+        "$strings" -a -el "$version_block" | awk -v key="$1" 'found { print; exit } $0 == key { found = 1 }'
     }
     file_version_text=$(string_value FileVersion)
     product_version_text=$(string_value ProductVersion)
