@@ -10,6 +10,7 @@ add_library(winapi_sim STATIC
     winapi/src/modules.cpp
     winapi/src/setupapi.cpp
     winapi/src/devices.cpp
+    winapi/src/replies.cpp
     winapi/src/machine.cpp
     winapi/src/machine_json.cpp
     ${CMAKE_CURRENT_BINARY_DIR}/default_machine.cpp)
@@ -39,6 +40,8 @@ add_executable(destpick_tests
     tests/log_writer_test.cpp
     tests/weighting_test.cpp
     tests/run_driver_test.cpp
+    tests/disk_probe_test.cpp
+    tests/device_id_test.cpp
     tests/test_support.cpp)
 target_include_directories(destpick_tests PRIVATE tests winapi/src)
 target_compile_options(destpick_tests PRIVATE ${DESTPICK_WARNINGS})

@@ -103,6 +103,7 @@ std::vector<std::string> LinesWithoutStamps(const std::string& log) {
 sim::Disk DiskWithPath(const std::wstring& path) {
     sim::Disk disk;
     disk.path = path;
+    disk.openError = ERROR_FILE_NOT_FOUND;
     return disk;
 }
 

@@ -49,6 +49,7 @@ std::string Entries(std::initializer_list<std::string> lines);
 // The log's lines without their stamps, for comparing lines independently of the clock.
 std::vector<std::string> LinesWithoutStamps(const std::string& log);
 
+// A disk interface whose device does not open: only its path reaches the record.
 sim::Disk DiskWithPath(const std::wstring& path);
 
 } // namespace testing_support

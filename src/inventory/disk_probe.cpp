@@ -1,41 +1,394 @@
 #include "inventory/disk_probe.h"
 
+#include "inventory/device_id.h"
 #include "inventory/device_services.h"
+#include "inventory/pci_link_speed.h"
+#include "inventory/raid_query.h"
 #include "log/log_writer.h"
 
 #include <strsafe.h>
+#include <winioctl.h>
+#include <ntddscsi.h>
 
 namespace {
 
-// The interface's detail in SetupAPI's two calls: the size first, then the path. Null when the
-// size cannot be had or the buffer cannot be allocated; the caller releases it with HeapFree.
-SP_DEVICE_INTERFACE_DETAIL_DATA_W* GetInterfaceDetail(HDEVINFO set,
+const DWORD DiskOpenAccess = GENERIC_READ | GENERIC_WRITE | FILE_READ_DATA | FILE_WRITE_DATA;
+const DWORD DiskShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const DWORD DescriptorHeadBytes = 40;
+const DWORD LayoutHeadBytes = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
+const DWORD PartitionEntryBytes = sizeof(PARTITION_INFORMATION_EX);
+const DWORD LayoutAttempts = 1000;
+// The size the layout's done line names: the structure of the old, MBR-only layout request.
+const DWORD LegacyLayoutBytes = 40;
+const size_t GptNameChars = 36;
+const size_t TypeTextChars = 260;
+const LONGLONG BytesPerGiB = 1073741824LL;
+LPCWSTR const EfiSystemPartitionType = L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
+
+struct Probe {
+    DWORD n;
+    DriveRecord* record;
+    LPCWSTR logPath;
+    WCHAR* typeText;
+};
+
+// The interface's detail in SetupAPI's two calls: the size first, then the path. Null when no
+// size is reported or the buffer cannot be had; the caller releases it with HeapFree.
+SP_DEVICE_INTERFACE_DETAIL_DATA_W* GetInterfaceDetail(const Probe& probe, HDEVINFO set,
                                                       SP_DEVICE_INTERFACE_DATA* interfaceData) {
     DWORD requiredSize = 0;
     SetupDiGetDeviceInterfaceDetailW(set, interfaceData, NULL, 0, &requiredSize, NULL);
     if (requiredSize < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+        LogMessage(probe.logPath, L"[Disk%i] Interface detail reports no size (%u bytes).\r\n",
+                   probe.n, requiredSize);
         return NULL;
     }
     SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(
         HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, requiredSize));
     if (detail == NULL) {
+        LogMessage(probe.logPath, L"[Disk%i] Cannot allocate %u bytes for the interface detail.\r\n",
+                   probe.n, requiredSize);
         return NULL;
     }
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
     SetupDiGetDeviceInterfaceDetailW(set, interfaceData, detail, requiredSize, NULL, NULL);
+    // A driver that reports more than it fills still leaves a terminated path.
+    detail->DevicePath[(requiredSize - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) /
+                           sizeof(WCHAR) -
+                       1] = L'\0';
     return detail;
 }
 
-void ProbeInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData, DWORD n,
-                    DriveRecord* record, LPCWSTR logPath) {
-    record->Index = n;
-    SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = GetInterfaceDetail(set, interfaceData);
+void CheckPathMarkers(const Probe& probe, LPCWSTR devicePath) {
+    LogMessage(probe.logPath, L"[Disk%i] Check TG/Optane\r\n", probe.n);
+    if (wcsstr(devicePath, L"intel_mem") != NULL) {
+        probe.record->isIntelOptaneCache = 1;
+    }
+    if (wcsstr(devicePath, L"intel_hbr") != NULL) {
+        probe.record->isIntelTGDisks = 1;
+    }
+    if (wcsstr(devicePath, L"optane") != NULL) {
+        probe.record->isOptane = 1;
+    }
+}
+
+// Sends one request; true only when it succeeds with at least the bytes the caller reads. A
+// shorter answer is logged and treated as no answer: its missing fields would read as zeros.
+bool Query(const Probe& probe, HANDLE disk, DWORD code, LPCWSTR name, LPVOID input,
+           DWORD inputSize, LPVOID output, DWORD outputSize, DWORD neededBytes,
+           DWORD* bytesReturned) {
+    *bytesReturned = 0;
+    if (!DeviceIoControl(disk, code, input, inputSize, output, outputSize, bytesReturned, NULL)) {
+        return false;
+    }
+    if (*bytesReturned < neededBytes) {
+        LogMessage(probe.logPath,
+                   L"[Disk%i] %s answered %u bytes, fewer than the %u it needs; ignored.\r\n",
+                   probe.n, name, *bytesReturned, neededBytes);
+        return false;
+    }
+    return true;
+}
+
+void GetDeviceNumber(const Probe& probe, HANDLE disk) {
+    LogMessage(probe.logPath, L"[Disk%i] Get order \r\n", probe.n);
+    STORAGE_DEVICE_NUMBER number;
+    ZeroMemory(&number, sizeof(number));
+    DWORD bytes = 0;
+    if (Query(probe, disk, IOCTL_STORAGE_GET_DEVICE_NUMBER, L"IOCTL_STORAGE_GET_DEVICE_NUMBER",
+              NULL, 0, &number, sizeof(number), sizeof(number), &bytes)) {
+        probe.record->Order = number.DeviceNumber;
+        LogMessage(probe.logPath, L"[Disk%i] PartitionNumber=%d\r\n", probe.n,
+                   number.PartitionNumber);
+    }
+}
+
+bool QueryProperty(const Probe& probe, HANDLE disk, STORAGE_PROPERTY_ID property, LPCWSTR name,
+                   LPVOID output, DWORD outputSize, DWORD neededBytes) {
+    STORAGE_PROPERTY_QUERY query;
+    ZeroMemory(&query, sizeof(query));
+    query.PropertyId = property;
+    query.QueryType = PropertyStandardQuery;
+    DWORD bytes = 0;
+    return Query(probe, disk, IOCTL_STORAGE_QUERY_PROPERTY, name, &query, sizeof(query), output,
+                 outputSize, neededBytes, &bytes);
+}
+
+void GetDeviceDescriptor(const Probe& probe, HANDLE disk) {
+    LogMessage(probe.logPath, L"[Disk%i] Get BusType, removable, device type. \r\n", probe.n);
+    STORAGE_DEVICE_DESCRIPTOR descriptor;
+    ZeroMemory(&descriptor, sizeof(descriptor));
+    if (QueryProperty(probe, disk, StorageDeviceProperty, L"StorageDeviceProperty", &descriptor,
+                      DescriptorHeadBytes,
+                      offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(descriptor.BusType))) {
+        probe.record->Removable = descriptor.RemovableMedia;
+        probe.record->DeviceType = descriptor.DeviceType;
+        probe.record->BusType = static_cast<DWORD>(descriptor.BusType);
+        LogMessage(probe.logPath, L"[Disk%i] BusType=%d. \r\n", probe.n, probe.record->BusType);
+        LogMessage(probe.logPath, L"[Disk%i] DeviceType=%d. \r\n", probe.n,
+                   static_cast<int>(probe.record->DeviceType));
+    }
+}
+
+void GetSeekPenalty(const Probe& probe, HANDLE disk) {
+    LogMessage(probe.logPath, L"[Disk%i] Get SeekPenalty. \r\n", probe.n);
+    DEVICE_SEEK_PENALTY_DESCRIPTOR penalty;
+    ZeroMemory(&penalty, sizeof(penalty));
+    if (QueryProperty(probe, disk, StorageDeviceSeekPenaltyProperty,
+                      L"StorageDeviceSeekPenaltyProperty", &penalty, sizeof(penalty),
+                      offsetof(DEVICE_SEEK_PENALTY_DESCRIPTOR, IncursSeekPenalty) + 1)) {
+        probe.record->SeekPenalty = penalty.IncursSeekPenalty;
+    } else {
+        LogMessage(probe.logPath,
+                   L"[Disk%i] Failed to get seek penalty, an USB external storage, maybe card "
+                   L"reader or USB disk.\r\n",
+                   probe.n);
+    }
+}
+
+// Capacity in bytes from the geometry, or -1 when the product is negative or does not fit a
+// signed 64-bit number: no disk has such a size.
+LONGLONG GeometryBytes(const DISK_GEOMETRY& geometry) {
+    LONGLONG bytes = 0;
+    if (__builtin_mul_overflow(static_cast<LONGLONG>(geometry.BytesPerSector),
+                               static_cast<LONGLONG>(geometry.SectorsPerTrack), &bytes) ||
+        __builtin_mul_overflow(bytes, static_cast<LONGLONG>(geometry.TracksPerCylinder), &bytes) ||
+        __builtin_mul_overflow(bytes, geometry.Cylinders.QuadPart, &bytes) || bytes < 0) {
+        return -1;
+    }
+    return bytes;
+}
+
+void GetSize(const Probe& probe, HANDLE disk) {
+    LogMessage(probe.logPath, L"[Disk%i] Get disk size in GB. \r\n", probe.n);
+    DISK_GEOMETRY geometry;
+    ZeroMemory(&geometry, sizeof(geometry));
+    DWORD bytes = 0;
+    if (!Query(probe, disk, IOCTL_DISK_GET_DRIVE_GEOMETRY, L"IOCTL_DISK_GET_DRIVE_GEOMETRY", NULL,
+               0, &geometry, sizeof(geometry), sizeof(geometry), &bytes)) {
+        LogMessage(probe.logPath, L"[Disk%i] Failed to get size\r\n", probe.n);
+        return;
+    }
+    const LONGLONG capacity = GeometryBytes(geometry);
+    if (capacity < 0) {
+        LogMessage(probe.logPath, L"[Disk%i] Geometry gives no valid size, size unknown.\r\n",
+                   probe.n);
+        return;
+    }
+    probe.record->Size = static_cast<ULONGLONG>(capacity / BytesPerGiB);
+}
+
+void GetScsiAddress(const Probe& probe, HANDLE disk) {
+    LogMessage(probe.logPath, L"[Disk%i] Get port number, bus number and target ID. \r\n",
+               probe.n);
+    SCSI_ADDRESS address;
+    ZeroMemory(&address, sizeof(address));
+    DWORD bytes = 0;
+    if (Query(probe, disk, IOCTL_SCSI_GET_ADDRESS, L"IOCTL_SCSI_GET_ADDRESS", NULL, 0, &address,
+              sizeof(address), sizeof(address), &bytes)) {
+        probe.record->Port = address.PortNumber;
+        probe.record->Bus = address.PathId;
+        probe.record->TargetId = address.TargetId;
+        probe.record->Lun = address.Lun;
+    }
+}
+
+// The layout in growing buffers, room for one more entry each attempt; null after the last
+// attempt failed. bytesReturned tells how much of the buffer the driver filled.
+DRIVE_LAYOUT_INFORMATION_EX* GetLayout(const Probe& probe, HANDLE disk, DWORD* bytesReturned,
+                                       DWORD* bufferSize) {
+    for (DWORD i = 0; i < LayoutAttempts; ++i) {
+        *bufferSize = sizeof(DRIVE_LAYOUT_INFORMATION_EX) + PartitionEntryBytes * i;
+        DRIVE_LAYOUT_INFORMATION_EX* layout = static_cast<DRIVE_LAYOUT_INFORMATION_EX*>(
+            HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, *bufferSize));
+        *bytesReturned = 0;
+        if (layout != NULL && DeviceIoControl(disk, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, NULL, 0, layout,
+                                              *bufferSize, bytesReturned, NULL)) {
+            LogMessage(probe.logPath, L"[Disk%i] IOCTL_DISK_GET_DRIVE_LAYOUT_EX done, i=[%d].\r\n",
+                       probe.n, i);
+            return layout;
+        }
+        if (layout != NULL) {
+            HeapFree(GetProcessHeap(), 0, layout);
+        }
+    }
+    return NULL;
+}
+
+void LogGptPartition(const Probe& probe, DWORD k, const PARTITION_INFORMATION_EX& entry,
+                     LPCWSTR name) {
+    const GUID& type = entry.Gpt.PartitionType;
+    StringCchPrintfW(probe.typeText, TypeTextChars,
+                     L"%08lX-%04lX-%04lX-%02lX%02lX-%02lX%02lX%02lX%02lX%02lX%02lX", type.Data1,
+                     type.Data2, type.Data3, type.Data4[0], type.Data4[1], type.Data4[2],
+                     type.Data4[3], type.Data4[4], type.Data4[5], type.Data4[6], type.Data4[7]);
+    LogMessage(probe.logPath, L"[Disk%i] partition%u {%s}: [%s] size=%I64uBytes.\r\n", probe.n, k,
+               probe.typeText, name, entry.PartitionLength.QuadPart);
+    CharUpperW(probe.typeText);
+    if (wcscmp(probe.typeText, EfiSystemPartitionType) == 0) {
+        LogMessage(probe.logPath, L"[Disk%i] Partition%u is EFI partition.\r\n", probe.n, k);
+        probe.record->IsSysDisk = 1;
+    }
+}
+
+void WalkPartitions(const Probe& probe, const DRIVE_LAYOUT_INFORMATION_EX* layout,
+                    DWORD entryCount) {
+    const bool gpt = layout->PartitionStyle == PARTITION_STYLE_GPT;
+    LogMessage(probe.logPath, gpt ? L"[Disk%i] Disk is GPT.\r\n" : L"[Disk%i] Disk is MBR.\r\n",
+               probe.n);
+    for (DWORD k = 0; k < entryCount; ++k) {
+        const PARTITION_INFORMATION_EX& entry = layout->PartitionEntry[k];
+        // The name fills all 36 units when it is that long; it then has no terminator.
+        WCHAR name[GptNameChars + 1] = {0};
+        for (size_t c = 0; c < GptNameChars && entry.Gpt.Name[c] != 0; ++c) {
+            name[c] = static_cast<WCHAR>(entry.Gpt.Name[c]);
+        }
+        if (gpt) {
+            LogGptPartition(probe, k, entry, name);
+        } else {
+            LogMessage(probe.logPath, L"[Disk%i] Partition%u: [%s] size=%I64uBytes.\r\n", probe.n, k,
+                       name, entry.PartitionLength.QuadPart);
+            if (entry.Mbr.BootIndicator != 0) {
+                probe.record->IsSysDisk = 1;
+            }
+        }
+    }
+    if (probe.record->IsSysDisk != 0) {
+        LogMessage(probe.logPath, L"[Disk%i] This is a OS disk\r\n", probe.n);
+    }
+}
+
+// False when the layout could not be read at all: the run cannot go on without it.
+bool GetPartitions(const Probe& probe, HANDLE disk) {
+    LogMessage(probe.logPath, L"[Disk%i] Get partition amount. \r\n", probe.n);
+    DWORD bytesReturned = 0;
+    DWORD bufferSize = 0;
+    DRIVE_LAYOUT_INFORMATION_EX* layout = GetLayout(probe, disk, &bytesReturned, &bufferSize);
+    if (layout == NULL) {
+        LogMessage(probe.logPath,
+                   L"[Disk%i] Failed to get paritions by IOCTL_DISK_GET_DRIVE_LAYOUT_EX, error "
+                   L"code = [0x%08X].\r\n",
+                   probe.n, GetLastError());
+        return false;
+    }
+    LogMessage(probe.logPath,
+               L"[Disk%i] Byte returned: %u, bytes of structure DRIVE_LAYOUT_INFORMATION: %u.\r\n",
+               probe.n, bytesReturned, LegacyLayoutBytes);
+    const DWORD filled = bytesReturned < bufferSize ? bytesReturned : bufferSize;
+    if (filled < LayoutHeadBytes) {
+        LogMessage(probe.logPath,
+                   L"[Disk%i] IOCTL_DISK_GET_DRIVE_LAYOUT_EX answered %u bytes, fewer than the %u "
+                   L"it needs; ignored.\r\n",
+                   probe.n, filled, LayoutHeadBytes);
+    } else {
+        probe.record->PartitionCount = static_cast<LONG>(layout->PartitionCount);
+        LogMessage(probe.logPath, L"[Disk%i] PartitionCount=%d.\r\n", probe.n,
+                   probe.record->PartitionCount);
+        LogMessage(probe.logPath, L"[Disk%i] Go through each partition. \r\n", probe.n);
+        // A count beyond the entries the driver filled is bounded by those entries.
+        const DWORD entriesFilled = (filled - LayoutHeadBytes) / PartitionEntryBytes;
+        WalkPartitions(probe, layout,
+                       layout->PartitionCount < entriesFilled ? layout->PartitionCount
+                                                              : entriesFilled);
+    }
+    HeapFree(GetProcessHeap(), 0, layout);
+    return true;
+}
+
+// The storage requests and the partition walk on an open disk; false when the run must end.
+bool QueryDisk(const Probe& probe, HANDLE disk) {
+    GetDeviceNumber(probe, disk);
+    GetDeviceDescriptor(probe, disk);
+    GetSeekPenalty(probe, disk);
+    GetSize(probe, disk);
+    GetScsiAddress(probe, disk);
+    LogMessage(probe.logPath, L"[Disk%i] Get partitions. \r\n", probe.n);
+    probe.record->IsSysDisk = 0;
+    return probe.record->Removable != 0 || GetPartitions(probe, disk);
+}
+
+void ConvertDeviceId(const Probe& probe, LPCWSTR devicePath) {
+    // The full interface path is the conversion's input even when the record holds only its
+    // first characters: the ID is shorter than the path and would otherwise be cut.
+    LogMessage(probe.logPath, L"[Disk%i] Convert device path to device id. SRC: %s \r\n", probe.n,
+               devicePath);
+    DevicePathToDeviceId(devicePath, probe.record->DeviceID);
+    LogMessage(probe.logPath, L"[Disk%i] Convert device path to device id. DST:     %s \r\n",
+               probe.n, probe.record->DeviceID);
+}
+
+void LookUpNvmeGeneration(const Probe& probe) {
+    if (probe.record->BusType != BusTypeNvme) {
+        return;
+    }
+    LogMessage(probe.logPath, L"[Disk%i] Try to get NVMe generation.\r\n", probe.n);
+    probe.record->NVMeGen = GetPciMaxLinkSpeed(probe.record->DeviceID, probe.logPath);
+}
+
+// The driver's connection type names the interface (3 and 4 NVMe, 2 SATA); its bus speed is the
+// PCIe generation plus one. Values the table does not know change nothing.
+void ApplyRaidRules(const Probe& probe, LONG connectionType, LONG pciBusSpeed) {
+    if (connectionType >= 2) {
+        LogMessage(probe.logPath, L"[Disk%i] Update DeviceType.\r\n", probe.n);
+        if (connectionType == 3 || connectionType == 4) {
+            probe.record->DeviceType = BusTypeNvme;
+        } else if (connectionType == 2) {
+            probe.record->DeviceType = BusTypeSata;
+        }
+    }
+    if (pciBusSpeed >= 2) {
+        LogMessage(probe.logPath, L"[Disk%i] Update NVMe generation.\r\n", probe.n);
+        if (pciBusSpeed <= 5) {
+            probe.record->NVMeGen = pciBusSpeed - 1;
+        }
+    }
+}
+
+void QueryRaidDriver(const Probe& probe) {
+    LogMessage(probe.logPath, L"[Disk%i] Try to get information under Intel RST/VMD.\r\n", probe.n);
+    LONG connectionInterface = 0;
+    LONG connectionType = 0;
+    LONG pciBusSpeed = 0;
+    LONG pciBusWidth = 0;
+    const DriveRecord& r = *probe.record;
+    if (QueryRaidDiskInfo(r.Port, r.Bus, r.TargetId, r.Lun, &connectionInterface, &connectionType,
+                          &pciBusSpeed, &pciBusWidth, probe.logPath)) {
+        LogMessage(probe.logPath, L"[Disk%i] Success getting information under Intel RST/VMD.\r\n",
+                   probe.n);
+        ApplyRaidRules(probe, connectionType, pciBusSpeed);
+    }
+}
+
+// One interface into its record; false when the run must end.
+bool ProbeInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData, const Probe& probe) {
+    probe.record->Index = probe.n;
+    SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = GetInterfaceDetail(probe, set, interfaceData);
     LPCWSTR devicePath = detail != NULL ? detail->DevicePath : L"";
-    LogMessage(logPath, L"[Disk%i] DevicePath=%s\r\n", n, devicePath);
-    StringCchCopyW(record->Path, DriveTextChars, devicePath);
+    LogMessage(probe.logPath, L"[Disk%i] DevicePath=%s\r\n", probe.n, devicePath);
+    if (StringCchCopyW(probe.record->Path, DriveTextChars, devicePath) != S_OK) {
+        LogMessage(probe.logPath,
+                   L"[Disk%i] DevicePath is longer than %u characters, Path holds its start.\r\n",
+                   probe.n, static_cast<DWORD>(DriveTextChars - 1));
+    }
+    CheckPathMarkers(probe, devicePath);
+
+    LogMessage(probe.logPath, L"[Disk%i] Get disk info by DeviceIoControl\r\n", probe.n);
+    bool goOn = true;
+    HANDLE disk = CreateFileW(devicePath, DiskOpenAccess, DiskShareMode, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (disk != INVALID_HANDLE_VALUE) {
+        goOn = QueryDisk(probe, disk);
+        CloseHandle(disk);
+    }
+    if (goOn) {
+        ConvertDeviceId(probe, devicePath);
+        LookUpNvmeGeneration(probe);
+        QueryRaidDriver(probe);
+    }
     if (detail != NULL) {
         HeapFree(GetProcessHeap(), 0, detail);
     }
+    return goOn;
 }
 
 } // namespace
@@ -46,6 +399,7 @@ DWORD ProbeDrives(DriveRecord* records, DWORD recordCount, LPCWSTR logPath, HRES
     if (set == INVALID_HANDLE_VALUE) {
         return 0;
     }
+    WCHAR typeText[TypeTextChars] = {0};
     SP_DEVICE_INTERFACE_DATA interfaceData;
     ZeroMemory(&interfaceData, sizeof(interfaceData));
     interfaceData.cbSize = sizeof(interfaceData);
@@ -53,7 +407,11 @@ DWORD ProbeDrives(DriveRecord* records, DWORD recordCount, LPCWSTR logPath, HRES
     DWORD n = 0;
     // An interface that arrived after the counting pass has no record: it is left unprobed.
     while (n < recordCount && EnumDiskInterface(set, n, &interfaceData)) {
-        ProbeInterface(set, &interfaceData, n, &records[n], logPath);
+        Probe probe = {n, &records[n], logPath, typeText};
+        if (!ProbeInterface(set, &interfaceData, probe)) {
+            *outcome = E_FAIL;
+            break;
+        }
         ++n;
     }
     SetupDiDestroyDeviceInfoList(set);

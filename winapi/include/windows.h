@@ -173,6 +173,7 @@ static_assert(sizeof(LARGE_INTEGER) == 8, "LARGE_INTEGER layout");
 #define HIWORD(l) ((WORD)((((DWORD)(l)) >> 16) & 0xffff))
 
 #define ZeroMemory(dst, len) memset((dst), 0, (len))
+#define CopyMemory(dst, src, len) memcpy((dst), (src), (len))
 
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size);
 HMODULE WINAPI GetModuleHandleW(LPCWSTR moduleName);

@@ -1,6 +1,15 @@
-// Disks and SCSI controllers of the simulated machine, opened by their device names.
+// Disks and SCSI controllers of the simulated machine, opened by their device names and asked
+// through DeviceIoControl. The checks follow the Windows storage stack in its order: the handle,
+// then the call's own parameters, then whether the driver knows the request, then the buffers,
+// and only then what the device answers. A wrong answer here would let the tool pick a disk that
+// Windows would never have offered, so anything the stand-in does not know is refused.
 #include "state.h"
 
+#include <winioctl.h>
+#include <ntddscsi.h>
+
+#include <algorithm>
+#include <map>
 
 namespace {
 
@@ -45,7 +54,15 @@ HANDLE OpenController(size_t number, const std::wstring& name) {
 
 namespace sim {
 
-HANDLE OpenDevice(const std::wstring& name, DWORD, DWORD, DWORD disposition) {
+HANDLE OpenDevice(const std::wstring& name, DWORD access, DWORD shareMode, DWORD disposition,
+                  DWORD flagsAndAttributes) {
+    OpenRequest request;
+    request.name = name;
+    request.access = access;
+    request.shareMode = shareMode;
+    request.disposition = disposition;
+    request.flagsAndAttributes = flagsAndAttributes;
+    RecordOpenRequest(request);
     if (disposition != OPEN_EXISTING) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -74,3 +91,210 @@ HANDLE OpenDevice(const std::wstring& name, DWORD, DWORD, DWORD disposition) {
 }
 
 } // namespace sim
+
+namespace {
+
+// One DeviceIoControl as the driver sees it. A null buffer counts as no room at all: Windows
+// faults on it while probing the buffer, and either way the call fails with nothing written.
+struct Call {
+    const BYTE* input;
+    DWORD inputSize;
+    BYTE* output;
+    DWORD outputSize;
+    DWORD* bytesReturned;
+};
+
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+// Success leaves the thread's last error as it was, as on Windows.
+BOOL Deliver(const Call& call, const std::vector<BYTE>& bytes, size_t count) {
+    if (count != 0) {
+        std::memcpy(call.output, bytes.data(), count);
+    }
+    *call.bytesReturned = static_cast<DWORD>(count);
+    return TRUE;
+}
+
+BOOL Unknown() {
+    sim::CountUnknownRequest();
+    return Fail(ERROR_INVALID_FUNCTION);
+}
+
+// Requests whose answer is one fixed structure. Too little room fails before the device is
+// asked; a scripted answer longer than the room fails the same way, as a driver that checks the
+// room for its own structure does; a shorter one is delivered as it is.
+BOOL FixedStructure(const Call& call, const std::optional<sim::Reply>& reply, DWORD structureSize) {
+    if (!reply) {
+        return Fail(ERROR_INVALID_FUNCTION);
+    }
+    if (call.outputSize < structureSize) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    if (reply->error) {
+        return Fail(*reply->error);
+    }
+    if (reply->bytes.size() > call.outputSize) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    return Deliver(call, reply->bytes, reply->bytes.size());
+}
+
+// Property queries answer with as much of the descriptor as fits: callers learn a descriptor's
+// size from its first 8 bytes (Version and Size) and ask again.
+BOOL QueryProperty(const Call& call, const sim::Disk& disk) {
+    if (call.inputSize < offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    DWORD propertyId = 0;
+    DWORD queryType = 0;
+    std::memcpy(&propertyId, call.input + offsetof(STORAGE_PROPERTY_QUERY, PropertyId), 4);
+    std::memcpy(&queryType, call.input + offsetof(STORAGE_PROPERTY_QUERY, QueryType), 4);
+    // Windows answers an existence query with success and no data; the tool never asks one, so
+    // the stand-in refuses it rather than pretend every property exists.
+    if (queryType != PropertyStandardQuery) {
+        return Fail(ERROR_INVALID_FUNCTION);
+    }
+    const std::optional<sim::Reply>* reply = nullptr;
+    if (propertyId == StorageDeviceProperty) {
+        reply = &disk.deviceDescriptor;
+    } else if (propertyId == StorageDeviceSeekPenaltyProperty) {
+        reply = &disk.seekPenalty;
+    } else {
+        return Fail(ERROR_NOT_SUPPORTED);
+    }
+    if (!*reply) {
+        return Fail(ERROR_INVALID_FUNCTION);
+    }
+    if (call.outputSize < 2 * sizeof(DWORD)) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    if ((*reply)->error) {
+        return Fail(*(*reply)->error);
+    }
+    const std::vector<BYTE>& bytes = (*reply)->bytes;
+    return Deliver(call, bytes, std::min<size_t>(bytes.size(), call.outputSize));
+}
+
+// Attempts at the layout request per disk since Install; the scripted failures count them.
+std::map<size_t, int>& LayoutAttempts() {
+    static std::map<size_t, int> attempts;
+    return attempts;
+}
+
+BOOL DriveLayout(const Call& call, const sim::Disk& disk, size_t diskIndex) {
+    const int attempt = LayoutAttempts()[diskIndex]++;
+    if (disk.layoutFailures < 0 || attempt < disk.layoutFailures) {
+        return Fail(disk.layoutFailureError);
+    }
+    if (!disk.layout) {
+        return Fail(ERROR_INVALID_FUNCTION);
+    }
+    if (disk.layout->error) {
+        return Fail(*disk.layout->error);
+    }
+    // The whole layout or nothing: Windows does not hand out the entries that fit.
+    if (call.outputSize < disk.layout->bytes.size()) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    return Deliver(call, disk.layout->bytes, disk.layout->bytes.size());
+}
+
+BOOL DiskRequest(const Call& call, DWORD code, size_t diskIndex) {
+    const std::vector<sim::Disk>& disks = sim::CurrentMachine().disks;
+    if (diskIndex >= disks.size()) {
+        // The handle outlived the machine it was opened on: the device is gone.
+        return Fail(ERROR_GEN_FAILURE);
+    }
+    const sim::Disk& disk = disks[diskIndex];
+    switch (code) {
+    case IOCTL_STORAGE_GET_DEVICE_NUMBER:
+        return FixedStructure(call, disk.deviceNumber, sizeof(STORAGE_DEVICE_NUMBER));
+    case IOCTL_STORAGE_QUERY_PROPERTY:
+        return QueryProperty(call, disk);
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY:
+        return FixedStructure(call, disk.geometry, sizeof(DISK_GEOMETRY));
+    case IOCTL_SCSI_GET_ADDRESS:
+        return FixedStructure(call, disk.scsiAddress, sizeof(SCSI_ADDRESS));
+    case IOCTL_DISK_GET_DRIVE_LAYOUT_EX:
+        return DriveLayout(call, disk, diskIndex);
+    default:
+        // Every request that would change the disk ends here too.
+        return Unknown();
+    }
+}
+
+// The controller answers as scripted, byte count and last error included, even where no
+// well-behaved driver would: the tool must survive a miniport that reports more than it wrote.
+BOOL ControllerRequest(const Call& call, DWORD code, size_t number) {
+    if (code != IOCTL_SCSI_MINIPORT) {
+        return Unknown();
+    }
+    const std::vector<sim::Controller>& controllers = sim::CurrentMachine().controllers;
+    if (number >= controllers.size()) {
+        return Fail(ERROR_GEN_FAILURE);
+    }
+    if (call.inputSize < sizeof(SRB_IO_CONTROL)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    const sim::Controller& controller = controllers[number];
+    const size_t count = std::min<size_t>(controller.reply.size(), call.outputSize);
+    if (count != 0) {
+        std::memcpy(call.output, controller.reply.data(), count);
+    }
+    *call.bytesReturned = controller.bytesReturned;
+    SetLastError(controller.lastError);
+    return controller.result;
+}
+
+} // namespace
+
+namespace sim {
+
+void ResetDeviceAccounting() {
+    LayoutAttempts().clear();
+}
+
+} // namespace sim
+
+BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
+                            LPVOID outBuffer, DWORD outBufferSize, LPDWORD bytesReturned,
+                            LPOVERLAPPED overlapped) {
+    if (bytesReturned != nullptr) {
+        *bytesReturned = 0;
+    }
+    const sim::HandleEntry* entry = sim::FindHandle(device);
+    sim::IoRequest request;
+    request.device = entry != nullptr ? entry->name : std::wstring();
+    request.code = ioControlCode;
+    if (inBuffer != nullptr) {
+        const BYTE* input = static_cast<const BYTE*>(inBuffer);
+        request.input.assign(input, input + inBufferSize);
+    }
+    request.outputSize = outBufferSize;
+    sim::RecordIoRequest(request);
+
+    if (entry == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (entry->kind != sim::HandleKind::Disk && entry->kind != sim::HandleKind::Controller) {
+        return Fail(ERROR_INVALID_FUNCTION);
+    }
+    // Only synchronous calls are simulated. Windows would fault on a missing count; the stand-in
+    // refuses the call instead, so that a test sees the mistake rather than a crash.
+    if (overlapped != nullptr || bytesReturned == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    Call call;
+    call.input = static_cast<const BYTE*>(inBuffer);
+    call.inputSize = inBuffer != nullptr ? inBufferSize : 0;
+    call.output = static_cast<BYTE*>(outBuffer);
+    call.outputSize = outBuffer != nullptr ? outBufferSize : 0;
+    call.bytesReturned = bytesReturned;
+    if (entry->kind == sim::HandleKind::Disk) {
+        return DiskRequest(call, ioControlCode, entry->deviceIndex);
+    }
+    return ControllerRequest(call, ioControlCode, entry->deviceIndex);
+}

@@ -126,8 +126,6 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD di
 
 namespace sim {
 
-HANDLE OpenDevice(const std::wstring& name, DWORD access, DWORD shareMode, DWORD disposition);
-
 HANDLE AddHandle(const HandleEntry& entry) {
     uintptr_t value = nextHandleValue;
     nextHandleValue += 4;
@@ -236,15 +234,16 @@ std::wstring FromUtf8(const std::string& bytes) {
 } // namespace sim
 
 HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
-                          LPSECURITY_ATTRIBUTES, DWORD creationDisposition, DWORD,
-                          HANDLE) {
+                          LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
+                          DWORD flagsAndAttributes, HANDLE) {
     if (fileName == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
     std::wstring name(fileName);
     if (IsDeviceName(name) && !(name.size() > 6 && name[5] == L':')) {
-        return sim::OpenDevice(name, desiredAccess, shareMode, creationDisposition);
+        return sim::OpenDevice(name, desiredAccess, shareMode, creationDisposition,
+                               flagsAndAttributes);
     }
     std::string path;
     if (name.empty() || !sim::MapToPosixPath(name, path)) {

@@ -15,6 +15,7 @@ struct Installed {
     std::optional<SYSTEMTIME> clock;
     sim::Counters counters;
     std::vector<sim::IoRequest> requests;
+    std::vector<sim::OpenRequest> opens;
 };
 
 Installed& State() {
@@ -70,6 +71,8 @@ void Install(const Machine& machine, const Module& module) {
     state.machine = machine;
     state.module = module;
     state.requests.clear();
+    state.opens.clear();
+    ResetDeviceAccounting();
     int openHandles = state.counters.openHandles;
     int liveSets = state.counters.liveDeviceInfoSets;
     state.counters = Counters{};
@@ -108,6 +111,10 @@ const std::vector<IoRequest>& IoRequests() {
     return State().requests;
 }
 
+const std::vector<OpenRequest>& OpenRequests() {
+    return State().opens;
+}
+
 void CountSetBuilt() {
     ++State().counters.liveDeviceInfoSets;
 }
@@ -130,6 +137,10 @@ void CountUnknownRequest() {
 
 void RecordIoRequest(const IoRequest& request) {
     State().requests.push_back(request);
+}
+
+void RecordOpenRequest(const OpenRequest& request) {
+    State().opens.push_back(request);
 }
 
 bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {

@@ -4,6 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sim/replies.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <initializer_list>
@@ -29,19 +32,32 @@ class Field {
         return value_;
     }
 
-    void ExpectObject(std::initializer_list<const char*> known) const {
+    void ExpectObject(const std::vector<std::string>& known,
+                      const std::string& problem = "unknown field") const {
         if (!value_.is_object()) {
             Refuse("expected an object");
         }
         for (auto item = value_.begin(); item != value_.end(); ++item) {
-            bool isKnown = false;
-            for (const char* name : known) {
-                isKnown = isKnown || item.key() == name;
-            }
-            if (!isKnown) {
-                Member(item.key()).Refuse("unknown field");
+            if (std::find(known.begin(), known.end(), item.key()) == known.end()) {
+                Member(item.key()).Refuse(problem);
             }
         }
+    }
+
+    bool IsObject() const {
+        return value_.is_object();
+    }
+
+    bool IsString() const {
+        return value_.is_string();
+    }
+
+    // A member that must be there.
+    Field Required(const std::string& name) const {
+        if (!Has(name.c_str())) {
+            Refuse("missing field \"" + name + "\"");
+        }
+        return Member(name);
     }
 
     bool Has(const char* name) const {
@@ -81,6 +97,26 @@ class Field {
         return number;
     }
 
+    int64_t Signed(int64_t minimum, int64_t maximum) const {
+        const std::string range =
+            "expected a whole number from " + std::to_string(minimum) + " to " + std::to_string(maximum);
+        if (!value_.is_number_integer()) {
+            Refuse(range);
+        }
+        if (value_.is_number_unsigned() &&
+            value_.get<uint64_t>() > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+            Refuse("out of range: " + std::to_string(value_.get<uint64_t>()) + " is above " +
+                   std::to_string(maximum));
+        }
+        int64_t number = value_.get<int64_t>();
+        if (number < minimum || number > maximum) {
+            Refuse("out of range: " + std::to_string(number) + " is " +
+                   (number < minimum ? "below " + std::to_string(minimum)
+                                     : "above " + std::to_string(maximum)));
+        }
+        return number;
+    }
+
     std::wstring Text() const {
         if (!value_.is_string()) {
             Refuse("expected a string");
@@ -94,17 +130,282 @@ class Field {
     const std::string& source_;
 };
 
+constexpr uint64_t kDwordMax = std::numeric_limits<DWORD>::max();
+constexpr int64_t kLongMin = std::numeric_limits<LONG>::min();
+constexpr int64_t kLongMax = std::numeric_limits<LONG>::max();
+
 DWORD ErrorCode(const Field& field) {
-    return static_cast<DWORD>(field.Unsigned(std::numeric_limits<DWORD>::max()));
+    return static_cast<DWORD>(field.Unsigned(kDwordMax));
+}
+
+DWORD Dword(const Field& field) {
+    return static_cast<DWORD>(field.Unsigned(kDwordMax));
+}
+
+BYTE Byte(const Field& field) {
+    return static_cast<BYTE>(field.Unsigned(0xFF));
+}
+
+LONG Long(const Field& field) {
+    return static_cast<LONG>(field.Signed(kLongMin, kLongMax));
+}
+
+std::vector<BYTE> HexBytes(const Field& field) {
+    const std::wstring text = field.Text();
+    std::vector<BYTE> bytes;
+    int high = -1;
+    for (wchar_t c : text) {
+        if (c == L' ' && high < 0) {
+            continue;
+        }
+        int digit = c >= L'0' && c <= L'9'   ? c - L'0'
+                    : c >= L'a' && c <= L'f' ? c - L'a' + 10
+                    : c >= L'A' && c <= L'F' ? c - L'A' + 10
+                                             : -1;
+        if (digit < 0) {
+            field.Refuse("expected hex digits, two per byte, spaces allowed between bytes");
+        }
+        if (high < 0) {
+            high = digit;
+        } else {
+            bytes.push_back(static_cast<BYTE>(high * 16 + digit));
+            high = -1;
+        }
+    }
+    if (high >= 0) {
+        field.Refuse("expected hex digits, two per byte, spaces allowed between bytes");
+    }
+    return bytes;
+}
+
+// The two forms every scripted reply may take instead of its own fields: {"error": N}, the
+// request fails, and {"bytes": "hex"}, the driver's answer as raw bytes. `alongside` names
+// fields that keep their meaning in every form.
+std::optional<sim::Reply> AlternativeForm(const Field& field,
+                                          std::vector<std::string> alongside = {}) {
+    if (!field.IsObject()) {
+        field.Refuse("expected an object");
+    }
+    for (const char* form : {"error", "bytes"}) {
+        if (field.Has(form)) {
+            alongside.push_back(form);
+            field.ExpectObject(alongside, std::string("not allowed beside \"") + form + "\"");
+            if (std::string(form) == "error") {
+                return sim::FailingReply(ErrorCode(field.Member("error")));
+            }
+            sim::Reply reply;
+            reply.bytes = HexBytes(field.Member("bytes"));
+            return reply;
+        }
+    }
+    return std::nullopt;
+}
+
+sim::Reply ReadDeviceNumber(const Field& field) {
+    if (std::optional<sim::Reply> other = AlternativeForm(field)) {
+        return *other;
+    }
+    field.ExpectObject({"deviceNumber", "partitionNumber", "deviceType"});
+    DWORD partition = field.Has("partitionNumber") ? Dword(field.Member("partitionNumber")) : 0;
+    DWORD type = field.Has("deviceType") ? Dword(field.Member("deviceType")) : 7;
+    return sim::DeviceNumberReply(Dword(field.Required("deviceNumber")), partition, type);
+}
+
+struct BusTypeName {
+    const char* name;
+    STORAGE_BUS_TYPE value;
+};
+
+const BusTypeName kBusTypes[] = {
+    {"unknown", BusTypeUnknown}, {"scsi", BusTypeScsi},
+    {"atapi", BusTypeAtapi},     {"ata", BusTypeAta},
+    {"1394", BusType1394},       {"ssa", BusTypeSsa},
+    {"fibre", BusTypeFibre},     {"usb", BusTypeUsb},
+    {"raid", BusTypeRAID},       {"iscsi", BusTypeiScsi},
+    {"sas", BusTypeSas},         {"sata", BusTypeSata},
+    {"sd", BusTypeSd},           {"mmc", BusTypeMmc},
+    {"virtual", BusTypeVirtual}, {"fileBackedVirtual", BusTypeFileBackedVirtual},
+    {"spaces", BusTypeSpaces},   {"nvme", BusTypeNvme},
+};
+
+STORAGE_BUS_TYPE BusType(const Field& field) {
+    if (!field.IsString()) {
+        return static_cast<STORAGE_BUS_TYPE>(field.Unsigned(0xFF));
+    }
+    const std::string name = sim::ToUtf8(field.Text());
+    for (const BusTypeName& known : kBusTypes) {
+        if (name == known.name) {
+            return known.value;
+        }
+    }
+    std::string names;
+    for (const BusTypeName& known : kBusTypes) {
+        names += (names.empty() ? "" : ", ") + std::string(known.name);
+    }
+    field.Refuse("unknown bus type \"" + name + "\"; expected 0 to 255 or one of " + names);
+}
+
+sim::Reply ReadDeviceDescriptor(const Field& field) {
+    if (std::optional<sim::Reply> other = AlternativeForm(field)) {
+        return *other;
+    }
+    field.ExpectObject({"busType", "removable", "deviceType"});
+    bool removable = field.Has("removable") && field.Member("removable").Boolean();
+    BYTE type = field.Has("deviceType") ? Byte(field.Member("deviceType")) : 0;
+    return sim::DeviceDescriptorReply(BusType(field.Required("busType")), removable, type);
+}
+
+sim::Reply ReadSeekPenalty(const Field& field) {
+    if (std::optional<sim::Reply> other = AlternativeForm(field)) {
+        return *other;
+    }
+    field.ExpectObject({"incursSeekPenalty"});
+    return sim::SeekPenaltyReply(field.Required("incursSeekPenalty").Boolean());
+}
+
+MEDIA_TYPE MediaType(const Field& field) {
+    if (!field.IsString()) {
+        return static_cast<MEDIA_TYPE>(field.Unsigned(kDwordMax));
+    }
+    const std::wstring name = field.Text();
+    if (name == L"fixed") {
+        return FixedMedia;
+    }
+    if (name == L"removable") {
+        return RemovableMedia;
+    }
+    if (name == L"unknown") {
+        return Unknown;
+    }
+    field.Refuse("expected \"fixed\", \"removable\", \"unknown\" or a number");
+}
+
+sim::Reply ReadGeometry(const Field& field) {
+    if (std::optional<sim::Reply> other = AlternativeForm(field)) {
+        return *other;
+    }
+    field.ExpectObject(
+        {"cylinders", "tracksPerCylinder", "sectorsPerTrack", "bytesPerSector", "mediaType"});
+    LONGLONG cylinders = field.Required("cylinders")
+                             .Signed(std::numeric_limits<int64_t>::min(),
+                                     std::numeric_limits<int64_t>::max());
+    DWORD tracks = Dword(field.Required("tracksPerCylinder"));
+    DWORD sectors = Dword(field.Required("sectorsPerTrack"));
+    DWORD bytes = Dword(field.Required("bytesPerSector"));
+    MEDIA_TYPE media = field.Has("mediaType") ? MediaType(field.Member("mediaType")) : FixedMedia;
+    return sim::GeometryReply(cylinders, tracks, sectors, bytes, media);
+}
+
+sim::Reply ReadScsiAddress(const Field& field) {
+    if (std::optional<sim::Reply> other = AlternativeForm(field)) {
+        return *other;
+    }
+    field.ExpectObject({"port", "pathId", "targetId", "lun"});
+    return sim::ScsiAddressReply(Byte(field.Required("port")), Byte(field.Required("pathId")),
+                                 Byte(field.Required("targetId")), Byte(field.Required("lun")));
+}
+
+sim::Partition ReadPartition(const Field& field, PARTITION_STYLE style) {
+    field.ExpectObject({"length", "type", "name", "bootIndicator", "mbrType"});
+    sim::Partition partition;
+    partition.length = field.Required("length").Signed(std::numeric_limits<int64_t>::min(),
+                                                       std::numeric_limits<int64_t>::max());
+    if (style == PARTITION_STYLE_GPT) {
+        for (const char* mbrOnly : {"bootIndicator", "mbrType"}) {
+            if (field.Has(mbrOnly)) {
+                field.Member(mbrOnly).Refuse("only MBR and raw layouts have it");
+            }
+        }
+        Field type = field.Required("type");
+        partition.gptType = type.Text();
+        GUID parsed{};
+        if (!sim::ParseGuid(partition.gptType, parsed)) {
+            type.Refuse("expected a GUID such as C12A7328-F81F-11D2-BA4B-00A0C93EC93B");
+        }
+    } else {
+        if (field.Has("type")) {
+            field.Member("type").Refuse("only GPT partitions have a type GUID; use \"mbrType\"");
+        }
+        if (field.Has("bootIndicator")) {
+            partition.bootIndicator = field.Member("bootIndicator").Boolean();
+        }
+        if (field.Has("mbrType")) {
+            partition.mbrType = Byte(field.Member("mbrType"));
+        }
+    }
+    if (field.Has("name")) {
+        Field name = field.Member("name");
+        partition.nameUnits = sim::NameUnits(name.Text());
+        if (partition.nameUnits.size() > 36) {
+            name.Refuse("too long: " + std::to_string(partition.nameUnits.size()) +
+                        " UTF-16 units, at most 36");
+        }
+    }
+    return partition;
+}
+
+PARTITION_STYLE PartitionStyle(const Field& field) {
+    const std::wstring style = field.Text();
+    if (style == L"mbr") {
+        return PARTITION_STYLE_MBR;
+    }
+    if (style == L"gpt") {
+        return PARTITION_STYLE_GPT;
+    }
+    if (style == L"raw") {
+        return PARTITION_STYLE_RAW;
+    }
+    field.Refuse("expected \"mbr\", \"gpt\" or \"raw\"");
+}
+
+// The layout and, in every form, the failures that come before it.
+void ReadLayout(const Field& field, sim::Disk& disk) {
+    const std::vector<std::string> retries = {"failures", "failureError"};
+    std::optional<sim::Reply> layout = AlternativeForm(field, retries);
+    if (!layout) {
+        field.ExpectObject({"style", "partitions", "reportedCount", "failures", "failureError"});
+        const PARTITION_STYLE style = PartitionStyle(field.Required("style"));
+        std::vector<sim::Partition> partitions;
+        if (field.Has("partitions")) {
+            Field list = field.Member("partitions");
+            for (size_t k = 0; k < list.ArraySize(); ++k) {
+                partitions.push_back(ReadPartition(list.Element(k), style));
+            }
+        }
+        layout = sim::LayoutReply(style, partitions);
+        if (field.Has("reportedCount")) {
+            // Any 32-bit count, negative ones too: a driver's count is not to be trusted.
+            const LONG count = Long(field.Member("reportedCount"));
+            std::memcpy(layout->bytes.data() + offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionCount),
+                        &count, sizeof(count));
+        }
+    }
+    disk.layout = layout;
+    if (field.Has("failures")) {
+        Field failures = field.Member("failures");
+        if (failures.IsString()) {
+            if (failures.Text() != L"always") {
+                failures.Refuse("expected a count or \"always\"");
+            }
+            disk.layoutFailures = -1;
+        } else {
+            disk.layoutFailures = static_cast<int>(failures.Unsigned(std::numeric_limits<int>::max()));
+        }
+    }
+    if (field.Has("failureError")) {
+        disk.layoutFailureError = ErrorCode(field.Member("failureError"));
+    }
 }
 
 sim::Disk ReadDisk(const Field& field) {
-    field.ExpectObject({"path", "detailReportsNoSize", "detailError", "openError"});
+    field.ExpectObject({"description", "path", "detailReportsNoSize", "detailError", "openError",
+                        "deviceNumber", "deviceDescriptor", "seekPenalty", "geometry",
+                        "scsiAddress", "layout"});
     sim::Disk disk;
-    if (!field.Has("path")) {
-        field.Refuse("missing field \"path\"");
+    disk.path = field.Required("path").Text();
+    if (field.Has("description")) {
+        field.Member("description").Text();
     }
-    disk.path = field.Member("path").Text();
     if (field.Has("detailReportsNoSize")) {
         disk.detailReportsNoSize = field.Member("detailReportsNoSize").Boolean();
     }
@@ -114,32 +415,151 @@ sim::Disk ReadDisk(const Field& field) {
     if (field.Has("openError")) {
         disk.openError = ErrorCode(field.Member("openError"));
     }
+    if (field.Has("deviceNumber")) {
+        disk.deviceNumber = ReadDeviceNumber(field.Member("deviceNumber"));
+    }
+    if (field.Has("deviceDescriptor")) {
+        disk.deviceDescriptor = ReadDeviceDescriptor(field.Member("deviceDescriptor"));
+    }
+    if (field.Has("seekPenalty")) {
+        disk.seekPenalty = ReadSeekPenalty(field.Member("seekPenalty"));
+    }
+    if (field.Has("geometry")) {
+        disk.geometry = ReadGeometry(field.Member("geometry"));
+    }
+    if (field.Has("scsiAddress")) {
+        disk.scsiAddress = ReadScsiAddress(field.Member("scsiAddress"));
+    }
+    if (field.Has("layout")) {
+        ReadLayout(field.Member("layout"), disk);
+    }
     return disk;
+}
+
+// A list of indexes into something the machine holds `count` of.
+std::vector<size_t> ReadIndexes(const Field& field, size_t count, const char* what) {
+    std::vector<size_t> indexes;
+    for (size_t k = 0; k < field.ArraySize(); ++k) {
+        Field member = field.Element(k);
+        if (count == 0) {
+            member.Refuse(std::string("names ") + what + ", but the machine has none");
+        }
+        indexes.push_back(static_cast<size_t>(member.Unsigned(count - 1)));
+    }
+    return indexes;
 }
 
 std::vector<std::vector<size_t>> ReadInterfaceLists(const Field& field, size_t diskCount) {
     std::vector<std::vector<size_t>> lists;
     for (size_t i = 0; i < field.ArraySize(); ++i) {
-        Field list = field.Element(i);
-        std::vector<size_t> members;
-        for (size_t k = 0; k < list.ArraySize(); ++k) {
-            Field member = list.Element(k);
-            if (diskCount == 0) {
-                member.Refuse("names a disk, but the machine has none");
-            }
-            members.push_back(static_cast<size_t>(member.Unsigned(diskCount - 1)));
-        }
-        lists.push_back(members);
+        lists.push_back(ReadIndexes(field.Element(i), diskCount, "a disk"));
     }
     return lists;
 }
 
-sim::Machine ReadMachine(const Field& top) {
-    top.ExpectObject({"description", "disks", "interfaceLists", "classQueryFails"});
-    sim::Machine machine;
-    if (top.Has("description")) {
-        top.Member("description").Text();
+std::optional<std::wstring> OptionalText(const Field& field, const char* name) {
+    if (!field.Has(name)) {
+        return std::nullopt;
     }
+    return field.Member(name).Text();
+}
+
+sim::DeviceNode ReadDeviceNode(const Field& field) {
+    field.ExpectObject({"description", "instanceId", "idFails", "registryDescription",
+                        "deviceDescription", "busReportedDescription", "parent", "maxLinkSpeed"});
+    sim::DeviceNode node;
+    node.instanceId = field.Required("instanceId").Text();
+    OptionalText(field, "description");
+    if (field.Has("idFails")) {
+        node.idFails = field.Member("idFails").Boolean();
+    }
+    node.registryDescription = OptionalText(field, "registryDescription");
+    node.deviceDescription = OptionalText(field, "deviceDescription");
+    node.busReportedDescription = OptionalText(field, "busReportedDescription");
+    node.parent = OptionalText(field, "parent");
+    if (field.Has("maxLinkSpeed")) {
+        Field speed = field.Member("maxLinkSpeed");
+        if (speed.IsObject()) {
+            speed.ExpectObject({"bytes"});
+            node.maxLinkSpeed = HexBytes(speed.Required("bytes"));
+        } else {
+            const DWORD value = Dword(speed);
+            std::vector<BYTE> bytes(sizeof(value));
+            std::memcpy(bytes.data(), &value, sizeof(value));
+            node.maxLinkSpeed = bytes;
+        }
+    }
+    return node;
+}
+
+sim::EnumeratorSet ReadEnumeratorSet(const Field& field, size_t nodeCount) {
+    field.ExpectObject({"enumerator", "refused", "members"});
+    sim::EnumeratorSet set;
+    set.enumerator = field.Required("enumerator").Text();
+    if (field.Has("refused")) {
+        set.refused = field.Member("refused").Boolean();
+    }
+    if (field.Has("members")) {
+        set.members = ReadIndexes(field.Member("members"), nodeCount, "a device node");
+    }
+    return set;
+}
+
+std::vector<BYTE> ReadRaidReply(const Field& field) {
+    if (!field.IsObject()) {
+        field.Refuse("expected an object");
+    }
+    if (field.Has("bytes")) {
+        field.ExpectObject({"bytes"}, "not allowed beside \"bytes\"");
+        return HexBytes(field.Member("bytes"));
+    }
+    field.ExpectObject({"returnCode", "connectionType", "connectionInterface", "pciBusWidth",
+                        "pciBusSpeed"});
+    DWORD returnCode = field.Has("returnCode") ? Dword(field.Member("returnCode")) : 0;
+    return sim::RaidReply(returnCode, Long(field.Required("connectionType")),
+                          Long(field.Required("connectionInterface")),
+                          Long(field.Required("pciBusWidth")), Long(field.Required("pciBusSpeed")));
+}
+
+sim::Controller ReadController(const Field& field) {
+    field.ExpectObject({"description", "open", "openError", "result", "lastError", "bytesReturned",
+                        "reply"});
+    sim::Controller controller;
+    OptionalText(field, "description");
+    Field open = field.Required("open");
+    const std::wstring how = open.Text();
+    if (how == L"fails") {
+        controller.open = sim::Controller::Open::Fails;
+    } else if (how == L"null") {
+        controller.open = sim::Controller::Open::NullHandle;
+    } else if (how == L"opens") {
+        controller.open = sim::Controller::Open::Opens;
+    } else {
+        open.Refuse("expected \"fails\", \"null\" or \"opens\"");
+    }
+    if (field.Has("openError")) {
+        controller.openError = ErrorCode(field.Member("openError"));
+    }
+    if (field.Has("result")) {
+        controller.result = field.Member("result").Boolean() ? TRUE : FALSE;
+    }
+    if (field.Has("lastError")) {
+        controller.lastError = ErrorCode(field.Member("lastError"));
+    }
+    if (field.Has("bytesReturned")) {
+        controller.bytesReturned = Dword(field.Member("bytesReturned"));
+    }
+    if (field.Has("reply")) {
+        controller.reply = ReadRaidReply(field.Member("reply"));
+    }
+    return controller;
+}
+
+sim::Machine ReadMachine(const Field& top) {
+    top.ExpectObject({"description", "disks", "interfaceLists", "classQueryFails", "deviceNodes",
+                      "enumeratorSets", "controllers", "devicePropertyFunctionMissing"});
+    sim::Machine machine;
+    OptionalText(top, "description");
     if (top.Has("disks")) {
         Field disks = top.Member("disks");
         for (size_t i = 0; i < disks.ArraySize(); ++i) {
@@ -151,6 +571,27 @@ sim::Machine ReadMachine(const Field& top) {
     }
     if (top.Has("classQueryFails")) {
         machine.classQueryFails = top.Member("classQueryFails").Boolean();
+    }
+    if (top.Has("deviceNodes")) {
+        Field nodes = top.Member("deviceNodes");
+        for (size_t i = 0; i < nodes.ArraySize(); ++i) {
+            machine.nodes.push_back(ReadDeviceNode(nodes.Element(i)));
+        }
+    }
+    if (top.Has("enumeratorSets")) {
+        Field sets = top.Member("enumeratorSets");
+        for (size_t i = 0; i < sets.ArraySize(); ++i) {
+            machine.enumeratorSets.push_back(ReadEnumeratorSet(sets.Element(i), machine.nodes.size()));
+        }
+    }
+    if (top.Has("controllers")) {
+        Field controllers = top.Member("controllers");
+        for (size_t i = 0; i < controllers.ArraySize(); ++i) {
+            machine.controllers.push_back(ReadController(controllers.Element(i)));
+        }
+    }
+    if (top.Has("devicePropertyFunctionMissing")) {
+        machine.devicePropertyFunctionMissing = top.Member("devicePropertyFunctionMissing").Boolean();
     }
     return machine;
 }

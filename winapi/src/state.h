@@ -31,7 +31,13 @@ void CountClassQuery();
 void CountDeviceWrite();
 void CountUnknownRequest();
 void RecordIoRequest(const IoRequest& request);
+void RecordOpenRequest(const OpenRequest& request);
+// Forgets what the devices remember between requests (the layout attempts); run by Install.
 void ResetDeviceAccounting();
+
+// CreateFileW of a device name (\\.\ or \\?\ but not a drive path): disks and controllers.
+HANDLE OpenDevice(const std::wstring& name, DWORD access, DWORD shareMode, DWORD disposition,
+                  DWORD flagsAndAttributes);
 
 // Paths: Windows-style paths on drive Z: map to the POSIX file system from its root.
 bool MapToPosixPath(const std::wstring& windowsPath, std::string& posixPath);

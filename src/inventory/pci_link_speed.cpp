@@ -1,0 +1,170 @@
+#include "inventory/pci_link_speed.h"
+
+#include "log/log_writer.h"
+
+#include <setupapi.h>
+#include <cfgmgr32.h>
+#include <devpropdef.h>
+
+namespace {
+
+typedef BOOL(WINAPI* DevicePropertyFunction)(HDEVINFO, PSP_DEVINFO_DATA, const DEVPROPKEY*,
+                                             DEVPROPTYPE*, PBYTE, DWORD, PDWORD, DWORD);
+
+const DEVPROPKEY BusReportedDeviceDescKey = {
+    {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
+const DEVPROPKEY DeviceDescKey = {
+    {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 2};
+const DEVPROPKEY ParentKey = {
+    {0x4340a6c5, 0x93fa, 0x4706, {0x97, 0x2c, 0x7b, 0x64, 0x80, 0x08, 0xa5, 0xa7}}, 8};
+const DEVPROPKEY MaxLinkSpeedKey = {
+    {0x3ab22e31, 0x8264, 0x4b4e, {0x9a, 0xf5, 0xa8, 0xd2, 0xd8, 0xe3, 0x3e, 0x62}}, 11};
+
+const DWORD NodeSetFlags = DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE;
+const ULONG InstanceIdChars = 200;
+const DWORD RegistryBytes = 2048;
+const DWORD PropertyBytes = 8192;
+
+const LONG NoDiskSet = -1;
+const LONG NoParent = -2;
+const LONG NoParentSet = -3;
+const LONG NoLinkSpeed = -4;
+
+// Every buffer has one character more than it offers the platform, always zero, so that a text
+// the platform leaves unterminated still ends inside it.
+struct NodeBuffers {
+    WCHAR instanceId[InstanceIdChars + 1];
+    WCHAR registry[RegistryBytes / sizeof(WCHAR) + 1];
+    WCHAR property[PropertyBytes / sizeof(WCHAR) + 1];
+    WCHAR parent[PropertyBytes / sizeof(WCHAR) + 1];
+};
+
+struct Walk {
+    DevicePropertyFunction getProperty;
+    NodeBuffers* buffers;
+    LPCWSTR logPath;
+};
+
+DevicePropertyFunction LookUpDevicePropertyFunction() {
+    HMODULE setupApi = GetModuleHandleW(L"Setupapi.dll");
+    if (setupApi == NULL) {
+        return NULL;
+    }
+    FARPROC found = GetProcAddress(setupApi, "SetupDiGetDevicePropertyW");
+    return reinterpret_cast<DevicePropertyFunction>(reinterpret_cast<void (*)()>(found));
+}
+
+// Reads one property into the shared buffer, cleared first so that nothing of an earlier read
+// shows through; minimumBytes guards the readers of fixed-size values.
+bool ReadProperty(const Walk& walk, HDEVINFO set, SP_DEVINFO_DATA* node, const DEVPROPKEY& key,
+                  DWORD minimumBytes) {
+    ZeroMemory(walk.buffers->property, sizeof(walk.buffers->property));
+    DEVPROPTYPE type = 0;
+    DWORD required = 0;
+    if (!walk.getProperty(set, node, &key, &type, reinterpret_cast<PBYTE>(walk.buffers->property),
+                          PropertyBytes, &required, 0)) {
+        return false;
+    }
+    return required >= minimumBytes;
+}
+
+// The steps every visited node shares: its ID and registry description logged, then the gate on
+// the bus-reported description. False when the node is to be passed over.
+bool VisitNode(const Walk& walk, HDEVINFO set, SP_DEVINFO_DATA* node) {
+    ZeroMemory(walk.buffers->instanceId, sizeof(walk.buffers->instanceId));
+    if (CM_Get_Device_IDW(node->DevInst, walk.buffers->instanceId, InstanceIdChars, 0) !=
+        CR_SUCCESS) {
+        return false;
+    }
+    LogMessage(walk.logPath, L"%s\r\n", walk.buffers->instanceId);
+    ZeroMemory(walk.buffers->registry, sizeof(walk.buffers->registry));
+    DWORD dataType = 0;
+    DWORD required = 0;
+    if (SetupDiGetDeviceRegistryPropertyW(set, node, SPDRP_DEVICEDESC, &dataType,
+                                          reinterpret_cast<PBYTE>(walk.buffers->registry),
+                                          RegistryBytes, &required)) {
+        LogMessage(walk.logPath, L"\tDevice Description: \"%s\"\r\n", walk.buffers->registry);
+    }
+    return walk.getProperty != NULL && ReadProperty(walk, set, node, BusReportedDeviceDescKey, 0);
+}
+
+void LogBusReportedDescription(const Walk& walk, HDEVINFO set, SP_DEVINFO_DATA* node) {
+    if (ReadProperty(walk, set, node, BusReportedDeviceDescKey, 0)) {
+        LogMessage(walk.logPath, L"\tBus Reported Device Description: \"%s\"\r\n",
+                   walk.buffers->property);
+    }
+}
+
+// The disk's own nodes: each that passes the gate may give the parent; the last one wins.
+LONG WalkDiskNodes(const Walk& walk, HDEVINFO set) {
+    SP_DEVINFO_DATA node;
+    bool haveParent = false;
+    DWORD index = 0;
+    for (;; ++index) {
+        ZeroMemory(&node, sizeof(node));
+        node.cbSize = sizeof(SP_DEVINFO_DATA);
+        if (!SetupDiEnumDeviceInfo(set, index, &node)) {
+            break;
+        }
+        if (!VisitNode(walk, set, &node)) {
+            continue;
+        }
+        if (ReadProperty(walk, set, &node, DeviceDescKey, 0)) {
+            LogMessage(walk.logPath, L"\tDevice Description: \"%s\"\r\n", walk.buffers->property);
+        }
+        LogBusReportedDescription(walk, set, &node);
+        if (ReadProperty(walk, set, &node, ParentKey, 0)) {
+            LogMessage(walk.logPath, L"\tDevice Parent: \"%ls\"\n", walk.buffers->property);
+            CopyMemory(walk.buffers->parent, walk.buffers->property, sizeof(walk.buffers->parent));
+            haveParent = true;
+        }
+    }
+    return haveParent ? 0 : NoParent;
+}
+
+// The parent's nodes: the first that passes the gate and has the speed gives the answer.
+LONG WalkParentNodes(const Walk& walk, HDEVINFO set) {
+    SP_DEVINFO_DATA node;
+    for (DWORD index = 0;; ++index) {
+        ZeroMemory(&node, sizeof(node));
+        node.cbSize = sizeof(SP_DEVINFO_DATA);
+        if (!SetupDiEnumDeviceInfo(set, index, &node)) {
+            return NoLinkSpeed;
+        }
+        if (!VisitNode(walk, set, &node)) {
+            continue;
+        }
+        LogBusReportedDescription(walk, set, &node);
+        if (ReadProperty(walk, set, &node, MaxLinkSpeedKey, sizeof(WORD))) {
+            const BYTE* data = reinterpret_cast<const BYTE*>(walk.buffers->property);
+            const LONG speed = static_cast<LONG>(data[0] | (data[1] << 8));
+            LogMessage(walk.logPath, L"\tDevice Pci max speed: \"%d\"\n", speed);
+            return speed;
+        }
+    }
+}
+
+} // namespace
+
+LONG GetPciMaxLinkSpeed(LPCWSTR deviceInstanceId, LPCWSTR logPath) {
+    NodeBuffers buffers;
+    ZeroMemory(&buffers, sizeof(buffers));
+    Walk walk = {LookUpDevicePropertyFunction(), &buffers, logPath};
+
+    HDEVINFO diskSet = SetupDiGetClassDevsW(NULL, deviceInstanceId, NULL, NodeSetFlags);
+    if (diskSet == INVALID_HANDLE_VALUE) {
+        return NoDiskSet;
+    }
+    const LONG parentFound = WalkDiskNodes(walk, diskSet);
+    SetupDiDestroyDeviceInfoList(diskSet);
+    if (parentFound != 0) {
+        return parentFound;
+    }
+    HDEVINFO parentSet = SetupDiGetClassDevsW(NULL, buffers.parent, NULL, NodeSetFlags);
+    if (parentSet == INVALID_HANDLE_VALUE) {
+        return NoParentSet;
+    }
+    const LONG speed = WalkParentNodes(walk, parentSet);
+    SetupDiDestroyDeviceInfoList(parentSet);
+    return speed;
+}

@@ -1,0 +1,112 @@
+#include "inventory/raid_query.h"
+
+#include "log/log_writer.h"
+
+#include <strsafe.h>
+#include <ntddscsi.h>
+
+namespace {
+
+const int ControllerCount = 5;
+const size_t ControllerNameChars = 260;
+const DWORD RequestTimeoutSeconds = 500;
+const DWORD DiskInfoControlCode = 0x80000D01u;
+const BYTE RequestSignature[8] = {'I', 'n', 't', 'e', 'l', 'R', 'm', 'p'};
+
+// The request and the reply share this layout: the miniport header, then four values.
+struct RaidMessage {
+    SRB_IO_CONTROL header;
+    LONG connectionType;
+    LONG connectionInterface;
+    LONG pciBusWidth;
+    LONG pciBusSpeed;
+};
+
+static_assert(sizeof(RaidMessage) == 44, "the driver's message is 44 bytes");
+
+struct DiskAddress {
+    DWORD port;
+    DWORD bus;
+    DWORD targetId;
+    DWORD lun;
+    LPCWSTR logPath;
+};
+
+// Every line of the query carries the disk's address.
+void LogLine(const DiskAddress& a, LPCWSTR format, LPCWSTR text = L"") {
+    LogMessage(a.logPath, format, a.port, a.bus, a.targetId, a.lun, text);
+}
+
+void LogValue(const DiskAddress& a, LPCWSTR format, DWORD value) {
+    LogMessage(a.logPath, format, a.port, a.bus, a.targetId, a.lun, value);
+}
+
+DWORD DiskId(const DiskAddress& a) {
+    return (a.port << 24) + (a.bus << 16) + (a.targetId << 8) + a.lun;
+}
+
+// One request to an open controller; true when the platform reports success.
+bool AskController(const DiskAddress& a, HANDLE controller, RaidMessage* reply) {
+    const DWORD diskId = DiskId(a);
+    LogValue(a, L"[Disk %i-%i-%i-%i] Disk ID=0x%08X\r\n", diskId);
+    // Both messages start zero-filled: the payload carries nothing, and a driver that writes
+    // back less than the whole reply leaves zeros, never stale memory.
+    RaidMessage request;
+    ZeroMemory(&request, sizeof(request));
+    request.header.HeaderLength = sizeof(SRB_IO_CONTROL);
+    CopyMemory(request.header.Signature, RequestSignature, sizeof(RequestSignature));
+    request.header.Timeout = RequestTimeoutSeconds;
+    request.header.ControlCode = DiskInfoControlCode;
+    request.header.ReturnCode = diskId;
+    request.header.Length = sizeof(RaidMessage) - sizeof(SRB_IO_CONTROL);
+    ZeroMemory(reply, sizeof(*reply));
+    DWORD bytesReturned = 0;
+    const BOOL result = DeviceIoControl(controller, IOCTL_SCSI_MINIPORT, &request, sizeof(request),
+                                        reply, sizeof(*reply), &bytesReturned, NULL);
+    const DWORD lastError = GetLastError();
+    LogValue(a, L"[Disk %i-%i-%i-%i] ReturnCode=%d\r\n", static_cast<DWORD>(result));
+    LogValue(a, L"[Disk %i-%i-%i-%i] GetLastError=0x%08X\r\n", lastError);
+    LogValue(a, L"[Disk %i-%i-%i-%i] Bytes return=%d\r\n", bytesReturned);
+    LogValue(a, L"[Disk %i-%i-%i-%i] SRB_IO_CONTROL.Return=0x%08X\r\n", reply->header.ReturnCode);
+    return result != FALSE;
+}
+
+} // namespace
+
+int QueryRaidDiskInfo(DWORD port, DWORD bus, DWORD targetId, DWORD lun, LONG* connectionInterface,
+                      LONG* connectionType, LONG* pciBusSpeed, LONG* pciBusWidth, LPCWSTR logPath) {
+    const DiskAddress a = {port, bus, targetId, lun, logPath};
+    WCHAR controllerName[ControllerNameChars] = {0};
+    for (int number = 0; number < ControllerCount; ++number) {
+        StringCchPrintfW(controllerName, ControllerNameChars, L"\\\\.\\scsi%d:", number);
+        LogLine(a, L"[Disk %i-%i-%i-%i] Checking %s.\r\n", controllerName);
+        HANDLE controller = CreateFileW(controllerName, FILE_ALL_ACCESS, 0, NULL, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, NULL);
+        if (controller == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        if (controller == NULL) {
+            break;
+        }
+        RaidMessage reply;
+        const bool accepted = AskController(a, controller, &reply);
+        CloseHandle(controller);
+        if (!accepted) {
+            LogLine(a, L"[Disk %i-%i-%i-%i] Function failed\r\n");
+            return 0;
+        }
+        *connectionInterface = reply.connectionInterface;
+        *connectionType = reply.connectionType;
+        *pciBusSpeed = reply.pciBusSpeed;
+        *pciBusWidth = reply.pciBusWidth;
+        LogValue(a, L"[Disk %i-%i-%i-%i] connectionInterface=0x%d\r\n",
+                 static_cast<DWORD>(reply.connectionInterface));
+        LogValue(a, L"[Disk %i-%i-%i-%i] connectionType=0x%d\r\n",
+                 static_cast<DWORD>(reply.connectionType));
+        LogValue(a, L"[Disk %i-%i-%i-%i] pciBusSpeed=0x%d\r\n", static_cast<DWORD>(reply.pciBusSpeed));
+        LogValue(a, L"[Disk %i-%i-%i-%i] pciBusWidth=0x%d\r\n", static_cast<DWORD>(reply.pciBusWidth));
+        return 1;
+    }
+    LogLine(a, L"[Disk %i-%i-%i-%i] Cannot find SCSI controller\r\n");
+    return 0;
+}

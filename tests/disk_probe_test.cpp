@@ -1,0 +1,581 @@
+// The probe on simulated disks: what each storage reply or failure leaves in the record and the
+// log, the partition walk, the layout retry, and odd answers from drivers.
+#include "inventory/disk_probe.h"
+#include "selection/run_driver.h"
+#include "state.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sim/replies.h>
+#include <setupapi.h>
+
+#include <algorithm>
+
+namespace {
+
+using testing_support::LinesWithoutStamps;
+using testing_support::ModuleIn;
+using testing_support::RunSystem;
+using testing_support::ScratchFolder;
+
+const std::wstring kPath =
+    L"\\\\?\\scsi#disk&ven_nvme&prod_model_x100#4&2c41e0aa&0&020000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+const std::string kPathText =
+    "\\\\?\\scsi#disk&ven_nvme&prod_model_x100#4&2c41e0aa&0&020000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+const std::string kIdText = "scsi\\disk&ven_nvme&prod_model_x100\\4&2c41e0aa&0&020000";
+const std::wstring kEfi = L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
+const std::wstring kBasicData = L"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+
+sim::Partition GptPartition(const std::wstring& type, const std::wstring& name, LONGLONG length) {
+    sim::Partition partition;
+    partition.gptType = type;
+    partition.nameUnits = sim::NameUnits(name);
+    partition.length = length;
+    return partition;
+}
+
+sim::Partition MbrPartition(LONGLONG length, bool active) {
+    sim::Partition partition;
+    partition.length = length;
+    partition.bootIndicator = active;
+    return partition;
+}
+
+// A fixed NVMe disk of 931 GiB with an EFI system partition, answering every request.
+sim::Disk FixedDisk(const std::wstring& path = kPath, DWORD number = 0) {
+    sim::Disk disk;
+    disk.path = path;
+    disk.deviceNumber = sim::DeviceNumberReply(number, 0);
+    disk.deviceDescriptor = sim::DeviceDescriptorReply(BusTypeNvme, false, 0);
+    disk.seekPenalty = sim::SeekPenaltyReply(false);
+    disk.geometry = sim::GeometryReply(121601, 255, 63, 512);
+    disk.scsiAddress = sim::ScsiAddressReply(1, 0, 2, 0);
+    disk.layout = sim::LayoutReply(PARTITION_STYLE_GPT,
+                                   {GptPartition(kEfi, L"EFI system partition", 104857600),
+                                    GptPartition(kBasicData, L"Basic data partition", 5368709120LL)});
+    return disk;
+}
+
+class DiskProbe : public testing::Test {
+  protected:
+    void TearDown() override {
+        sim::Counters counters = sim::CurrentCounters();
+        EXPECT_EQ(counters.openHandles, 0);
+        EXPECT_EQ(counters.liveDeviceInfoSets, 0);
+        EXPECT_EQ(counters.deviceWrites, 0);
+        EXPECT_EQ(counters.unknownRequests, 0);
+    }
+
+    // Runs the probe alone on the machine, into freshly initialised records.
+    std::vector<DriveRecord> Probe(const sim::Machine& machine, size_t recordCount = 0) {
+        sim::Install(machine);
+        std::vector<DriveRecord> records(recordCount ? recordCount : machine.disks.size());
+        for (DriveRecord& record : records) {
+            InitializeDriveRecord(&record);
+        }
+        logPath_ = folder_.Windows() + L"\\probe.log";
+        filled_ = ProbeDrives(records.data(), static_cast<DWORD>(records.size()), logPath_.c_str(),
+                              &outcome_);
+        return records;
+    }
+    std::vector<std::string> Lines() const {
+        return LinesWithoutStamps(folder_.ReadFile("probe.log"));
+    }
+    bool Logged(const std::string& line) const {
+        std::vector<std::string> lines = Lines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+
+    ScratchFolder folder_;
+    std::wstring logPath_;
+    DWORD filled_ = 0;
+    HRESULT outcome_ = S_OK;
+};
+
+TEST_F(DiskProbe, FullyAnsweringDiskLeavesItsWholeAccount) {
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    std::vector<DriveRecord> records = Probe(machine);
+    EXPECT_EQ(filled_, 1u);
+    EXPECT_EQ(outcome_, S_OK);
+    const DriveRecord& r = records[0];
+    EXPECT_EQ(r.Index, 0u);
+    EXPECT_EQ(r.Order, 0u);
+    EXPECT_EQ(r.BusType, 17u);
+    EXPECT_EQ(r.Removable, 0u);
+    EXPECT_EQ(r.SeekPenalty, 0);
+    EXPECT_EQ(r.Size, 931u);
+    EXPECT_EQ(r.Port, 1u);
+    EXPECT_EQ(r.Bus, 0u);
+    EXPECT_EQ(r.TargetId, 2u);
+    EXPECT_EQ(r.Lun, 0u);
+    EXPECT_EQ(r.PartitionCount, 2);
+    EXPECT_EQ(r.IsSysDisk, 1u);
+    EXPECT_EQ(std::wstring(r.Path), kPath);
+    EXPECT_EQ(sim::ToUtf8(r.DeviceID), kIdText);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{
+                           "[Disk0] DevicePath=" + kPathText,
+                           "[Disk0] Check TG/Optane",
+                           "[Disk0] Get disk info by DeviceIoControl",
+                           "[Disk0] Get order ",
+                           "[Disk0] PartitionNumber=0",
+                           "[Disk0] Get BusType, removable, device type. ",
+                           "[Disk0] BusType=17. ",
+                           "[Disk0] DeviceType=0. ",
+                           "[Disk0] Get SeekPenalty. ",
+                           "[Disk0] Get disk size in GB. ",
+                           "[Disk0] Get port number, bus number and target ID. ",
+                           "[Disk0] Get partitions. ",
+                           "[Disk0] Get partition amount. ",
+                           "[Disk0] IOCTL_DISK_GET_DRIVE_LAYOUT_EX done, i=[1].",
+                           "[Disk0] Byte returned: 336, bytes of structure DRIVE_LAYOUT_INFORMATION: 40.",
+                           "[Disk0] PartitionCount=2.",
+                           "[Disk0] Go through each partition. ",
+                           "[Disk0] Disk is GPT.",
+                           "[Disk0] partition0 {C12A7328-F81F-11D2-BA4B-00A0C93EC93B}: [EFI system partition] size=104857600Bytes.",
+                           "[Disk0] Partition0 is EFI partition.",
+                           "[Disk0] partition1 {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}: [Basic data partition] size=5368709120Bytes.",
+                           "[Disk0] This is a OS disk",
+                           "[Disk0] Convert device path to device id. SRC: " + kPathText + " ",
+                           "[Disk0] Convert device path to device id. DST:     " + kIdText + " ",
+                           "[Disk0] Try to get NVMe generation.",
+                           "[Disk0] Try to get information under Intel RST/VMD.",
+                           "[Disk 1-0-2-0] Checking \\\\.\\scsi0:.",
+                           "[Disk 1-0-2-0] Checking \\\\.\\scsi1:.",
+                           "[Disk 1-0-2-0] Checking \\\\.\\scsi2:.",
+                           "[Disk 1-0-2-0] Checking \\\\.\\scsi3:.",
+                           "[Disk 1-0-2-0] Checking \\\\.\\scsi4:.",
+                           "[Disk 1-0-2-0] Cannot find SCSI controller",
+                       }));
+}
+
+TEST_F(DiskProbe, RequestsGoOutExactlyAsWindowsExpectsThem) {
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    Probe(machine);
+    // The disk, then the five controllers the RAID query tries.
+    ASSERT_EQ(sim::OpenRequests().size(), 6u);
+    for (size_t i = 1; i < 6; ++i) {
+        const sim::OpenRequest& controller = sim::OpenRequests()[i];
+        EXPECT_EQ(controller.name, L"\\\\.\\scsi" + std::to_wstring(i - 1) + L":");
+        EXPECT_EQ(controller.access, 0x1F01FFu);
+        EXPECT_EQ(controller.shareMode, 0u);
+    }
+    const sim::OpenRequest& open = sim::OpenRequests()[0];
+    EXPECT_EQ(open.name, kPath);
+    EXPECT_EQ(open.access, 0xC0000003u);
+    EXPECT_EQ(open.shareMode, 3u);
+    EXPECT_EQ(open.disposition, static_cast<DWORD>(OPEN_EXISTING));
+    EXPECT_EQ(open.flagsAndAttributes, 0x80u);
+    struct Expected {
+        DWORD code;
+        std::vector<BYTE> input;
+        DWORD outputSize;
+    };
+    const std::vector<BYTE> descriptorQuery = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<BYTE> seekQuery = {7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const Expected expected[] = {{0x2D1080, {}, 12}, {0x2D1400, descriptorQuery, 40},
+                                 {0x2D1400, seekQuery, 12}, {0x70000, {}, 24},
+                                 {0x41018, {}, 8},   {0x70050, {}, 192},
+                                 {0x70050, {}, 336}};
+    const std::vector<sim::IoRequest>& requests = sim::IoRequests();
+    ASSERT_EQ(requests.size(), std::size(expected));
+    for (size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].device, kPath) << i;
+        EXPECT_EQ(requests[i].code, expected[i].code) << i;
+        EXPECT_EQ(requests[i].input, expected[i].input) << i;
+        EXPECT_EQ(requests[i].outputSize, expected[i].outputSize) << i;
+    }
+}
+
+TEST_F(DiskProbe, DiskThatCannotBeOpenedSkipsEveryRequest) {
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    machine.disks[0].openError = ERROR_ACCESS_DENIED;
+    std::vector<DriveRecord> records = Probe(machine);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{
+                           "[Disk0] DevicePath=" + kPathText, "[Disk0] Check TG/Optane",
+                           "[Disk0] Get disk info by DeviceIoControl",
+                           "[Disk0] Convert device path to device id. SRC: " + kPathText + " ",
+                           "[Disk0] Convert device path to device id. DST:     " + kIdText + " ",
+                           "[Disk0] Try to get information under Intel RST/VMD.",
+                           "[Disk 0-0-0-0] Checking \\\\.\\scsi0:.",
+                           "[Disk 0-0-0-0] Checking \\\\.\\scsi1:.",
+                           "[Disk 0-0-0-0] Checking \\\\.\\scsi2:.",
+                           "[Disk 0-0-0-0] Checking \\\\.\\scsi3:.",
+                           "[Disk 0-0-0-0] Checking \\\\.\\scsi4:.",
+                           "[Disk 0-0-0-0] Cannot find SCSI controller"}));
+    EXPECT_EQ(records[0].Order, UnknownDeviceNumber);
+    EXPECT_EQ(records[0].BusType, 0u);
+    EXPECT_EQ(records[0].SeekPenalty, -1);
+    EXPECT_EQ(records[0].Removable, 0u);
+    EXPECT_EQ(records[0].NVMeGen, 0);
+    EXPECT_EQ(sim::ToUtf8(records[0].DeviceID), kIdText);
+    EXPECT_TRUE(sim::IoRequests().empty());
+}
+
+TEST_F(DiskProbe, RemovableDiskIsNotWalked) {
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    machine.disks[0].deviceDescriptor = sim::DeviceDescriptorReply(BusTypeUsb, true);
+    std::vector<DriveRecord> records = Probe(machine);
+    EXPECT_TRUE(Logged("[Disk0] Get partitions. "));
+    EXPECT_FALSE(Logged("[Disk0] Get partition amount. "));
+    EXPECT_EQ(records[0].IsSysDisk, 0u);
+    EXPECT_EQ(records[0].PartitionCount, 0);
+    EXPECT_EQ(records[0].Removable, 1u);
+}
+
+struct FailureCase {
+    const char* name;
+    std::optional<sim::Reply> sim::Disk::*reply;
+    const char* line; // logged for the failure, or empty
+    void (*check)(const DriveRecord&);
+};
+
+class OneRequestFails : public testing::TestWithParam<FailureCase> {};
+
+const FailureCase kFailures[] = {
+    {"DeviceNumber", &sim::Disk::deviceNumber, "",
+     [](const DriveRecord& r) { EXPECT_EQ(r.Order, UnknownDeviceNumber); }},
+    {"Descriptor", &sim::Disk::deviceDescriptor, "",
+     [](const DriveRecord& r) {
+         EXPECT_EQ(r.BusType, 0u);
+         EXPECT_EQ(r.IsSysDisk, 1u); // the walk still runs: Removable stays 0
+     }},
+    {"SeekPenalty", &sim::Disk::seekPenalty,
+     "[Disk0] Failed to get seek penalty, an USB external storage, maybe card reader or USB disk.",
+     [](const DriveRecord& r) { EXPECT_EQ(r.SeekPenalty, -1); }},
+    {"Geometry", &sim::Disk::geometry, "[Disk0] Failed to get size",
+     [](const DriveRecord& r) { EXPECT_EQ(r.Size, 0u); }},
+    {"ScsiAddress", &sim::Disk::scsiAddress, "",
+     [](const DriveRecord& r) {
+         EXPECT_EQ(r.Port, 0u);
+         EXPECT_EQ(r.TargetId, 0u);
+     }},
+};
+
+TEST_P(OneRequestFails, LeavesOnlyItsFieldsUnwritten) {
+    ScratchFolder folder;
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    machine.disks[0].*(GetParam().reply) = sim::FailingReply(ERROR_NOT_SUPPORTED);
+    sim::Install(machine);
+    DriveRecord record;
+    InitializeDriveRecord(&record);
+    std::wstring logPath = folder.Windows() + L"\\p.log";
+    HRESULT outcome = S_OK;
+    ProbeDrives(&record, 1, logPath.c_str(), &outcome);
+    GetParam().check(record);
+    std::vector<std::string> lines = LinesWithoutStamps(folder.ReadFile("p.log"));
+    if (*GetParam().line != '\0') {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), GetParam().line), lines.end());
+    }
+    // Every other request still ran and the rest of the record is filled.
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "[Disk0] Convert device path to device id. DST:     " + kIdText + " "),
+              lines.end());
+    EXPECT_EQ(record.PartitionCount, 2);
+    EXPECT_EQ(sim::CurrentCounters().openHandles, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, OneRequestFails, testing::ValuesIn(kFailures),
+                         [](const testing::TestParamInfo<FailureCase>& param) { return param.param.name; });
+
+TEST_F(DiskProbe, LayoutThatFitsOnTheFifthAttempt) {
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    std::vector<sim::Partition> five(5, MbrPartition(524288000, false));
+    machine.disks[0].layout = sim::LayoutReply(PARTITION_STYLE_MBR, five);
+    std::vector<DriveRecord> records = Probe(machine);
+    std::vector<DWORD> sizes;
+    for (const sim::IoRequest& request : sim::IoRequests()) {
+        if (request.code == IOCTL_DISK_GET_DRIVE_LAYOUT_EX) {
+            sizes.push_back(request.outputSize);
+        }
+    }
+    EXPECT_EQ(sizes, (std::vector<DWORD>{192, 336, 480, 624, 768}));
+    EXPECT_TRUE(Logged("[Disk0] IOCTL_DISK_GET_DRIVE_LAYOUT_EX done, i=[4]."));
+    EXPECT_TRUE(Logged("[Disk0] Byte returned: 768, bytes of structure DRIVE_LAYOUT_INFORMATION: 40."));
+    EXPECT_TRUE(Logged("[Disk0] Partition4: [] size=524288000Bytes."));
+    EXPECT_EQ(records[0].PartitionCount, 5);
+    EXPECT_EQ(records[0].IsSysDisk, 0u);
+}
+
+TEST_F(DiskProbe, LayoutRefusedForAnyReasonIsRetried) {
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    machine.disks[0].layoutFailures = 7;
+    machine.disks[0].layoutFailureError = ERROR_GEN_FAILURE;
+    Probe(machine);
+    EXPECT_TRUE(Logged("[Disk0] IOCTL_DISK_GET_DRIVE_LAYOUT_EX done, i=[7]."));
+}
+
+TEST(DiskProbeRun, LayoutThatNeverFitsEndsTheRunWithoutAnAnswer) {
+    ScratchFolder folder;
+    sim::Machine machine;
+    machine.disks = {FixedDisk(), FixedDisk(L"\\\\?\\second#disk#{x}", 1)};
+    machine.disks[0].layoutFailures = -1;
+    machine.disks[0].layoutFailureError = ERROR_GEN_FAILURE;
+    testing_support::RunResult result = RunSystem(machine, ModuleIn(folder));
+    EXPECT_EQ(result.exitCode, E_FAIL);
+    EXPECT_EQ(result.output, "");
+    std::vector<std::string> lines = LinesWithoutStamps(folder.ReadFile("destpick.log"));
+    EXPECT_EQ(lines.back(),
+              "[Disk0] Failed to get paritions by IOCTL_DISK_GET_DRIVE_LAYOUT_EX, error code = "
+              "[0x0000001F].");
+    size_t attempts = std::count_if(sim::IoRequests().begin(), sim::IoRequests().end(),
+                                    [](const sim::IoRequest& r) { return r.code == IOCTL_DISK_GET_DRIVE_LAYOUT_EX; });
+    EXPECT_EQ(attempts, 1000u);
+    EXPECT_EQ(sim::IoRequests().back().outputSize, 144048u);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "[Disk1] Check TG/Optane"), 0);
+    sim::Counters counters = sim::CurrentCounters();
+    EXPECT_EQ(counters.openHandles, 0);
+    EXPECT_EQ(counters.liveDeviceInfoSets, 0);
+}
+
+struct LayoutCase {
+    const char* name;
+    sim::Reply layout;
+    DWORD isSysDisk;
+    std::vector<std::string> walk; // the lines from "Disk is ..." on
+};
+
+class PartitionWalk : public testing::TestWithParam<LayoutCase> {};
+
+TEST_P(PartitionWalk, LogsEachEntryAndFindsTheSystemPartition) {
+    ScratchFolder folder;
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    machine.disks[0].layout = GetParam().layout;
+    sim::Install(machine);
+    DriveRecord record;
+    InitializeDriveRecord(&record);
+    std::wstring logPath = folder.Windows() + L"\\p.log";
+    HRESULT outcome = S_OK;
+    ProbeDrives(&record, 1, logPath.c_str(), &outcome);
+    std::vector<std::string> lines = LinesWithoutStamps(folder.ReadFile("p.log"));
+    auto from = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.rfind("[Disk0] Disk is ", 0) == 0;
+    });
+    auto to = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.rfind("[Disk0] Convert", 0) == 0;
+    });
+    EXPECT_EQ(std::vector<std::string>(from, to), GetParam().walk);
+    EXPECT_EQ(record.IsSysDisk, GetParam().isSysDisk);
+}
+
+const std::wstring kName36 = L"abcdefghijklmnopqrstuvwxyz0123456789";
+sim::Partition LowerCaseEfi() {
+    return GptPartition(L"c12a7328-f81f-11d2-ba4b-00a0c93ec93b", L"lower", 1024);
+}
+
+const LayoutCase kLayouts[] = {
+    {"TwoEfiPartitions",
+     sim::LayoutReply(PARTITION_STYLE_GPT, {GptPartition(kEfi, L"A", 1), GptPartition(kEfi, L"B", 2)}), 1,
+     {"[Disk0] Disk is GPT.",
+      "[Disk0] partition0 {C12A7328-F81F-11D2-BA4B-00A0C93EC93B}: [A] size=1Bytes.",
+      "[Disk0] Partition0 is EFI partition.",
+      "[Disk0] partition1 {C12A7328-F81F-11D2-BA4B-00A0C93EC93B}: [B] size=2Bytes.",
+      "[Disk0] Partition1 is EFI partition.", "[Disk0] This is a OS disk"}},
+    {"GptWithoutEfi", sim::LayoutReply(PARTITION_STYLE_GPT, {GptPartition(kBasicData, kName36, 500)}), 0,
+     {"[Disk0] Disk is GPT.",
+      "[Disk0] partition0 {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}: [abcdefghijklmnopqrstuvwxyz0123456789] "
+      "size=500Bytes."}},
+    {"TypeIsUpperCasedBeforeTheCompare", sim::LayoutReply(PARTITION_STYLE_GPT, {LowerCaseEfi()}), 1,
+     {"[Disk0] Disk is GPT.",
+      "[Disk0] partition0 {C12A7328-F81F-11D2-BA4B-00A0C93EC93B}: [lower] size=1024Bytes.",
+      "[Disk0] Partition0 is EFI partition.", "[Disk0] This is a OS disk"}},
+    {"MbrActive",
+     sim::LayoutReply(PARTITION_STYLE_MBR, {MbrPartition(524288000, false), MbrPartition(5368709120LL, true)}), 1,
+     {"[Disk0] Disk is MBR.", "[Disk0] Partition0: [] size=524288000Bytes.",
+      "[Disk0] Partition1: [] size=5368709120Bytes.", "[Disk0] This is a OS disk"}},
+    {"RawIsLoggedAsMbr", sim::LayoutReply(PARTITION_STYLE_RAW, {}), 0, {"[Disk0] Disk is MBR."}},
+    {"CountBeyondTheEntriesIsBounded",
+     sim::LayoutReply(PARTITION_STYLE_MBR, {MbrPartition(1, false)}, 100000), 0,
+     {"[Disk0] Disk is MBR.", "[Disk0] Partition0: [] size=1Bytes."}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Layouts, PartitionWalk, testing::ValuesIn(kLayouts),
+                         [](const testing::TestParamInfo<LayoutCase>& param) { return param.param.name; });
+
+struct MarkerCase {
+    const char* name;
+    std::wstring path;
+    DWORD optaneCache;
+    DWORD tg;
+    DWORD optane;
+};
+
+class PathMarkers : public testing::TestWithParam<MarkerCase> {};
+
+TEST_P(PathMarkers, SetTheFlagsByExactCase) {
+    sim::Machine machine;
+    machine.disks = {sim::Disk{}};
+    machine.disks[0].path = GetParam().path;
+    machine.disks[0].openError = ERROR_FILE_NOT_FOUND;
+    sim::Install(machine);
+    DriveRecord record;
+    InitializeDriveRecord(&record);
+    HRESULT outcome = S_OK;
+    ProbeDrives(&record, 1, L"", &outcome);
+    EXPECT_EQ(record.isIntelOptaneCache, GetParam().optaneCache);
+    EXPECT_EQ(record.isIntelTGDisks, GetParam().tg);
+    EXPECT_EQ(record.isOptane, GetParam().optane);
+}
+
+const MarkerCase kMarkers[] = {
+    {"None", L"\\\\?\\scsi#disk&ven_nvme#1#{x}", 0, 0, 0},
+    {"OptaneCache", L"\\\\?\\scsi#disk&ven_intel_mem#1#{x}", 1, 0, 0},
+    {"Tg", L"\\\\?\\scsi#disk&ven_intel_hbr#1#{x}", 0, 1, 0},
+    {"Optane", L"\\\\?\\scsi#disk&prod_optane_ssd#1#{x}", 0, 0, 1},
+    {"CapitalOptaneIsNoMarker", L"\\\\?\\scsi#disk&prod_Optane#1#{x}", 0, 0, 0},
+    {"AllThree", L"intel_mem intel_hbr optane", 1, 1, 1},
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, PathMarkers, testing::ValuesIn(kMarkers),
+                         [](const testing::TestParamInfo<MarkerCase>& param) { return param.param.name; });
+
+struct GeometryCase {
+    const char* name;
+    LONGLONG cylinders;
+    DWORD tracks;
+    DWORD sectors;
+    DWORD bytes;
+    ULONGLONG size;
+    const char* line;
+};
+
+class DiskSize : public testing::TestWithParam<GeometryCase> {};
+
+TEST_P(DiskSize, FollowsTheSizeRule) {
+    ScratchFolder folder;
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    const GeometryCase& c = GetParam();
+    machine.disks[0].geometry = sim::GeometryReply(c.cylinders, c.tracks, c.sectors, c.bytes);
+    sim::Install(machine);
+    DriveRecord record;
+    InitializeDriveRecord(&record);
+    std::wstring logPath = folder.Windows() + L"\\p.log";
+    HRESULT outcome = S_OK;
+    ProbeDrives(&record, 1, logPath.c_str(), &outcome);
+    EXPECT_EQ(record.Size, c.size);
+    if (*c.line != '\0') {
+        std::vector<std::string> lines = LinesWithoutStamps(folder.ReadFile("p.log"));
+        EXPECT_NE(std::find(lines.begin(), lines.end(), c.line), lines.end());
+    }
+}
+
+const GeometryCase kGeometries[] = {
+    {"Example931", 121601, 255, 63, 512, 931, ""},
+    {"BelowOneGiB", 100, 255, 63, 512, 0, ""},
+    {"FourKiBSectors", 121601, 255, 63, 4096, 7452, ""},
+    {"NegativeCylinders", -5, 255, 63, 512, 0, "[Disk0] Geometry gives no valid size, size unknown."},
+    {"ProductOverflows", 0x7FFFFFFFFFFFLL, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0,
+     "[Disk0] Geometry gives no valid size, size unknown."},
+};
+
+INSTANTIATE_TEST_SUITE_P(Geometries, DiskSize, testing::ValuesIn(kGeometries),
+                         [](const testing::TestParamInfo<GeometryCase>& param) { return param.param.name; });
+
+TEST_F(DiskProbe, ShortRepliesAreNotReadAsZeros) {
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    machine.disks[0].deviceNumber = sim::Reply{{0, 0, 0, 0}, std::nullopt};
+    machine.disks[0].deviceDescriptor = sim::Reply{std::vector<BYTE>(20, 0), std::nullopt};
+    machine.disks[0].layout = sim::Reply{std::vector<BYTE>(30, 0), std::nullopt};
+    std::vector<DriveRecord> records = Probe(machine);
+    EXPECT_EQ(records[0].Order, UnknownDeviceNumber);
+    EXPECT_EQ(records[0].BusType, 0u);
+    EXPECT_TRUE(Logged("[Disk0] IOCTL_STORAGE_GET_DEVICE_NUMBER answered 4 bytes, fewer than the 12 it "
+                       "needs; ignored."));
+    EXPECT_TRUE(Logged("[Disk0] StorageDeviceProperty answered 20 bytes, fewer than the 32 it needs; "
+                       "ignored."));
+    EXPECT_TRUE(Logged("[Disk0] IOCTL_DISK_GET_DRIVE_LAYOUT_EX answered 30 bytes, fewer than the 48 it "
+                       "needs; ignored."));
+    EXPECT_EQ(records[0].PartitionCount, 0);
+}
+
+TEST_F(DiskProbe, LongPathIsProbedWholeAndHeldCut) {
+    const std::wstring longPath = L"\\\\?\\scsi#disk&ven_x#" + std::wstring(240, L'p') +
+                                  L"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+    sim::Machine machine;
+    machine.disks = {FixedDisk(longPath, 3)};
+    std::vector<DriveRecord> records = Probe(machine);
+    EXPECT_EQ(std::wstring(records[0].Path), longPath.substr(0, 259));
+    EXPECT_EQ(records[0].Order, 3u);
+    EXPECT_EQ(std::wstring(records[0].DeviceID), L"scsi\\disk&ven_x\\" + std::wstring(240, L'p'));
+    EXPECT_TRUE(Logged("[Disk0] DevicePath is longer than 259 characters, Path holds its start."));
+}
+
+TEST_F(DiskProbe, PathOf259CharactersFitsWhole) {
+    const std::wstring path = L"\\\\?\\" + std::wstring(255, L'q');
+    sim::Machine machine;
+    machine.disks = {FixedDisk(path)};
+    std::vector<DriveRecord> records = Probe(machine);
+    EXPECT_EQ(std::wstring(records[0].Path), path);
+    EXPECT_FALSE(Logged("[Disk0] DevicePath is longer than 259 characters, Path holds its start."));
+}
+
+TEST_F(DiskProbe, DetailWithoutSizeOrPathLeavesAnEmptyPath) {
+    sim::Machine machine;
+    machine.disks = {FixedDisk(L"\\\\?\\a#{x}"), FixedDisk(L"\\\\?\\b#{x}", 1)};
+    machine.disks[0].detailReportsNoSize = true;
+    machine.disks[1].detailError = ERROR_GEN_FAILURE;
+    std::vector<DriveRecord> records = Probe(machine);
+    EXPECT_EQ(filled_, 2u);
+    for (const DriveRecord& record : records) {
+        EXPECT_STREQ(record.Path, L"");
+        EXPECT_EQ(record.Order, UnknownDeviceNumber);
+    }
+    EXPECT_TRUE(Logged("[Disk0] Interface detail reports no size (0 bytes)."));
+    EXPECT_TRUE(Logged("[Disk0] DevicePath="));
+    EXPECT_TRUE(Logged("[Disk1] DevicePath="));
+    EXPECT_EQ(sim::CurrentCounters().liveHeapBlocks, 0);
+}
+
+TEST_F(DiskProbe, DetailThatCannotBeAllocatedIsLogged) {
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    sim::Install(machine);
+    sim::FailHeapAllocation(0, 100);
+    DriveRecord record;
+    InitializeDriveRecord(&record);
+    logPath_ = folder_.Windows() + L"\\probe.log";
+    // The detail buffer is the first allocation of that size; log entries are smaller.
+    ProbeDrives(&record, 1, logPath_.c_str(), &outcome_);
+    const size_t detailBytes = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
+                               (kPath.size() + 1) * sizeof(WCHAR);
+    EXPECT_TRUE(Logged("[Disk0] Cannot allocate " + std::to_string(detailBytes) +
+                       " bytes for the interface detail."));
+    EXPECT_STREQ(record.Path, L"");
+}
+
+TEST_F(DiskProbe, MoreInterfacesThanRecordsWritesNoFurther) {
+    sim::Machine machine;
+    for (DWORD i = 0; i < 4; ++i) {
+        machine.disks.push_back(FixedDisk(L"\\\\?\\d" + std::to_wstring(i) + L"#{x}", i));
+    }
+    std::vector<DriveRecord> records(3);
+    DriveRecord guard;
+    std::memset(&guard, 0xAB, sizeof(guard));
+    records.push_back(guard);
+    sim::Install(machine);
+    for (size_t i = 0; i < 3; ++i) {
+        InitializeDriveRecord(&records[i]);
+    }
+    HRESULT outcome = S_OK;
+    EXPECT_EQ(ProbeDrives(records.data(), 2, L"", &outcome), 2u);
+    EXPECT_EQ(records[2].Order, UnknownDeviceNumber);
+    EXPECT_EQ(std::memcmp(&records[3], &guard, sizeof(guard)), 0);
+}
+
+TEST_F(DiskProbe, NoInterfacesLogsNothing) {
+    Probe(sim::Machine{});
+    EXPECT_EQ(filled_, 0u);
+    EXPECT_FALSE(folder_.Exists("probe.log"));
+}
+
+} // namespace
