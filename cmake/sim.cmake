@@ -42,6 +42,8 @@ add_executable(destpick_tests
     tests/run_driver_test.cpp
     tests/disk_probe_test.cpp
     tests/device_id_test.cpp
+    tests/pci_link_speed_test.cpp
+    tests/raid_query_test.cpp
     tests/test_support.cpp)
 target_include_directories(destpick_tests PRIVATE tests winapi/src)
 target_compile_options(destpick_tests PRIVATE ${DESTPICK_WARNINGS})

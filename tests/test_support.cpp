@@ -58,8 +58,7 @@ sim::Module ModuleIn(const ScratchFolder& folder, const std::wstring& fileName, 
     return module;
 }
 
-RunResult RunSystem(const sim::Machine& machine, const sim::Module& module) {
-    sim::Install(machine, module);
+void FixClock() {
     SYSTEMTIME fixed{};
     fixed.wYear = 2021;
     fixed.wMonth = 9;
@@ -68,12 +67,21 @@ RunResult RunSystem(const sim::Machine& machine, const sim::Module& module) {
     fixed.wMinute = 44;
     fixed.wSecond = 7;
     sim::SetClock(fixed);
+}
+
+void ReleaseClock() {
+    sim::SetClock(std::nullopt);
+}
+
+RunResult RunSystem(const sim::Machine& machine, const sim::Module& module) {
+    sim::Install(machine, module);
+    FixClock();
     sim::CaptureConsole(true);
     RunResult result;
     result.exitCode = RunDestinationPick();
     result.output = sim::ConsoleText();
     sim::CaptureConsole(false);
-    sim::SetClock(std::nullopt);
+    ReleaseClock();
     return result;
 }
 

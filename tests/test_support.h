@@ -40,6 +40,11 @@ struct RunResult {
 // whole system once.
 RunResult RunSystem(const sim::Machine& machine, const sim::Module& module);
 
+// Fixes the clock at 2021-09-07 05:44:07 UTC, the time of kStamp; ReleaseClock returns to the
+// host's clock.
+void FixClock();
+void ReleaseClock();
+
 // The time stamp every entry carries under the fixed clock.
 extern const char kStamp[];
 

@@ -144,18 +144,11 @@ INSTANTIATE_TEST_SUITE_P(Weights, Pick, testing::ValuesIn(kPickCases),
 class WeightingLog : public testing::Test {
   protected:
     void SetUp() override {
-        SYSTEMTIME fixed{};
-        fixed.wYear = 2021;
-        fixed.wMonth = 9;
-        fixed.wDay = 7;
-        fixed.wHour = 5;
-        fixed.wMinute = 44;
-        fixed.wSecond = 7;
-        sim::SetClock(fixed);
+        testing_support::FixClock();
         logPath_ = folder_.Windows() + L"\\weights.log";
     }
     void TearDown() override {
-        sim::SetClock(std::nullopt);
+        testing_support::ReleaseClock();
     }
     std::string Log() const {
         return folder_.ReadFile("weights.log");
