@@ -20,3 +20,4 @@ add_test(NAME windows_imports COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/win
     $<TARGET_FILE:destpick> ${PROJECT_VERSION})
 add_test(NAME wine_run COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_run_test.sh
     $<TARGET_FILE:destpick> ${DESTPICK_WINE} ${PROJECT_VERSION})
+set_tests_properties(wine_run PROPERTIES RESOURCE_LOCK wine)

@@ -1,0 +1,37 @@
+# The conformance program: the same source built natively against the stand-in and for Windows,
+# printing what the Windows services the system relies on answer, so that the two can be compared.
+# Every wide format literal of the system is collected from src/ so that none is left unchecked.
+file(GLOB_RECURSE DESTPICK_SYSTEM_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/src/*.cpp)
+set(DESTPICK_FORMATS "")
+foreach(source ${DESTPICK_SYSTEM_SOURCES})
+    file(READ ${source} text)
+    # Semicolons would split the matches as a CMake list; they travel as a marker instead.
+    string(REPLACE ";" "<semicolon>" text "${text}")
+    string(REGEX MATCHALL "L\"([^\"\\\\]|\\\\.)*%([^\"\\\\]|\\\\.)*\"" literals "${text}")
+    foreach(literal ${literals})
+        string(REPLACE "<semicolon>" ";" literal "${literal}")
+        string(APPEND DESTPICK_FORMATS "    ${literal},\n")
+    endforeach()
+endforeach()
+file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/system_formats.inc CONTENT "${DESTPICK_FORMATS}")
+
+add_executable(conformance tests/conformance/conformance.cpp)
+set_target_properties(conformance PROPERTIES SUFFIX ".exe")
+target_include_directories(conformance PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
+target_compile_options(conformance PRIVATE ${DESTPICK_WARNINGS})
+if(WIN32)
+    target_compile_definitions(conformance PRIVATE STRSAFE_NO_DEPRECATE)
+    target_link_options(conformance PRIVATE -static)
+    target_link_libraries(conformance PRIVATE user32)
+else()
+    target_link_libraries(conformance PRIVATE winapi_sim)
+endif()
+
+if(WIN32)
+    # The native build is made first by the test command; its program is the other side.
+    set(DESTPICK_NATIVE_BUILD_DIR ${CMAKE_CURRENT_SOURCE_DIR}/build/sim CACHE PATH
+        "Folder of the native build whose conformance program is compared")
+    add_test(NAME conformance COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/conformance_test.sh
+        ${DESTPICK_NATIVE_BUILD_DIR}/conformance.exe $<TARGET_FILE:conformance> ${DESTPICK_WINE})
+    set_tests_properties(conformance PROPERTIES RESOURCE_LOCK wine)
+endif()
