@@ -28,9 +28,6 @@ else()
 endif()
 
 if(WIN32)
-    # The native build is made first by the test command; its program is the other side.
-    set(DESTPICK_NATIVE_BUILD_DIR ${CMAKE_CURRENT_SOURCE_DIR}/build/sim CACHE PATH
-        "Folder of the native build whose conformance program is compared")
     add_test(NAME conformance COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/conformance_test.sh
         ${DESTPICK_NATIVE_BUILD_DIR}/conformance.exe $<TARGET_FILE:conformance> ${DESTPICK_WINE})
     set_tests_properties(conformance PROPERTIES RESOURCE_LOCK wine)

@@ -14,6 +14,10 @@ target_link_libraries(destpick_core PUBLIC setupapi cfgmgr32 user32 version)
 target_compile_definitions(destpick_core PUBLIC STRSAFE_NO_DEPRECATE)
 
 enable_testing()
+# The checks that compare the two builds take the native side from here; the test command
+# builds it first.
+set(DESTPICK_NATIVE_BUILD_DIR ${CMAKE_CURRENT_SOURCE_DIR}/build/sim CACHE PATH
+    "Folder of the native build that the Windows build is compared with")
 find_program(DESTPICK_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(DESTPICK_WINE NAMES wine64 wine)
 add_test(NAME windows_imports COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows_imports_test.sh
@@ -21,3 +25,7 @@ add_test(NAME windows_imports COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/win
 add_test(NAME wine_run COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_run_test.sh
     $<TARGET_FILE:destpick> ${DESTPICK_WINE} ${PROJECT_VERSION})
 set_tests_properties(wine_run PROPERTIES RESOURCE_LOCK wine)
+add_test(NAME golden COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/golden_test.sh
+    ${DESTPICK_NATIVE_BUILD_DIR}/destpick.exe $<TARGET_FILE:destpick> ${DESTPICK_WINE}
+    ${CMAKE_CURRENT_SOURCE_DIR})
+set_tests_properties(golden PROPERTIES RESOURCE_LOCK wine)

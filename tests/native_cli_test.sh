@@ -63,7 +63,8 @@ check "missing description is named" bash -c '[[ "$1" == *none.json*cannot\ be\ 
 
 # Start-up failure: a name without extension.
 run "$scratch/noext" destpick
-check "no extension: message" [ "$out" = "$(printf 'Could not found the exe file name. \r')" ]
+# Standard output is in text mode, as on Windows: the message's "\r\n" goes out as "\r\r\n".
+check "no extension: message" [ "$out" = "$(printf 'Could not found the exe file name. \r\r')" ]
 check "no extension: exit code 1" [ "$code" -eq 1 ]
 check "no extension: no log" [ -z "$(ls "$scratch/noext" | grep -v '^destpick$')" ]
 

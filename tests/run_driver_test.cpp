@@ -88,17 +88,18 @@ TEST_P(StartupFailure, PrintsItsMessageAndWritesNoLog) {
     EXPECT_TRUE(std::filesystem::is_empty(folder.Posix()));
 }
 
-const std::string kNoPath = "Could not found the exe path.\n";
-const std::string kNoName = "Could not found the exe file name. \r\n";
+// Standard output is in text mode: each line feed goes out after a carriage return.
+const std::string kNoPath = "Could not found the exe path.\r\n";
+const std::string kNoName = "Could not found the exe file name. \r\r\n";
 const StartupCase kStartupCases[] = {
     {"NoBackslash", L"destpick.exe:", sim::Module::Version::Present,
-     "Could not found the exe folder path. \r\n"},
+     "Could not found the exe folder path. \r\r\n"},
     {"NoExtension", L"destpick", sim::Module::Version::Present, kNoName},
     {"DotOnlyInFolder", L"v1.2\\destpick", sim::Module::Version::Present, kNoName},
-    {"NoVersionResource", L"destpick.exe", sim::Module::Version::Absent, "Cannot get VerInfo. \r\n"},
-    {"VersionInfoFails", L"destpick.exe", sim::Module::Version::InfoFails, "Cannot get VerInfo. \r\n"},
+    {"NoVersionResource", L"destpick.exe", sim::Module::Version::Absent, "Cannot get VerInfo. \r\r\n"},
+    {"VersionInfoFails", L"destpick.exe", sim::Module::Version::InfoFails, "Cannot get VerInfo. \r\r\n"},
     {"VersionQueryFails", L"destpick.exe", sim::Module::Version::QueryFails,
-     "Cannot query version. \r\n"},
+     "Cannot query version. \r\r\n"},
     // 255 characters do not fit the 254 the path buffers hold.
     {"ModulePathTooLong", std::wstring(245, L'a') + L".exe", sim::Module::Version::Present, kNoPath},
 };
@@ -219,7 +220,7 @@ TEST_F(RunDriver, VersionBlockThatCannotBeAllocatedIsAStartupFailure) {
     sim::FailHeapAllocation(1);
     sim::CaptureConsole(true);
     EXPECT_EQ(RunDestinationPick(), StartupFailureExitCode);
-    EXPECT_EQ(sim::ConsoleText(), "Cannot get VerInfo. \r\n");
+    EXPECT_EQ(sim::ConsoleText(), "Cannot get VerInfo. \r\r\n");
     sim::CaptureConsole(false);
     EXPECT_FALSE(folder_.Exists("destpick.log"));
 }

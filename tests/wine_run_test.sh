@@ -201,11 +201,8 @@ folder="$scratch/bare"
 mkdir "$folder"
 cp "$exe" "$folder/destpick"
 run_copy "$folder" destpick
-# The tool writes "... name. \r\n". Windows passes those bytes through; Wine's wprintf turns the
-# "\n" into "\r\n" on a pipe, so under Wine the bytes are "\r\r\n" (known Wine difference).
-# Only Wine's bytes are accepted: the Windows form would be what a lone "\n" in the program
-# produces under Wine.
-echo "     known Wine difference: wprintf on a pipe writes \\r\\n as \\r\\r\\n"
+# The tool prints "... name. \r\n"; standard output is in the C runtime's text mode, on Windows
+# as under Wine, so its "\n" goes out as "\r\n" and the bytes are "\r\r\n".
 check_stdout "no extension" 'Could not found the exe file name. \r\r\n'
 check_status "no extension" 1
 if [ "$(ls -A "$folder")" = "destpick" ]; then

@@ -1,5 +1,6 @@
 // The CRT's wide print, routed through a console that tests can read. The text goes out as UTF-8
-// with narrow writes, so the process's stdout never turns wide-oriented.
+// with narrow writes, so the process's stdout never turns wide-oriented. Standard output is in
+// the CRT's text mode, as on Windows: every line feed goes out as carriage return and line feed.
 #include "state.h"
 
 #include <unistd.h>
@@ -48,7 +49,13 @@ int DestpickSimWprintf(const wchar_t* format, ...) {
         return -1;
     }
     text.resize(static_cast<size_t>(length));
-    std::string bytes = sim::ToUtf8(text);
+    std::string bytes;
+    for (char c : sim::ToUtf8(text)) {
+        if (c == '\n') {
+            bytes += '\r';
+        }
+        bytes += c;
+    }
     if (capturing) {
         Captured() += bytes;
     } else {
