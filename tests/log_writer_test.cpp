@@ -100,6 +100,16 @@ TEST_F(LogWriter, TextOutsideTheCodePageIsReplacedNotCut) {
     EXPECT_EQ(Log(), std::string(testing_support::kStamp) + "caf\xe9 ?? \x80 end\r\n");
 }
 
+TEST_F(LogWriter, LineBreaksInsideArgumentsDoNotStartUnstampedLines) {
+    LogMessage(logPath_.c_str(), L"%s\r\n", L"evil\r\nnode\n");
+    LogMessage(logPath_.c_str(), L"\tParent: \"%ls\"\n", L"a\rb");
+    LogMessage(logPath_.c_str(), L"\r\n");
+    LogMessage(logPath_.c_str(), L"%s", L"tail\n");
+    EXPECT_EQ(Log(), std::string(testing_support::kStamp) + "evil  node \r\n" + testing_support::kStamp +
+                         "\tParent: \"a b\"\n" + testing_support::kStamp + "\r\n" +
+                         testing_support::kStamp + "tail ");
+}
+
 TEST_F(LogWriter, MessageAtTheFormatterLimitIsCutSafely) {
     std::wstring huge(3000, L'x');
     LogMessage(logPath_.c_str(), L"%s\r\n", huge.c_str());

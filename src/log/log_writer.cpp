@@ -6,6 +6,28 @@ namespace {
 
 const size_t kLogBufferChars = 1024;
 
+// Texts from the machine (paths, device descriptions) may hold line breaks of their own, which
+// would start lines without a time stamp. Only the line ending the message format gives stays.
+void FlattenLineBreaks(WCHAR* message, LPCWSTR format) {
+    const size_t formatLength = wcslen(format);
+    size_t ending = 0;
+    if (formatLength >= 2 && wcscmp(format + formatLength - 2, L"\r\n") == 0) {
+        ending = 2;
+    } else if (formatLength >= 1 && format[formatLength - 1] == L'\n') {
+        ending = 1;
+    }
+    const size_t length = wcslen(message);
+    size_t kept = length;
+    if (ending > 0 && length >= ending && wcscmp(message + length - ending, format + formatLength - ending) == 0) {
+        kept = length - ending;
+    }
+    for (size_t i = 0; i < kept; ++i) {
+        if (message[i] == L'\r' || message[i] == L'\n') {
+            message[i] = L' ';
+        }
+    }
+}
+
 } // namespace
 
 int LogMessage(LPCWSTR logPath, LPCWSTR format, ...) {
@@ -16,6 +38,7 @@ int LogMessage(LPCWSTR logPath, LPCWSTR format, ...) {
     va_start(arguments, format);
     wvsprintfW(message, format, arguments);
     va_end(arguments);
+    FlattenLineBreaks(message, format);
 
     SYSTEMTIME now;
     GetSystemTime(&now);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <unordered_set>
 #include <ctime>
 #include <sys/time.h>
 
@@ -12,7 +13,12 @@ namespace {
 thread_local DWORD lastError = 0;
 int heapAllocationsUntilFailure = -1;
 SIZE_T failingAllocationMinimum = 0;
-int liveHeapBlocks = 0;
+// Blocks handed out and not yet freed. A run keeps some until its process ends; installing the
+// next machine ends that process, so they are released then.
+std::unordered_set<void*>& LiveBlocks() {
+    static std::unordered_set<void*> blocks;
+    return blocks;
+}
 HANDLE const processHeap = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x10000));
 
 SYSTEMTIME HostClockUtc() {
@@ -42,11 +48,14 @@ void FailHeapAllocation(int nth, SIZE_T minimumBytes) {
 }
 
 int LiveHeapBlocks() {
-    return liveHeapBlocks;
+    return static_cast<int>(LiveBlocks().size());
 }
 
 void ResetHeapAccounting() {
-    liveHeapBlocks = 0;
+    for (void* block : LiveBlocks()) {
+        std::free(block);
+    }
+    LiveBlocks().clear();
     heapAllocationsUntilFailure = -1;
 }
 
@@ -81,7 +90,7 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     void* block = (flags & HEAP_ZERO_MEMORY) ? std::calloc(1, bytes ? bytes : 1)
                                              : std::malloc(bytes ? bytes : 1);
     if (block != nullptr) {
-        ++liveHeapBlocks;
+        LiveBlocks().insert(block);
     }
     return block;
 }
@@ -91,9 +100,14 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID memory) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (memory != nullptr) {
-        --liveHeapBlocks;
-        std::free(memory);
+    if (memory == nullptr) {
+        return TRUE;
     }
+    if (LiveBlocks().erase(memory) == 0) {
+        // Freeing what this heap never handed out corrupts a real heap: refuse it loudly.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::free(memory);
     return TRUE;
 }
