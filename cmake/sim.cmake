@@ -40,6 +40,7 @@ add_executable(destpick_tests
     tests/log_writer_test.cpp
     tests/weighting_test.cpp
     tests/run_driver_test.cpp
+    tests/devices_test.cpp
     tests/disk_probe_test.cpp
     tests/device_id_test.cpp
     tests/pci_link_speed_test.cpp

@@ -123,7 +123,8 @@ void GetDeviceDescriptor(const Probe& probe, HANDLE disk) {
                       offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(descriptor.BusType))) {
         probe.record->Removable = descriptor.RemovableMedia;
         probe.record->DeviceType = descriptor.DeviceType;
-        probe.record->BusType = static_cast<DWORD>(descriptor.BusType);
+        // Taken as the 32 bits the driver wrote: a code outside the enumeration is still a code.
+        CopyMemory(&probe.record->BusType, &descriptor.BusType, sizeof(probe.record->BusType));
         LogMessage(probe.logPath, L"[Disk%i] BusType=%d. \r\n", probe.n, probe.record->BusType);
         LogMessage(probe.logPath, L"[Disk%i] DeviceType=%d. \r\n", probe.n,
                    static_cast<int>(probe.record->DeviceType));

@@ -15,8 +15,8 @@ namespace {
 
 bool ControllerNumber(const std::wstring& name, size_t& number) {
     const std::wstring prefix = L"\\\\.\\scsi";
-    if (name.size() < prefix.size() + 2 || !sim::EqualsIgnoringCase(name.substr(0, prefix.size()), prefix) ||
-        name.back() != L':') {
+    if (name.size() < prefix.size() + 2 ||
+        !sim::EqualsIgnoringCase(name.substr(0, prefix.size()), prefix) || name.back() != L':') {
         return false;
     }
     std::wstring digits = name.substr(prefix.size(), name.size() - prefix.size() - 1);
@@ -36,7 +36,8 @@ bool ControllerNumber(const std::wstring& name, size_t& number) {
 HANDLE OpenController(size_t number, const std::wstring& name) {
     const std::vector<sim::Controller>& controllers = sim::CurrentMachine().controllers;
     if (number >= controllers.size() || controllers[number].open == sim::Controller::Open::Fails) {
-        SetLastError(number < controllers.size() ? controllers[number].openError : ERROR_FILE_NOT_FOUND);
+        SetLastError(number < controllers.size() ? controllers[number].openError
+                                                 : ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     if (controllers[number].open == sim::Controller::Open::NullHandle) {

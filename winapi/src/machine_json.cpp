@@ -87,19 +87,22 @@ class Field {
     }
 
     uint64_t Unsigned(uint64_t maximum) const {
-        if (!value_.is_number_integer() || (value_.is_number_integer() && !value_.is_number_unsigned() && value_.get<int64_t>() < 0)) {
+        if (!value_.is_number_integer() ||
+            (value_.is_number_integer() && !value_.is_number_unsigned() &&
+             value_.get<int64_t>() < 0)) {
             Refuse("expected a whole number from 0 to " + std::to_string(maximum));
         }
         uint64_t number = value_.get<uint64_t>();
         if (number > maximum) {
-            Refuse("out of range: " + std::to_string(number) + " is above " + std::to_string(maximum));
+            Refuse("out of range: " + std::to_string(number) + " is above " +
+                   std::to_string(maximum));
         }
         return number;
     }
 
     int64_t Signed(int64_t minimum, int64_t maximum) const {
-        const std::string range =
-            "expected a whole number from " + std::to_string(minimum) + " to " + std::to_string(maximum);
+        const std::string range = "expected a whole number from " + std::to_string(minimum) +
+                                  " to " + std::to_string(maximum);
         if (!value_.is_number_integer()) {
             Refuse(range);
         }
@@ -286,9 +289,9 @@ sim::Reply ReadGeometry(const Field& field) {
     }
     field.ExpectObject(
         {"cylinders", "tracksPerCylinder", "sectorsPerTrack", "bytesPerSector", "mediaType"});
-    LONGLONG cylinders = field.Required("cylinders")
-                             .Signed(std::numeric_limits<int64_t>::min(),
-                                     std::numeric_limits<int64_t>::max());
+    LONGLONG cylinders =
+        field.Required("cylinders")
+            .Signed(std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max());
     DWORD tracks = Dword(field.Required("tracksPerCylinder"));
     DWORD sectors = Dword(field.Required("sectorsPerTrack"));
     DWORD bytes = Dword(field.Required("bytesPerSector"));
@@ -301,8 +304,12 @@ sim::Reply ReadScsiAddress(const Field& field) {
         return *other;
     }
     field.ExpectObject({"port", "pathId", "targetId", "lun"});
-    return sim::ScsiAddressReply(Byte(field.Required("port")), Byte(field.Required("pathId")),
-                                 Byte(field.Required("targetId")), Byte(field.Required("lun")));
+    // One by one, so that the first faulty field in reading order is the one named.
+    const BYTE port = Byte(field.Required("port"));
+    const BYTE pathId = Byte(field.Required("pathId"));
+    const BYTE targetId = Byte(field.Required("targetId"));
+    const BYTE lun = Byte(field.Required("lun"));
+    return sim::ScsiAddressReply(port, pathId, targetId, lun);
 }
 
 sim::Partition ReadPartition(const Field& field, PARTITION_STYLE style) {
@@ -376,7 +383,8 @@ void ReadLayout(const Field& field, sim::Disk& disk) {
         if (field.Has("reportedCount")) {
             // Any 32-bit count, negative ones too: a driver's count is not to be trusted.
             const LONG count = Long(field.Member("reportedCount"));
-            std::memcpy(layout->bytes.data() + offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionCount),
+            std::memcpy(layout->bytes.data() +
+                            offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionCount),
                         &count, sizeof(count));
         }
     }
@@ -389,7 +397,8 @@ void ReadLayout(const Field& field, sim::Disk& disk) {
             }
             disk.layoutFailures = -1;
         } else {
-            disk.layoutFailures = static_cast<int>(failures.Unsigned(std::numeric_limits<int>::max()));
+            disk.layoutFailures =
+                static_cast<int>(failures.Unsigned(std::numeric_limits<int>::max()));
         }
     }
     if (field.Has("failureError")) {
@@ -513,17 +522,20 @@ std::vector<BYTE> ReadRaidReply(const Field& field) {
         field.ExpectObject({"bytes"}, "not allowed beside \"bytes\"");
         return HexBytes(field.Member("bytes"));
     }
-    field.ExpectObject({"returnCode", "connectionType", "connectionInterface", "pciBusWidth",
-                        "pciBusSpeed"});
+    field.ExpectObject(
+        {"returnCode", "connectionType", "connectionInterface", "pciBusWidth", "pciBusSpeed"});
     DWORD returnCode = field.Has("returnCode") ? Dword(field.Member("returnCode")) : 0;
-    return sim::RaidReply(returnCode, Long(field.Required("connectionType")),
-                          Long(field.Required("connectionInterface")),
-                          Long(field.Required("pciBusWidth")), Long(field.Required("pciBusSpeed")));
+    const LONG connectionType = Long(field.Required("connectionType"));
+    const LONG connectionInterface = Long(field.Required("connectionInterface"));
+    const LONG pciBusWidth = Long(field.Required("pciBusWidth"));
+    const LONG pciBusSpeed = Long(field.Required("pciBusSpeed"));
+    return sim::RaidReply(returnCode, connectionType, connectionInterface, pciBusWidth,
+                          pciBusSpeed);
 }
 
 sim::Controller ReadController(const Field& field) {
-    field.ExpectObject({"description", "open", "openError", "result", "lastError", "bytesReturned",
-                        "reply"});
+    field.ExpectObject(
+        {"description", "open", "openError", "result", "lastError", "bytesReturned", "reply"});
     sim::Controller controller;
     OptionalText(field, "description");
     Field open = field.Required("open");
@@ -567,7 +579,8 @@ sim::Machine ReadMachine(const Field& top) {
         }
     }
     if (top.Has("interfaceLists")) {
-        machine.interfaceLists = ReadInterfaceLists(top.Member("interfaceLists"), machine.disks.size());
+        machine.interfaceLists =
+            ReadInterfaceLists(top.Member("interfaceLists"), machine.disks.size());
     }
     if (top.Has("classQueryFails")) {
         machine.classQueryFails = top.Member("classQueryFails").Boolean();
@@ -581,7 +594,8 @@ sim::Machine ReadMachine(const Field& top) {
     if (top.Has("enumeratorSets")) {
         Field sets = top.Member("enumeratorSets");
         for (size_t i = 0; i < sets.ArraySize(); ++i) {
-            machine.enumeratorSets.push_back(ReadEnumeratorSet(sets.Element(i), machine.nodes.size()));
+            machine.enumeratorSets.push_back(
+                ReadEnumeratorSet(sets.Element(i), machine.nodes.size()));
         }
     }
     if (top.Has("controllers")) {
@@ -591,7 +605,8 @@ sim::Machine ReadMachine(const Field& top) {
         }
     }
     if (top.Has("devicePropertyFunctionMissing")) {
-        machine.devicePropertyFunctionMissing = top.Member("devicePropertyFunctionMissing").Boolean();
+        machine.devicePropertyFunctionMissing =
+            top.Member("devicePropertyFunctionMissing").Boolean();
     }
     return machine;
 }

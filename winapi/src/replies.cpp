@@ -63,7 +63,8 @@ GUID EntryId(DWORD partitionNumber) {
     return id;
 }
 
-const GUID kGptDiskId = {0x5EED5EED, 0x0D15, 0x4B1D, {0x9A, 0x11, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}};
+const GUID kGptDiskId = {
+    0x5EED5EED, 0x0D15, 0x4B1D, {0x9A, 0x11, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}};
 
 void FillEntry(PARTITION_INFORMATION_EX& entry, PARTITION_STYLE style,
                const sim::Partition& partition, DWORD number, LONGLONG offset) {
@@ -75,7 +76,8 @@ void FillEntry(PARTITION_INFORMATION_EX& entry, PARTITION_STYLE style,
     entry.PartitionLength.QuadPart = partition.length;
     entry.PartitionNumber = number;
     if (style == PARTITION_STYLE_GPT) {
-        if (!partition.gptType.empty() && !sim::ParseGuid(partition.gptType, entry.Gpt.PartitionType)) {
+        if (!partition.gptType.empty() &&
+            !sim::ParseGuid(partition.gptType, entry.Gpt.PartitionType)) {
             throw std::invalid_argument("not a partition type GUID");
         }
         entry.Gpt.PartitionId = EntryId(number);
@@ -170,7 +172,9 @@ Reply LayoutReply(PARTITION_STYLE style, const std::vector<Partition>& partition
     Reply reply;
     reply.bytes.assign(kLayoutHead + sizeof(PARTITION_INFORMATION_EX) * partitions.size(), 0);
 
-    LONGLONG offset = kFirstPartitionOffset;
+    // Lengths may be anything a hostile test gives, negative or huge: the offsets wrap in 64 bits
+    // as a driver's arithmetic would, rather than overflow.
+    uint64_t end = kFirstPartitionOffset;
     for (size_t k = 0; k < partitions.size(); ++k) {
         const Partition& partition = partitions[k];
         if (partition.nameUnits.size() > kNameUnits) {
@@ -178,7 +182,7 @@ Reply LayoutReply(PARTITION_STYLE style, const std::vector<Partition>& partition
         }
         const size_t at = kLayoutHead + sizeof(PARTITION_INFORMATION_EX) * k;
         PARTITION_INFORMATION_EX entry;
-        FillEntry(entry, style, partition, static_cast<DWORD>(k + 1), offset);
+        FillEntry(entry, style, partition, static_cast<DWORD>(k + 1), static_cast<LONGLONG>(end));
         std::memcpy(reply.bytes.data() + at, &entry, sizeof(entry));
         // Also for MBR entries: the area lies beyond the MBR fields, and a walker that shows the
         // name area of every entry must find the text there.
@@ -186,18 +190,18 @@ Reply LayoutReply(PARTITION_STYLE style, const std::vector<Partition>& partition
             std::memcpy(reply.bytes.data() + at + kNameOffset, partition.nameUnits.data(),
                         partition.nameUnits.size() * sizeof(WORD));
         }
-        offset += partition.length;
+        end += static_cast<uint64_t>(partition.length);
     }
 
     DRIVE_LAYOUT_INFORMATION_EX head;
     std::memset(&head, 0, sizeof(head));
     head.PartitionStyle = static_cast<DWORD>(style);
-    head.PartitionCount =
-        reportedCount >= 0 ? static_cast<DWORD>(reportedCount) : static_cast<DWORD>(partitions.size());
+    head.PartitionCount = reportedCount >= 0 ? static_cast<DWORD>(reportedCount)
+                                             : static_cast<DWORD>(partitions.size());
     if (style == PARTITION_STYLE_GPT) {
         head.Gpt.DiskId = kGptDiskId;
         head.Gpt.StartingUsableOffset.QuadPart = kGptUsableStart;
-        head.Gpt.UsableLength.QuadPart = offset - kGptUsableStart;
+        head.Gpt.UsableLength.QuadPart = static_cast<LONGLONG>(end - kGptUsableStart);
         head.Gpt.MaxPartitionCount = kGptMaxPartitions;
     } else if (style == PARTITION_STYLE_MBR) {
         head.Mbr.Signature = kMbrDiskSignature;

@@ -1,0 +1,291 @@
+// Runs the whole system on machines made from the fuzzer's bytes: any number of disks and
+// interfaces, odd paths, storage replies of any length and content, layouts that fail, device
+// nodes and controllers answering anything. Whatever the machine says, a run must not crash,
+// must leave no handle, device-information set or stray heap block behind, must never write to
+// a device, and every line of its log must begin with its time stamp.
+//
+// An input that starts with '{' is read as a machine description, so the shipped examples seed
+// the corpus and their mutations stay close to real machines.
+#include "inventory/device_id.h"
+#include "inventory/drive_record.h"
+#include "selection/run_driver.h"
+
+#include <sim/machine.h>
+#include <sim/replies.h>
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void Violation(const std::string& what) {
+    std::fprintf(stderr, "machine_fuzzer: %s\n", what.c_str());
+    std::abort();
+}
+
+std::wstring Text(FuzzedDataProvider& data, size_t maximum) {
+    std::wstring text;
+    size_t length = data.ConsumeIntegralInRange<size_t>(0, maximum);
+    for (size_t i = 0; i < length && data.remaining_bytes() > 0; ++i) {
+        // Mostly printable, sometimes anything a 16-bit unit can hold but the terminator.
+        text += data.ConsumeBool() ? static_cast<wchar_t>(data.ConsumeIntegralInRange<int>(0x20, 0x7E))
+                                   : static_cast<wchar_t>(data.ConsumeIntegralInRange<int>(1, 0xFFFF));
+    }
+    return text;
+}
+
+std::vector<BYTE> Bytes(FuzzedDataProvider& data, size_t maximum) {
+    return data.ConsumeBytes<BYTE>(data.ConsumeIntegralInRange<size_t>(0, maximum));
+}
+
+std::wstring DevicePath(FuzzedDataProvider& data, int k) {
+    static const wchar_t* const markers[] = {L"", L"intel_mem", L"intel_hbr", L"optane", L"Optane"};
+    switch (data.ConsumeIntegralInRange<int>(0, 4)) {
+    case 0:
+        return L"\\\\?\\scsi#disk&ven_" + std::wstring(markers[data.ConsumeIntegralInRange<int>(0, 4)]) +
+               L"&prod_" + std::to_wstring(k) + L"#4&2c41e0aa&0&0" + std::to_wstring(k) +
+               L"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+    case 1:
+        return L"\\\\?\\" + std::wstring(data.ConsumeIntegralInRange<size_t>(200, 600), L'p') +
+               L"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+    case 2:
+        return L"";
+    default:
+        return Text(data, 300);
+    }
+}
+
+std::optional<sim::Reply> AnyReply(FuzzedDataProvider& data, sim::Reply (*typed)(FuzzedDataProvider&)) {
+    switch (data.ConsumeIntegralInRange<int>(0, 3)) {
+    case 0:
+        return std::nullopt;
+    case 1:
+        return sim::FailingReply(data.ConsumeIntegral<DWORD>());
+    case 2:
+        return sim::Reply{Bytes(data, 400), std::nullopt};
+    default:
+        return typed(data);
+    }
+}
+
+sim::Reply TypedLayout(FuzzedDataProvider& data) {
+    std::vector<sim::Partition> partitions(data.ConsumeIntegralInRange<size_t>(0, 8));
+    static const wchar_t* const types[] = {L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B",
+                                           L"c12a7328-f81f-11d2-ba4b-00a0c93ec93b",
+                                           L"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", L""};
+    for (sim::Partition& partition : partitions) {
+        partition.length = data.ConsumeIntegral<LONGLONG>();
+        partition.gptType = types[data.ConsumeIntegralInRange<int>(0, 3)];
+        std::wstring name = Text(data, 40);
+        for (size_t i = 0; i < name.size() && i < 36; ++i) {
+            partition.nameUnits.push_back(static_cast<WORD>(name[i]));
+        }
+        partition.bootIndicator = data.ConsumeBool();
+    }
+    const PARTITION_STYLE styles[] = {PARTITION_STYLE_MBR, PARTITION_STYLE_GPT, PARTITION_STYLE_RAW};
+    LONG reported = data.ConsumeBool() ? -1 : data.ConsumeIntegral<LONG>();
+    return sim::LayoutReply(styles[data.ConsumeIntegralInRange<int>(0, 2)], partitions, reported);
+}
+
+sim::Disk AnyDisk(FuzzedDataProvider& data, int k) {
+    sim::Disk disk;
+    disk.path = DevicePath(data, k);
+    disk.detailReportsNoSize = data.ConsumeIntegralInRange<int>(0, 15) == 0;
+    if (data.ConsumeIntegralInRange<int>(0, 15) == 0) {
+        disk.detailError = data.ConsumeIntegral<DWORD>();
+    }
+    if (data.ConsumeIntegralInRange<int>(0, 7) == 0) {
+        disk.openError = data.ConsumeIntegral<DWORD>();
+    }
+    disk.deviceNumber = AnyReply(data, [](FuzzedDataProvider& d) {
+        return sim::DeviceNumberReply(d.ConsumeIntegral<DWORD>(), d.ConsumeIntegral<DWORD>());
+    });
+    disk.deviceDescriptor = AnyReply(data, [](FuzzedDataProvider& d) {
+        return sim::DeviceDescriptorReply(static_cast<STORAGE_BUS_TYPE>(d.ConsumeIntegralInRange<int>(0, 20)),
+                                          d.ConsumeBool(), d.ConsumeIntegral<BYTE>());
+    });
+    disk.seekPenalty = AnyReply(data, [](FuzzedDataProvider& d) { return sim::SeekPenaltyReply(d.ConsumeBool()); });
+    disk.geometry = AnyReply(data, [](FuzzedDataProvider& d) {
+        return sim::GeometryReply(d.ConsumeIntegral<LONGLONG>(), d.ConsumeIntegral<DWORD>(),
+                                  d.ConsumeIntegral<DWORD>(), d.ConsumeIntegral<DWORD>());
+    });
+    disk.scsiAddress = AnyReply(data, [](FuzzedDataProvider& d) {
+        return sim::ScsiAddressReply(d.ConsumeIntegral<BYTE>(), d.ConsumeIntegral<BYTE>(),
+                                     d.ConsumeIntegral<BYTE>(), d.ConsumeIntegral<BYTE>());
+    });
+    disk.layout = AnyReply(data, TypedLayout);
+    // A layout that never fits costs a thousand attempts: rare, but it must be reached.
+    const int failures = data.ConsumeIntegralInRange<int>(0, 63);
+    disk.layoutFailures = failures == 63 ? -1 : failures % 8;
+    disk.layoutFailureError = data.ConsumeIntegral<DWORD>();
+    return disk;
+}
+
+sim::DeviceNode AnyNode(FuzzedDataProvider& data, const sim::Machine& machine) {
+    sim::DeviceNode node;
+    // Often the ID the probe derives for one of the disks, so that the lookup finds it.
+    if (!machine.disks.empty() && data.ConsumeBool()) {
+        const sim::Disk& disk = machine.disks[data.ConsumeIntegralInRange<size_t>(0, machine.disks.size() - 1)];
+        WCHAR id[DriveTextChars];
+        DevicePathToDeviceId(disk.path.c_str(), id);
+        node.instanceId = id;
+    } else {
+        node.instanceId = data.ConsumeBool() ? L"PCI\\PARENT" + std::to_wstring(data.ConsumeIntegralInRange<int>(0, 3))
+                                             : Text(data, 300);
+    }
+    node.idFails = data.ConsumeIntegralInRange<int>(0, 7) == 0;
+    auto maybeText = [&data]() -> std::optional<std::wstring> {
+        if (data.ConsumeBool()) {
+            return std::nullopt;
+        }
+        return data.ConsumeIntegralInRange<int>(0, 7) == 0 ? Text(data, 3000) : Text(data, 60);
+    };
+    node.registryDescription = maybeText();
+    node.deviceDescription = maybeText();
+    node.busReportedDescription = maybeText();
+    if (data.ConsumeBool()) {
+        node.parent = L"PCI\\PARENT" + std::to_wstring(data.ConsumeIntegralInRange<int>(0, 3));
+    } else {
+        node.parent = maybeText();
+    }
+    if (data.ConsumeBool()) {
+        node.maxLinkSpeed = Bytes(data, 12);
+    }
+    return node;
+}
+
+sim::Controller AnyController(FuzzedDataProvider& data) {
+    sim::Controller controller;
+    controller.open = static_cast<sim::Controller::Open>(data.ConsumeIntegralInRange<int>(0, 2));
+    controller.openError = data.ConsumeIntegral<DWORD>();
+    controller.result = data.ConsumeBool();
+    controller.lastError = data.ConsumeIntegral<DWORD>();
+    controller.bytesReturned = data.ConsumeIntegral<DWORD>();
+    controller.reply = data.ConsumeBool() ? sim::RaidReply(data.ConsumeIntegral<DWORD>(), data.ConsumeIntegral<LONG>(),
+                                                          data.ConsumeIntegral<LONG>(), data.ConsumeIntegral<LONG>(),
+                                                          data.ConsumeIntegral<LONG>())
+                                          : Bytes(data, 80);
+    return controller;
+}
+
+sim::Machine MachineFromBytes(const uint8_t* bytes, size_t size) {
+    FuzzedDataProvider data(bytes, size);
+    sim::Machine machine;
+    const int disks = data.ConsumeIntegralInRange<int>(0, 12);
+    for (int k = 0; k < disks; ++k) {
+        machine.disks.push_back(AnyDisk(data, k));
+    }
+    // The counting pass and the probe may see different interfaces, in any number.
+    if (!machine.disks.empty() && data.ConsumeBool()) {
+        for (int list = 0; list < 2; ++list) {
+            std::vector<size_t> members(data.ConsumeIntegralInRange<size_t>(0, 16));
+            for (size_t& member : members) {
+                member = data.ConsumeIntegralInRange<size_t>(0, machine.disks.size() - 1);
+            }
+            machine.interfaceLists.push_back(members);
+        }
+    }
+    machine.classQueryFails = data.ConsumeIntegralInRange<int>(0, 31) == 0;
+    const int nodes = data.ConsumeIntegralInRange<int>(0, 8);
+    for (int i = 0; i < nodes; ++i) {
+        machine.nodes.push_back(AnyNode(data, machine));
+    }
+    if (!machine.nodes.empty() && data.ConsumeBool()) {
+        sim::EnumeratorSet set;
+        set.enumerator = machine.nodes[0].instanceId;
+        set.refused = data.ConsumeBool();
+        set.members.resize(data.ConsumeIntegralInRange<size_t>(0, 4));
+        for (size_t& member : set.members) {
+            member = data.ConsumeIntegralInRange<size_t>(0, machine.nodes.size() - 1);
+        }
+        machine.enumeratorSets.push_back(set);
+    }
+    machine.controllers.resize(data.ConsumeIntegralInRange<size_t>(0, 5));
+    for (sim::Controller& controller : machine.controllers) {
+        controller = AnyController(data);
+    }
+    machine.devicePropertyFunctionMissing = data.ConsumeIntegralInRange<int>(0, 7) == 0;
+    return machine;
+}
+
+const std::string& Folder() {
+    static const std::string folder = [] {
+        std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/destpick-fuzz-XXXXXX");
+        if (mkdtemp(&pattern[0]) == nullptr) {
+            Violation("cannot create a scratch folder");
+        }
+        return pattern;
+    }();
+    return folder;
+}
+
+void CheckLog(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    static const std::regex stamp(R"(^\[[ 0-9]{4}\.[0-9]{2}\.[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}\] )");
+    std::string line;
+    while (std::getline(text, line)) {
+        if (!std::regex_search(line, stamp)) {
+            Violation("a log line without its time stamp: " + line.substr(0, 120));
+        }
+    }
+}
+
+void CheckRun(int exitCode, const std::string& output, const std::string& logPath) {
+    static const std::regex report(R"(^Destination=(UNKNOWN|\\\\\.\\PHYSICALDRIVE[0-9]+)$)");
+    const bool gaveUp = exitCode == E_FAIL;
+    if (gaveUp ? !output.empty() : !std::regex_match(output, report)) {
+        Violation("unexpected standard output: " + output);
+    }
+    sim::Counters counters = sim::CurrentCounters();
+    if (counters.openHandles != 0 || counters.liveDeviceInfoSets != 0) {
+        Violation("handles or sets left open: " + std::to_string(counters.openHandles) + " " +
+                  std::to_string(counters.liveDeviceInfoSets));
+    }
+    if (counters.deviceWrites != 0 || counters.unknownRequests != 0) {
+        Violation("a write or an unknown request reached a device");
+    }
+    // The version text, the version block and the records live until the process ends.
+    if (counters.liveHeapBlocks != 3) {
+        Violation("heap blocks left: " + std::to_string(counters.liveHeapBlocks));
+    }
+    CheckLog(logPath);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+    sim::Machine machine;
+    if (size > 0 && bytes[0] == '{') {
+        try {
+            machine = sim::ParseMachine(std::string(reinterpret_cast<const char*>(bytes), size), "input");
+        } catch (const sim::MachineError&) {
+            return 0;
+        }
+    } else {
+        machine = MachineFromBytes(bytes, size);
+    }
+    const std::string logPath = Folder() + "/destpick.log";
+    std::remove(logPath.c_str());
+    sim::Module module = sim::DefaultModule();
+    module.path = L"Z:";
+    for (char c : Folder()) {
+        module.path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    }
+    module.path += L"\\destpick.exe";
+    sim::Install(machine, module);
+    sim::CaptureConsole(true);
+    const int exitCode = RunDestinationPick();
+    const std::string output = sim::ConsoleText();
+    sim::CaptureConsole(false);
+    CheckRun(exitCode, output, logPath);
+    return 0;
+}
