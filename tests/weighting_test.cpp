@@ -84,7 +84,8 @@ const WeightCase kWeightCases[] = {
     // Device numbers above 50: the term falls below zero by one per number, never wraps.
     {"DeviceNumber51", Record(51, BusTypeSata, 0, 100), 3009899999LL},
     {"DeviceNumber99", Record(99, BusTypeSata, 0, 100), 3009899951LL},
-    {"DeviceNumberHuge", Record(4000000000u, BusTypeSata, 0, 100), 3009899951LL},
+    {"DeviceNumberHighestReportable", Record(0x7FFFFFFFu, BusTypeSata, 0, 100), 3009899951LL},
+    {"DeviceNumberBeyondTheReport", Record(0x80000000u, BusTypeNvme, 0, 100), 0},
     {"AbsurdSizeDoesNotWrap", Record(0, BusTypeSata, 0, 0xFFFFFFFFFFFFFFFFULL), -8999999996990000000LL + 50},
 };
 
@@ -93,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(Weights, WeightOfOneDisk, testing::ValuesIn(kWeightCase
 
 TEST(Weighting, DeviceNumbersAboveFiftyKeepTheLayering) {
     // One more GiB outweighs any device-number difference; so does the system partition.
-    for (DWORD high : {51u, 75u, 99u, 1000u, 0xFFFFFFFEu}) {
+    for (DWORD high : {51u, 75u, 99u, 1000u, 0x7FFFFFFFu}) {
         DriveRecord records[3] = {Record(high, BusTypeSata, 0, 99), Record(0, BusTypeSata, 0, 100),
                                   Record(high, BusTypeSata, 0, 100)};
         records[2].IsSysDisk = 1;

@@ -9,6 +9,10 @@ const size_t DriveTextChars = 260;
 // weighting refuses such a record: its number would name a disk the run knows nothing about.
 const DWORD UnknownDeviceNumber = 0xFFFFFFFFu;
 
+// The highest device number the report can carry: it is printed as a signed decimal and becomes
+// the exit code. A driver answering more has given no usable number.
+const DWORD HighestReportableDeviceNumber = 0x7FFFFFFFu;
+
 struct DriveRecord {
     DWORD Order;
     DWORD Index;

@@ -21,7 +21,7 @@ LPCWSTR ExclusionReason(const DriveRecord& record) {
     if (record.isIntelOptaneCache == 1) {
         return L"Optane cache disk, never be a main storage condidate.\r\n";
     }
-    if (record.Order == UnknownDeviceNumber) {
+    if (record.Order > HighestReportableDeviceNumber) {
         return L"Unknown device number, never be a main storage condidate.\r\n";
     }
     return NULL;
