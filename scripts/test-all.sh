@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
-# Every test: the native suites and command-line checks, then destpick.exe for Windows with its
-# import and Wine checks.
+# Every test: the native suites and command-line checks, the same suites under AddressSanitizer
+# and UndefinedBehaviorSanitizer, a bounded fuzz run over hostile machines, then destpick.exe for
+# Windows with its import, conformance, golden and Wine checks. DESTPICK_FUZZ_SECONDS sets the
+# length of the fuzz run (60 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-for preset in sim windows; do
-    echo "=== $preset: configure and build"
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
-    echo "=== $preset: test"
-    ctest --preset "$preset" -j2
-done
+build_and_test() {
+    echo "=== $1: configure and build"
+    cmake --preset "$1" >/dev/null
+    cmake --build --preset "$1"
+    echo "=== $1: test"
+    ctest --preset "$1" -j2
+}
+build_and_test sim
+build_and_test asan
+echo "=== fuzz: configure, build and run"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+tests/fuzz_run.sh build/fuzz/machine_fuzzer "$PWD" "${DESTPICK_FUZZ_SECONDS:-60}"
+build_and_test windows

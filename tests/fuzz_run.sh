@@ -10,11 +10,17 @@ source_dir=${2:?usage: fuzz_run.sh <machine_fuzzer> <source folder> [seconds]}
 seconds=${3:-60}
 build=$(dirname "$fuzzer")
 mkdir -p "$build/corpus" "$build/findings"
-cp "$source_dir"/examples/machines/*.json "$build/corpus/"
+cp "$source_dir"/examples/machines/*.json "$source_dir"/tests/fuzz/regressions/* "$build/corpus/"
 # The run keeps its records until the process ends by design; the fuzzer counts the blocks
 # itself, so the leak checker stays off.
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1
+# What an earlier run found must stay fixed.
+if ! "$fuzzer" "$source_dir"/tests/fuzz/regressions/* >"$build/regressions.log" 2>&1; then
+    tail -n 30 "$build/regressions.log"
+    echo "fuzz: 0 passed, 1 failed"
+    exit 1
+fi
 "$fuzzer" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=30 -print_final_stats=1 \
     -artifact_prefix="$build/findings/" "$build/corpus" 2>"$build/fuzz.log"
 status=$?
