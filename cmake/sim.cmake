@@ -45,10 +45,11 @@ add_executable(destpick_tests
     tests/device_id_test.cpp
     tests/pci_link_speed_test.cpp
     tests/raid_query_test.cpp
-    tests/test_support.cpp)
+    tests/test_support.cpp
+    tests/test_main.cpp)
 target_include_directories(destpick_tests PRIVATE tests winapi/src)
 target_compile_options(destpick_tests PRIVATE ${DESTPICK_WARNINGS})
-target_link_libraries(destpick_tests PRIVATE destpick_core winapi_sim GTest::gtest GTest::gtest_main)
+target_link_libraries(destpick_tests PRIVATE destpick_core winapi_sim GTest::gtest)
 target_compile_definitions(destpick_tests PRIVATE
     DESTPICK_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
     DESTPICK_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
