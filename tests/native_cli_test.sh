@@ -50,6 +50,20 @@ run "$scratch/empty" destpick.exe "$source_dir/examples/machines/empty.json"
 check "empty machine reports UNKNOWN" [ "$out" = "Destination=UNKNOWN" ]
 check "empty machine exits with 999 (231 in the shell)" [ "$code" -eq 231 ]
 
+# Every shipped machine gets the destination its description names.
+declare -A destinations=(
+    [default]=0 [nvme-sata-ssd-hdd]=2 [card-reader-and-removable]=0 [unopenable-disk]=1
+    [raw-and-mbr]=1 [optane-and-tg]=2 [layout-retry]=0 [nvme-gen4-beside-gen3]=1
+    [vmd-raid]=0 [vmd-refused]=1 [no-device-property-function]=0 [empty]=UNKNOWN
+)
+for machine in "$source_dir"/examples/machines/*.json; do
+    name=$(basename "$machine" .json)
+    run "$scratch/example-$name" destpick.exe "$machine"
+    expected=${destinations[$name]:-unlisted}
+    if [ "$expected" = UNKNOWN ]; then want="Destination=UNKNOWN"; else want="Destination=\\\\.\\PHYSICALDRIVE$expected"; fi
+    check "example $name: $out" [ "$out" = "$want" ]
+done
+
 # A description with a mistake is refused before the system runs.
 printf '{"disks": [{"path": "a", "colour": "red"}]}' >"$scratch/bad.json"
 run "$scratch/bad" destpick.exe "$scratch/bad.json"

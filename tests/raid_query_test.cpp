@@ -197,3 +197,28 @@ INSTANTIATE_TEST_SUITE_P(Rules, RaidRules, testing::ValuesIn(kRules),
                          [](const testing::TestParamInfo<RuleCase>& param) { return param.param.name; });
 
 } // namespace
+
+namespace {
+
+TEST(RaidEndToEnd, DriversAnswerLiftsTheDiskBehindItAndChangesThePick) {
+    struct Case {
+        const char* machine;
+        std::string output;
+        LONGLONG vmdWeight;
+    };
+    const Case cases[] = {{"vmd-raid.json", "Destination=\\\\.\\PHYSICALDRIVE0", 8009047150LL},
+                          {"vmd-refused.json", "Destination=\\\\.\\PHYSICALDRIVE1", 5009047150LL}};
+    for (const Case& c : cases) {
+        ScratchFolder folder;
+        sim::Machine machine =
+            sim::LoadMachineFile(std::string(DESTPICK_SOURCE_DIR "/examples/machines/") + c.machine);
+        testing_support::RunResult result = testing_support::RunSystem(machine, testing_support::ModuleIn(folder));
+        EXPECT_EQ(result.output, c.output) << c.machine;
+        std::vector<std::string> lines = LinesWithoutStamps(folder.ReadFile("destpick.log"));
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "Drive[0].Weight=" + std::to_string(c.vmdWeight)),
+                  lines.end())
+            << c.machine;
+    }
+}
+
+} // namespace

@@ -241,13 +241,22 @@ BOOL ControllerRequest(const Call& call, DWORD code, size_t number) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
     const sim::Controller& controller = controllers[number];
-    const size_t count = std::min<size_t>(controller.reply.size(), call.outputSize);
-    if (count != 0) {
-        std::memcpy(call.output, controller.reply.data(), count);
+    sim::MiniportAnswer answer{controller.result, controller.lastError, controller.bytesReturned,
+                               controller.reply};
+    SRB_IO_CONTROL header;
+    std::memcpy(&header, call.input, sizeof(header));
+    for (const auto& diskAnswer : controller.diskAnswers) {
+        if (diskAnswer.first == header.ReturnCode) {
+            answer = diskAnswer.second;
+        }
     }
-    *call.bytesReturned = controller.bytesReturned;
-    SetLastError(controller.lastError);
-    return controller.result;
+    const size_t count = std::min<size_t>(answer.reply.size(), call.outputSize);
+    if (count != 0) {
+        std::memcpy(call.output, answer.reply.data(), count);
+    }
+    *call.bytesReturned = answer.bytesReturned;
+    SetLastError(answer.lastError);
+    return answer.result;
 }
 
 } // namespace

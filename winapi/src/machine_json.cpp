@@ -533,9 +533,24 @@ std::vector<BYTE> ReadRaidReply(const Field& field) {
                           pciBusSpeed);
 }
 
+void ReadMiniportAnswer(const Field& field, sim::MiniportAnswer& answer) {
+    if (field.Has("result")) {
+        answer.result = field.Member("result").Boolean() ? TRUE : FALSE;
+    }
+    if (field.Has("lastError")) {
+        answer.lastError = ErrorCode(field.Member("lastError"));
+    }
+    if (field.Has("bytesReturned")) {
+        answer.bytesReturned = Dword(field.Member("bytesReturned"));
+    }
+    if (field.Has("reply")) {
+        answer.reply = ReadRaidReply(field.Member("reply"));
+    }
+}
+
 sim::Controller ReadController(const Field& field) {
-    field.ExpectObject(
-        {"description", "open", "openError", "result", "lastError", "bytesReturned", "reply"});
+    field.ExpectObject({"description", "open", "openError", "result", "lastError", "bytesReturned",
+                        "reply", "diskAnswers"});
     sim::Controller controller;
     OptionalText(field, "description");
     Field open = field.Required("open");
@@ -552,17 +567,21 @@ sim::Controller ReadController(const Field& field) {
     if (field.Has("openError")) {
         controller.openError = ErrorCode(field.Member("openError"));
     }
-    if (field.Has("result")) {
-        controller.result = field.Member("result").Boolean() ? TRUE : FALSE;
-    }
-    if (field.Has("lastError")) {
-        controller.lastError = ErrorCode(field.Member("lastError"));
-    }
-    if (field.Has("bytesReturned")) {
-        controller.bytesReturned = Dword(field.Member("bytesReturned"));
-    }
-    if (field.Has("reply")) {
-        controller.reply = ReadRaidReply(field.Member("reply"));
+    sim::MiniportAnswer answer;
+    ReadMiniportAnswer(field, answer);
+    controller.result = answer.result;
+    controller.lastError = answer.lastError;
+    controller.bytesReturned = answer.bytesReturned;
+    controller.reply = answer.reply;
+    if (field.Has("diskAnswers")) {
+        Field answers = field.Member("diskAnswers");
+        for (size_t i = 0; i < answers.ArraySize(); ++i) {
+            Field one = answers.Element(i);
+            one.ExpectObject({"diskId", "result", "lastError", "bytesReturned", "reply"});
+            sim::MiniportAnswer diskAnswer;
+            ReadMiniportAnswer(one, diskAnswer);
+            controller.diskAnswers.emplace_back(Dword(one.Required("diskId")), diskAnswer);
+        }
     }
     return controller;
 }

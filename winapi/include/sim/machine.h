@@ -61,14 +61,26 @@ struct EnumeratorSet {
     std::vector<size_t> members; // indexes into Machine::nodes
 };
 
+// How a controller answers the miniport request: DeviceIoControl's result, the thread's last
+// error after it, the byte count reported back and the bytes written into the reply buffer (at
+// most its size).
+struct MiniportAnswer {
+    BOOL result = TRUE;
+    DWORD lastError = 0;
+    DWORD bytesReturned = 44;
+    std::vector<BYTE> reply;
+};
+
 struct Controller {
     enum class Open { Fails, NullHandle, Opens };
     Open open = Open::Fails;
     DWORD openError = ERROR_FILE_NOT_FOUND;
-    BOOL result = TRUE;        // DeviceIoControl's result for the miniport request
-    DWORD lastError = 0;       // the thread's last error after the request
-    DWORD bytesReturned = 44;  // the count reported back
-    std::vector<BYTE> reply;   // written into the reply buffer, at most its size
+    BOOL result = TRUE;        // the answer for a disk without one of its own
+    DWORD lastError = 0;
+    DWORD bytesReturned = 44;
+    std::vector<BYTE> reply;
+    // Answers for particular disks, by the Disk ID the request carries in its ReturnCode field.
+    std::vector<std::pair<DWORD, MiniportAnswer>> diskAnswers;
 };
 
 struct Machine {
