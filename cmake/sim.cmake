@@ -45,6 +45,7 @@ add_executable(destpick_tests
     tests/device_id_test.cpp
     tests/pci_link_speed_test.cpp
     tests/raid_query_test.cpp
+    tests/bad_input_test.cpp
     tests/test_support.cpp
     tests/test_main.cpp)
 target_include_directories(destpick_tests PRIVATE tests winapi/src)

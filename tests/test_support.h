@@ -2,6 +2,7 @@
 #pragma once
 
 #include <sim/machine.h>
+#include <sim/replies.h>
 
 #include <string>
 
@@ -56,5 +57,15 @@ std::vector<std::string> LinesWithoutStamps(const std::string& log);
 
 // A disk interface whose device does not open: only its path reaches the record.
 sim::Disk DiskWithPath(const std::wstring& path);
+
+// The interface path of FixedDisk.
+extern const std::wstring kPath;
+
+sim::Partition GptPartition(const std::wstring& type, const std::wstring& name, LONGLONG length);
+sim::Partition MbrPartition(LONGLONG length, bool active);
+
+// A fixed NVMe disk of 931 GiB at SCSI address 1-0-2-0, with an EFI system partition and a
+// 5 GiB data partition, answering every storage request.
+sim::Disk FixedDisk(const std::wstring& path = kPath, DWORD number = 0);
 
 } // namespace testing_support

@@ -1,0 +1,129 @@
+// Odd and hostile answers from the machine that no other suite meets: each has one defined,
+// logged outcome, and none leads to a pick the run cannot justify.
+#include "inventory/disk_probe.h"
+#include "inventory/pci_link_speed.h"
+#include "inventory/raid_query.h"
+#include "state.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using testing_support::FixedDisk;
+using testing_support::LinesWithoutStamps;
+using testing_support::ModuleIn;
+using testing_support::RunSystem;
+using testing_support::ScratchFolder;
+
+bool Has(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+TEST(BadInput, LogFileLockedByAnotherProcessLosesTheRunsEntriesButNotItsAnswer) {
+    ScratchFolder folder;
+    const std::wstring logPath = folder.Windows() + L"\\destpick.log";
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        HANDLE held = CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        char signal = held != INVALID_HANDLE_VALUE ? 'y' : 'n';
+        if (write(ready[1], &signal, 1) != 1 || read(release[0], &signal, 1) != 1) {
+            _exit(2);
+        }
+        _exit(0);
+    }
+    char signal = 0;
+    ASSERT_EQ(read(ready[0], &signal, 1), 1);
+    ASSERT_EQ(signal, 'y');
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    testing_support::RunResult locked = RunSystem(machine, ModuleIn(folder));
+    EXPECT_EQ(locked.output, "Destination=\\\\.\\PHYSICALDRIVE0");
+    EXPECT_EQ(folder.ReadFile("destpick.log"), "");
+    ASSERT_EQ(write(release[1], "x", 1), 1);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    RunSystem(machine, ModuleIn(folder));
+    EXPECT_NE(folder.ReadFile("destpick.log").find("Destination=\\\\.\\PHYSICALDRIVE0"), std::string::npos);
+    for (int fd : {ready[0], ready[1], release[0], release[1]}) {
+        close(fd);
+    }
+}
+
+TEST(BadInput, BusTypeOutsideTheEnumerationIsKeptAndRanksLowest) {
+    ScratchFolder folder;
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    // The bus type sits at offset 28 of the descriptor, as four bytes.
+    machine.disks[0].deviceDescriptor->bytes[28] = 200;
+    testing_support::RunResult result = RunSystem(machine, ModuleIn(folder));
+    std::vector<std::string> lines = LinesWithoutStamps(folder.ReadFile("destpick.log"));
+    EXPECT_TRUE(Has(lines, "[Disk0] BusType=200. "));
+    EXPECT_TRUE(Has(lines, "Drive[0].weight_speed=0"));
+    EXPECT_EQ(result.output, "Destination=\\\\.\\PHYSICALDRIVE0");
+}
+
+TEST(BadInput, NegativePartitionLengthIsLoggedAsItsUnsignedReading) {
+    ScratchFolder folder;
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    machine.disks[0].layout = sim::LayoutReply(PARTITION_STYLE_MBR, {testing_support::MbrPartition(-1, false)});
+    RunSystem(machine, ModuleIn(folder));
+    EXPECT_TRUE(Has(LinesWithoutStamps(folder.ReadFile("destpick.log")),
+                    "[Disk0] Partition0: [] size=18446744073709551615Bytes."));
+}
+
+TEST(BadInput, ControllerReportingMoreBytesThanItsReplyIsLoggedAsItSays) {
+    ScratchFolder folder;
+    sim::Machine machine;
+    sim::Controller controller;
+    controller.open = sim::Controller::Open::Opens;
+    controller.bytesReturned = 100000;
+    controller.reply = sim::RaidReply(0, 3, 1, 4, 4);
+    machine.controllers = {controller};
+    sim::Install(machine);
+    LONG values[4] = {0, 0, 0, 0};
+    const std::wstring logPath = folder.Windows() + L"\\r.log";
+    EXPECT_EQ(QueryRaidDiskInfo(0, 0, 0, 0, &values[0], &values[1], &values[2], &values[3], logPath.c_str()), 1);
+    EXPECT_EQ(values[1], 3);
+    EXPECT_EQ(values[2], 4);
+    EXPECT_TRUE(Has(LinesWithoutStamps(folder.ReadFile("r.log")), "[Disk 0-0-0-0] Bytes return=100000"));
+}
+
+TEST(BadInput, DescriptionTooLongForThePropertyBufferYieldsNoParent) {
+    ScratchFolder folder;
+    sim::Machine machine;
+    sim::DeviceNode node;
+    node.instanceId = L"SCSI\\DISK\\1";
+    node.busReportedDescription = std::wstring(9000, L'd');
+    node.parent = L"PCI\\PARENT";
+    machine.nodes = {node};
+    sim::Install(machine);
+    const std::wstring logPath = folder.Windows() + L"\\l.log";
+    EXPECT_EQ(GetPciMaxLinkSpeed(L"SCSI\\DISK\\1", logPath.c_str()), -2);
+    EXPECT_EQ(LinesWithoutStamps(folder.ReadFile("l.log")), std::vector<std::string>{"SCSI\\DISK\\1"});
+}
+
+TEST(BadInput, DriverWritingABusTypeButNoNumberNeverBecomesTheDestination) {
+    ScratchFolder folder;
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    machine.disks[0].deviceNumber = sim::FailingReply(ERROR_INVALID_FUNCTION);
+    testing_support::RunResult result = RunSystem(machine, ModuleIn(folder));
+    EXPECT_EQ(result.output, "Destination=UNKNOWN");
+    EXPECT_TRUE(Has(LinesWithoutStamps(folder.ReadFile("destpick.log")),
+                    "Unknown device number, never be a main storage condidate."));
+}
+
+} // namespace
