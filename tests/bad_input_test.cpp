@@ -55,7 +55,8 @@ TEST(BadInput, LogFileLockedByAnotherProcessLosesTheRunsEntriesButNotItsAnswer) 
     waitpid(child, &status, 0);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     RunSystem(machine, ModuleIn(folder));
-    EXPECT_NE(folder.ReadFile("destpick.log").find("Destination=\\\\.\\PHYSICALDRIVE0"), std::string::npos);
+    EXPECT_NE(folder.ReadFile("destpick.log").find("Destination=\\\\.\\PHYSICALDRIVE0"),
+              std::string::npos);
     for (int fd : {ready[0], ready[1], release[0], release[1]}) {
         close(fd);
     }
@@ -78,7 +79,8 @@ TEST(BadInput, NegativePartitionLengthIsLoggedAsItsUnsignedReading) {
     ScratchFolder folder;
     sim::Machine machine;
     machine.disks = {FixedDisk()};
-    machine.disks[0].layout = sim::LayoutReply(PARTITION_STYLE_MBR, {testing_support::MbrPartition(-1, false)});
+    machine.disks[0].layout =
+        sim::LayoutReply(PARTITION_STYLE_MBR, {testing_support::MbrPartition(-1, false)});
     RunSystem(machine, ModuleIn(folder));
     EXPECT_TRUE(Has(LinesWithoutStamps(folder.ReadFile("destpick.log")),
                     "[Disk0] Partition0: [] size=18446744073709551615Bytes."));
@@ -95,10 +97,13 @@ TEST(BadInput, ControllerReportingMoreBytesThanItsReplyIsLoggedAsItSays) {
     sim::Install(machine);
     LONG values[4] = {0, 0, 0, 0};
     const std::wstring logPath = folder.Windows() + L"\\r.log";
-    EXPECT_EQ(QueryRaidDiskInfo(0, 0, 0, 0, &values[0], &values[1], &values[2], &values[3], logPath.c_str()), 1);
+    EXPECT_EQ(QueryRaidDiskInfo(0, 0, 0, 0, &values[0], &values[1], &values[2], &values[3],
+                                logPath.c_str()),
+              1);
     EXPECT_EQ(values[1], 3);
     EXPECT_EQ(values[2], 4);
-    EXPECT_TRUE(Has(LinesWithoutStamps(folder.ReadFile("r.log")), "[Disk 0-0-0-0] Bytes return=100000"));
+    EXPECT_TRUE(
+        Has(LinesWithoutStamps(folder.ReadFile("r.log")), "[Disk 0-0-0-0] Bytes return=100000"));
 }
 
 TEST(BadInput, DescriptionTooLongForThePropertyBufferYieldsNoParent) {
@@ -112,7 +117,8 @@ TEST(BadInput, DescriptionTooLongForThePropertyBufferYieldsNoParent) {
     sim::Install(machine);
     const std::wstring logPath = folder.Windows() + L"\\l.log";
     EXPECT_EQ(GetPciMaxLinkSpeed(L"SCSI\\DISK\\1", logPath.c_str()), -2);
-    EXPECT_EQ(LinesWithoutStamps(folder.ReadFile("l.log")), std::vector<std::string>{"SCSI\\DISK\\1"});
+    EXPECT_EQ(LinesWithoutStamps(folder.ReadFile("l.log")),
+              std::vector<std::string>{"SCSI\\DISK\\1"});
 }
 
 TEST(BadInput, DriverWritingABusTypeButNoNumberNeverBecomesTheDestination) {

@@ -25,7 +25,8 @@ TEST_P(DeviceId, FollowsTheTextRules) {
 
 const IdCase kIdCases[] = {
     {"Example",
-     L"\\\\?\\scsi#disk&ven_nvme&prod_model_x100#4&2c41e0aa&0&020000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+     L"\\\\?\\scsi#disk&ven_nvme&prod_model_x100#4&2c41e0aa&0&020000#{53f56307-b6bf-11d0-94f2-"
+     L"00a0c91efb8b}",
      L"scsi\\disk&ven_nvme&prod_model_x100\\4&2c41e0aa&0&020000"},
     {"NoPrefixKeepsFirstFour", L"ab#cd#{x}", L"ab\\cd"},
     {"PrefixLaterDropsTheFirstFour", L"ab\\\\?\\cd", L"?\\cd"},
@@ -38,12 +39,15 @@ const IdCase kIdCases[] = {
     {"ShortPathWithPrefixInside", L"a\\\\?\\", L"\\"},
     // An ID longer than the record holds is not cut into another device's name.
     {"TooLongForTheRecord", L"\\\\?\\" + std::wstring(300, L'x') + L"#{x}", L""},
-    {"LongPathWhoseIdFits", L"\\\\?\\" + std::wstring(259, L'x') + L"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+    {"LongPathWhoseIdFits",
+     L"\\\\?\\" + std::wstring(259, L'x') + L"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
      std::wstring(259, L'x')},
 };
 
 INSTANTIATE_TEST_SUITE_P(Paths, DeviceId, testing::ValuesIn(kIdCases),
-                         [](const testing::TestParamInfo<IdCase>& param) { return param.param.name; });
+                         [](const testing::TestParamInfo<IdCase>& param) {
+                             return param.param.name;
+                         });
 
 TEST(DeviceIdLimits, PathOf259CharactersFits) {
     std::wstring path = L"\\\\?\\" + std::wstring(255, L'y');

@@ -24,8 +24,8 @@ using testing_support::GptPartition;
 using testing_support::kPath;
 using testing_support::MbrPartition;
 
-const std::string kPathText =
-    "\\\\?\\scsi#disk&ven_nvme&prod_model_x100#4&2c41e0aa&0&020000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+const std::string kPathText = "\\\\?\\scsi#disk&ven_nvme&prod_model_x100#4&2c41e0aa&0&020000#{"
+                              "53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 const std::string kIdText = "scsi\\disk&ven_nvme&prod_model_x100\\4&2c41e0aa&0&020000";
 const std::wstring kEfi = L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
 const std::wstring kBasicData = L"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
@@ -87,40 +87,43 @@ TEST_F(DiskProbe, FullyAnsweringDiskLeavesItsWholeAccount) {
     EXPECT_EQ(r.IsSysDisk, 1u);
     EXPECT_EQ(std::wstring(r.Path), kPath);
     EXPECT_EQ(sim::ToUtf8(r.DeviceID), kIdText);
-    EXPECT_EQ(Lines(), (std::vector<std::string>{
-                           "[Disk0] DevicePath=" + kPathText,
-                           "[Disk0] Check TG/Optane",
-                           "[Disk0] Get disk info by DeviceIoControl",
-                           "[Disk0] Get order ",
-                           "[Disk0] PartitionNumber=0",
-                           "[Disk0] Get BusType, removable, device type. ",
-                           "[Disk0] BusType=17. ",
-                           "[Disk0] DeviceType=0. ",
-                           "[Disk0] Get SeekPenalty. ",
-                           "[Disk0] Get disk size in GB. ",
-                           "[Disk0] Get port number, bus number and target ID. ",
-                           "[Disk0] Get partitions. ",
-                           "[Disk0] Get partition amount. ",
-                           "[Disk0] IOCTL_DISK_GET_DRIVE_LAYOUT_EX done, i=[1].",
-                           "[Disk0] Byte returned: 336, bytes of structure DRIVE_LAYOUT_INFORMATION: 40.",
-                           "[Disk0] PartitionCount=2.",
-                           "[Disk0] Go through each partition. ",
-                           "[Disk0] Disk is GPT.",
-                           "[Disk0] partition0 {C12A7328-F81F-11D2-BA4B-00A0C93EC93B}: [EFI system partition] size=104857600Bytes.",
-                           "[Disk0] Partition0 is EFI partition.",
-                           "[Disk0] partition1 {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}: [Basic data partition] size=5368709120Bytes.",
-                           "[Disk0] This is a OS disk",
-                           "[Disk0] Convert device path to device id. SRC: " + kPathText + " ",
-                           "[Disk0] Convert device path to device id. DST:     " + kIdText + " ",
-                           "[Disk0] Try to get NVMe generation.",
-                           "[Disk0] Try to get information under Intel RST/VMD.",
-                           "[Disk 1-0-2-0] Checking \\\\.\\scsi0:.",
-                           "[Disk 1-0-2-0] Checking \\\\.\\scsi1:.",
-                           "[Disk 1-0-2-0] Checking \\\\.\\scsi2:.",
-                           "[Disk 1-0-2-0] Checking \\\\.\\scsi3:.",
-                           "[Disk 1-0-2-0] Checking \\\\.\\scsi4:.",
-                           "[Disk 1-0-2-0] Cannot find SCSI controller",
-                       }));
+    EXPECT_EQ(Lines(),
+              (std::vector<std::string>{
+                  "[Disk0] DevicePath=" + kPathText,
+                  "[Disk0] Check TG/Optane",
+                  "[Disk0] Get disk info by DeviceIoControl",
+                  "[Disk0] Get order ",
+                  "[Disk0] PartitionNumber=0",
+                  "[Disk0] Get BusType, removable, device type. ",
+                  "[Disk0] BusType=17. ",
+                  "[Disk0] DeviceType=0. ",
+                  "[Disk0] Get SeekPenalty. ",
+                  "[Disk0] Get disk size in GB. ",
+                  "[Disk0] Get port number, bus number and target ID. ",
+                  "[Disk0] Get partitions. ",
+                  "[Disk0] Get partition amount. ",
+                  "[Disk0] IOCTL_DISK_GET_DRIVE_LAYOUT_EX done, i=[1].",
+                  "[Disk0] Byte returned: 336, bytes of structure DRIVE_LAYOUT_INFORMATION: 40.",
+                  "[Disk0] PartitionCount=2.",
+                  "[Disk0] Go through each partition. ",
+                  "[Disk0] Disk is GPT.",
+                  "[Disk0] partition0 {C12A7328-F81F-11D2-BA4B-00A0C93EC93B}: [EFI system "
+                  "partition] size=104857600Bytes.",
+                  "[Disk0] Partition0 is EFI partition.",
+                  "[Disk0] partition1 {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}: [Basic data "
+                  "partition] size=5368709120Bytes.",
+                  "[Disk0] This is a OS disk",
+                  "[Disk0] Convert device path to device id. SRC: " + kPathText + " ",
+                  "[Disk0] Convert device path to device id. DST:     " + kIdText + " ",
+                  "[Disk0] Try to get NVMe generation.",
+                  "[Disk0] Try to get information under Intel RST/VMD.",
+                  "[Disk 1-0-2-0] Checking \\\\.\\scsi0:.",
+                  "[Disk 1-0-2-0] Checking \\\\.\\scsi1:.",
+                  "[Disk 1-0-2-0] Checking \\\\.\\scsi2:.",
+                  "[Disk 1-0-2-0] Checking \\\\.\\scsi3:.",
+                  "[Disk 1-0-2-0] Checking \\\\.\\scsi4:.",
+                  "[Disk 1-0-2-0] Cannot find SCSI controller",
+              }));
 }
 
 TEST_F(DiskProbe, RequestsGoOutExactlyAsWindowsExpectsThem) {
@@ -148,9 +151,9 @@ TEST_F(DiskProbe, RequestsGoOutExactlyAsWindowsExpectsThem) {
     };
     const std::vector<BYTE> descriptorQuery = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     const std::vector<BYTE> seekQuery = {7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    const Expected expected[] = {{0x2D1080, {}, 12}, {0x2D1400, descriptorQuery, 40},
+    const Expected expected[] = {{0x2D1080, {}, 12},        {0x2D1400, descriptorQuery, 40},
                                  {0x2D1400, seekQuery, 12}, {0x70000, {}, 24},
-                                 {0x41018, {}, 8},   {0x70050, {}, 192},
+                                 {0x41018, {}, 8},          {0x70050, {}, 192},
                                  {0x70050, {}, 336}};
     const std::vector<sim::IoRequest>& requests = sim::IoRequests();
     ASSERT_EQ(requests.size(), std::size(expected));
@@ -167,18 +170,18 @@ TEST_F(DiskProbe, DiskThatCannotBeOpenedSkipsEveryRequest) {
     machine.disks = {FixedDisk()};
     machine.disks[0].openError = ERROR_ACCESS_DENIED;
     std::vector<DriveRecord> records = Probe(machine);
-    EXPECT_EQ(Lines(), (std::vector<std::string>{
-                           "[Disk0] DevicePath=" + kPathText, "[Disk0] Check TG/Optane",
-                           "[Disk0] Get disk info by DeviceIoControl",
-                           "[Disk0] Convert device path to device id. SRC: " + kPathText + " ",
-                           "[Disk0] Convert device path to device id. DST:     " + kIdText + " ",
-                           "[Disk0] Try to get information under Intel RST/VMD.",
-                           "[Disk 0-0-0-0] Checking \\\\.\\scsi0:.",
-                           "[Disk 0-0-0-0] Checking \\\\.\\scsi1:.",
-                           "[Disk 0-0-0-0] Checking \\\\.\\scsi2:.",
-                           "[Disk 0-0-0-0] Checking \\\\.\\scsi3:.",
-                           "[Disk 0-0-0-0] Checking \\\\.\\scsi4:.",
-                           "[Disk 0-0-0-0] Cannot find SCSI controller"}));
+    EXPECT_EQ(
+        Lines(),
+        (std::vector<std::string>{
+            "[Disk0] DevicePath=" + kPathText, "[Disk0] Check TG/Optane",
+            "[Disk0] Get disk info by DeviceIoControl",
+            "[Disk0] Convert device path to device id. SRC: " + kPathText + " ",
+            "[Disk0] Convert device path to device id. DST:     " + kIdText + " ",
+            "[Disk0] Try to get information under Intel RST/VMD.",
+            "[Disk 0-0-0-0] Checking \\\\.\\scsi0:.", "[Disk 0-0-0-0] Checking \\\\.\\scsi1:.",
+            "[Disk 0-0-0-0] Checking \\\\.\\scsi2:.", "[Disk 0-0-0-0] Checking \\\\.\\scsi3:.",
+            "[Disk 0-0-0-0] Checking \\\\.\\scsi4:.",
+            "[Disk 0-0-0-0] Cannot find SCSI controller"}));
     EXPECT_EQ(records[0].Order, UnknownDeviceNumber);
     EXPECT_EQ(records[0].BusType, 0u);
     EXPECT_EQ(records[0].SeekPenalty, -1);
@@ -254,7 +257,9 @@ TEST_P(OneRequestFails, LeavesOnlyItsFieldsUnwritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, OneRequestFails, testing::ValuesIn(kFailures),
-                         [](const testing::TestParamInfo<FailureCase>& param) { return param.param.name; });
+                         [](const testing::TestParamInfo<FailureCase>& param) {
+                             return param.param.name;
+                         });
 
 TEST_F(DiskProbe, LayoutThatFitsOnTheFifthAttempt) {
     sim::Machine machine;
@@ -270,7 +275,8 @@ TEST_F(DiskProbe, LayoutThatFitsOnTheFifthAttempt) {
     }
     EXPECT_EQ(sizes, (std::vector<DWORD>{192, 336, 480, 624, 768}));
     EXPECT_TRUE(Logged("[Disk0] IOCTL_DISK_GET_DRIVE_LAYOUT_EX done, i=[4]."));
-    EXPECT_TRUE(Logged("[Disk0] Byte returned: 768, bytes of structure DRIVE_LAYOUT_INFORMATION: 40."));
+    EXPECT_TRUE(
+        Logged("[Disk0] Byte returned: 768, bytes of structure DRIVE_LAYOUT_INFORMATION: 40."));
     EXPECT_TRUE(Logged("[Disk0] Partition4: [] size=524288000Bytes."));
     EXPECT_EQ(records[0].PartitionCount, 5);
     EXPECT_EQ(records[0].IsSysDisk, 0u);
@@ -298,8 +304,9 @@ TEST(DiskProbeRun, LayoutThatNeverFitsEndsTheRunWithoutAnAnswer) {
     EXPECT_EQ(lines.back(),
               "[Disk0] Failed to get paritions by IOCTL_DISK_GET_DRIVE_LAYOUT_EX, error code = "
               "[0x0000001F].");
-    size_t attempts = std::count_if(sim::IoRequests().begin(), sim::IoRequests().end(),
-                                    [](const sim::IoRequest& r) { return r.code == IOCTL_DISK_GET_DRIVE_LAYOUT_EX; });
+    size_t attempts = std::count_if(
+        sim::IoRequests().begin(), sim::IoRequests().end(),
+        [](const sim::IoRequest& r) { return r.code == IOCTL_DISK_GET_DRIVE_LAYOUT_EX; });
     EXPECT_EQ(attempts, 1000u);
     EXPECT_EQ(sim::IoRequests().back().outputSize, 144048u);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "[Disk1] Check TG/Optane"), 0);
@@ -346,32 +353,43 @@ sim::Partition LowerCaseEfi() {
 
 const LayoutCase kLayouts[] = {
     {"TwoEfiPartitions",
-     sim::LayoutReply(PARTITION_STYLE_GPT, {GptPartition(kEfi, L"A", 1), GptPartition(kEfi, L"B", 2)}), 1,
+     sim::LayoutReply(PARTITION_STYLE_GPT,
+                      {GptPartition(kEfi, L"A", 1), GptPartition(kEfi, L"B", 2)}),
+     1,
      {"[Disk0] Disk is GPT.",
       "[Disk0] partition0 {C12A7328-F81F-11D2-BA4B-00A0C93EC93B}: [A] size=1Bytes.",
       "[Disk0] Partition0 is EFI partition.",
       "[Disk0] partition1 {C12A7328-F81F-11D2-BA4B-00A0C93EC93B}: [B] size=2Bytes.",
       "[Disk0] Partition1 is EFI partition.", "[Disk0] This is a OS disk"}},
-    {"GptWithoutEfi", sim::LayoutReply(PARTITION_STYLE_GPT, {GptPartition(kBasicData, kName36, 500)}), 0,
-     {"[Disk0] Disk is GPT.",
-      "[Disk0] partition0 {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}: [abcdefghijklmnopqrstuvwxyz0123456789] "
-      "size=500Bytes."}},
-    {"TypeIsUpperCasedBeforeTheCompare", sim::LayoutReply(PARTITION_STYLE_GPT, {LowerCaseEfi()}), 1,
+    {"GptWithoutEfi",
+     sim::LayoutReply(PARTITION_STYLE_GPT, {GptPartition(kBasicData, kName36, 500)}),
+     0,
+     {"[Disk0] Disk is GPT.", "[Disk0] partition0 {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}: "
+                              "[abcdefghijklmnopqrstuvwxyz0123456789] "
+                              "size=500Bytes."}},
+    {"TypeIsUpperCasedBeforeTheCompare",
+     sim::LayoutReply(PARTITION_STYLE_GPT, {LowerCaseEfi()}),
+     1,
      {"[Disk0] Disk is GPT.",
       "[Disk0] partition0 {C12A7328-F81F-11D2-BA4B-00A0C93EC93B}: [lower] size=1024Bytes.",
       "[Disk0] Partition0 is EFI partition.", "[Disk0] This is a OS disk"}},
     {"MbrActive",
-     sim::LayoutReply(PARTITION_STYLE_MBR, {MbrPartition(524288000, false), MbrPartition(5368709120LL, true)}), 1,
+     sim::LayoutReply(PARTITION_STYLE_MBR,
+                      {MbrPartition(524288000, false), MbrPartition(5368709120LL, true)}),
+     1,
      {"[Disk0] Disk is MBR.", "[Disk0] Partition0: [] size=524288000Bytes.",
       "[Disk0] Partition1: [] size=5368709120Bytes.", "[Disk0] This is a OS disk"}},
     {"RawIsLoggedAsMbr", sim::LayoutReply(PARTITION_STYLE_RAW, {}), 0, {"[Disk0] Disk is MBR."}},
     {"CountBeyondTheEntriesIsBounded",
-     sim::LayoutReply(PARTITION_STYLE_MBR, {MbrPartition(1, false)}, 100000), 0,
+     sim::LayoutReply(PARTITION_STYLE_MBR, {MbrPartition(1, false)}, 100000),
+     0,
      {"[Disk0] Disk is MBR.", "[Disk0] Partition0: [] size=1Bytes."}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Layouts, PartitionWalk, testing::ValuesIn(kLayouts),
-                         [](const testing::TestParamInfo<LayoutCase>& param) { return param.param.name; });
+                         [](const testing::TestParamInfo<LayoutCase>& param) {
+                             return param.param.name;
+                         });
 
 struct MarkerCase {
     const char* name;
@@ -408,7 +426,9 @@ const MarkerCase kMarkers[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Paths, PathMarkers, testing::ValuesIn(kMarkers),
-                         [](const testing::TestParamInfo<MarkerCase>& param) { return param.param.name; });
+                         [](const testing::TestParamInfo<MarkerCase>& param) {
+                             return param.param.name;
+                         });
 
 struct GeometryCase {
     const char* name;
@@ -445,13 +465,16 @@ const GeometryCase kGeometries[] = {
     {"Example931", 121601, 255, 63, 512, 931, ""},
     {"BelowOneGiB", 100, 255, 63, 512, 0, ""},
     {"FourKiBSectors", 121601, 255, 63, 4096, 7452, ""},
-    {"NegativeCylinders", -5, 255, 63, 512, 0, "[Disk0] Geometry gives no valid size, size unknown."},
+    {"NegativeCylinders", -5, 255, 63, 512, 0,
+     "[Disk0] Geometry gives no valid size, size unknown."},
     {"ProductOverflows", 0x7FFFFFFFFFFFLL, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0,
      "[Disk0] Geometry gives no valid size, size unknown."},
 };
 
 INSTANTIATE_TEST_SUITE_P(Geometries, DiskSize, testing::ValuesIn(kGeometries),
-                         [](const testing::TestParamInfo<GeometryCase>& param) { return param.param.name; });
+                         [](const testing::TestParamInfo<GeometryCase>& param) {
+                             return param.param.name;
+                         });
 
 TEST_F(DiskProbe, ShortRepliesAreNotReadAsZeros) {
     sim::Machine machine;
@@ -462,12 +485,15 @@ TEST_F(DiskProbe, ShortRepliesAreNotReadAsZeros) {
     std::vector<DriveRecord> records = Probe(machine);
     EXPECT_EQ(records[0].Order, UnknownDeviceNumber);
     EXPECT_EQ(records[0].BusType, 0u);
-    EXPECT_TRUE(Logged("[Disk0] IOCTL_STORAGE_GET_DEVICE_NUMBER answered 4 bytes, fewer than the 12 it "
-                       "needs; ignored."));
-    EXPECT_TRUE(Logged("[Disk0] StorageDeviceProperty answered 20 bytes, fewer than the 32 it needs; "
-                       "ignored."));
-    EXPECT_TRUE(Logged("[Disk0] IOCTL_DISK_GET_DRIVE_LAYOUT_EX answered 30 bytes, fewer than the 48 it "
-                       "needs; ignored."));
+    EXPECT_TRUE(
+        Logged("[Disk0] IOCTL_STORAGE_GET_DEVICE_NUMBER answered 4 bytes, fewer than the 12 it "
+               "needs; ignored."));
+    EXPECT_TRUE(
+        Logged("[Disk0] StorageDeviceProperty answered 20 bytes, fewer than the 32 it needs; "
+               "ignored."));
+    EXPECT_TRUE(
+        Logged("[Disk0] IOCTL_DISK_GET_DRIVE_LAYOUT_EX answered 30 bytes, fewer than the 48 it "
+               "needs; ignored."));
     EXPECT_EQ(records[0].PartitionCount, 0);
 }
 

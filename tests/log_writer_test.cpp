@@ -105,9 +105,9 @@ TEST_F(LogWriter, LineBreaksInsideArgumentsDoNotStartUnstampedLines) {
     LogMessage(logPath_.c_str(), L"\tParent: \"%ls\"\n", L"a\rb");
     LogMessage(logPath_.c_str(), L"\r\n");
     LogMessage(logPath_.c_str(), L"%s", L"tail\n");
-    EXPECT_EQ(Log(), std::string(testing_support::kStamp) + "evil  node \r\n" + testing_support::kStamp +
-                         "\tParent: \"a b\"\n" + testing_support::kStamp + "\r\n" +
-                         testing_support::kStamp + "tail ");
+    EXPECT_EQ(Log(), std::string(testing_support::kStamp) + "evil  node \r\n" +
+                         testing_support::kStamp + "\tParent: \"a b\"\n" + testing_support::kStamp +
+                         "\r\n" + testing_support::kStamp + "tail ");
 }
 
 TEST_F(LogWriter, MessageAtTheFormatterLimitIsCutSafely) {

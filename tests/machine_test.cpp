@@ -23,7 +23,9 @@ TEST_P(RefusedDescription, NamesTheFileAndTheField) {
         sim::ParseMachine(GetParam().json, "machine.json");
         FAIL() << "accepted";
     } catch (const sim::MachineError& error) {
-        EXPECT_EQ(std::string(error.what()).rfind(std::string("machine.json: ") + GetParam().message, 0), 0u)
+        EXPECT_EQ(
+            std::string(error.what()).rfind(std::string("machine.json: ") + GetParam().message, 0),
+            0u)
             << error.what();
     }
 }
@@ -32,21 +34,27 @@ const RefusalCase kRefusals[] = {
     {"BadJson", "{\"disks\": [", "not valid JSON"},
     {"NotAnObject", "[]", "top level: expected an object"},
     {"UnknownTopField", "{\"disk\": []}", "disk: unknown field"},
-    {"UnknownDiskField", "{\"disks\": [{\"path\": \"a\", \"colour\": 1}]}", "disks[0].colour: unknown field"},
+    {"UnknownDiskField", "{\"disks\": [{\"path\": \"a\", \"colour\": 1}]}",
+     "disks[0].colour: unknown field"},
     {"DisksNotArray", "{\"disks\": {}}", "disks: expected an array"},
     {"PathMissing", "{\"disks\": [{}]}", "disks[0]: missing field \"path\""},
     {"PathWrongType", "{\"disks\": [{\"path\": 7}]}", "disks[0].path: expected a string"},
     {"FlagWrongType", "{\"classQueryFails\": 1}", "classQueryFails: expected true or false"},
-    {"NegativeError", "{\"disks\": [{\"path\": \"a\", \"openError\": -5}]}", "disks[0].openError: expected a whole number"},
-    {"ErrorTooLarge", "{\"disks\": [{\"path\": \"a\", \"openError\": 4294967296}]}", "disks[0].openError: out of range"},
-    {"FractionalError", "{\"disks\": [{\"path\": \"a\", \"openError\": 1.5}]}", "disks[0].openError: expected a whole number"},
+    {"NegativeError", "{\"disks\": [{\"path\": \"a\", \"openError\": -5}]}",
+     "disks[0].openError: expected a whole number"},
+    {"ErrorTooLarge", "{\"disks\": [{\"path\": \"a\", \"openError\": 4294967296}]}",
+     "disks[0].openError: out of range"},
+    {"FractionalError", "{\"disks\": [{\"path\": \"a\", \"openError\": 1.5}]}",
+     "disks[0].openError: expected a whole number"},
     {"InterfaceBeyondDisks", "{\"disks\": [{\"path\": \"a\"}], \"interfaceLists\": [[0, 1]]}",
      "interfaceLists[0][1]: out of range"},
     {"InterfaceWithoutDisks", "{\"interfaceLists\": [[0]]}", "interfaceLists[0][0]: names a disk"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Machines, RefusedDescription, testing::ValuesIn(kRefusals),
-                         [](const testing::TestParamInfo<RefusalCase>& param) { return param.param.name; });
+                         [](const testing::TestParamInfo<RefusalCase>& param) {
+                             return param.param.name;
+                         });
 
 TEST(MachineDescription, ReadsEveryField) {
     sim::Machine machine = sim::ParseMachine(R"({
@@ -57,7 +65,8 @@ TEST(MachineDescription, ReadsEveryField) {
         ],
         "interfaceLists": [[0, 1], [1]],
         "classQueryFails": true
-    })", "m.json");
+    })",
+                                             "m.json");
     ASSERT_EQ(machine.disks.size(), 2u);
     EXPECT_EQ(machine.disks[0].path, L"\\\\?\\scsi#disk#1#{x}");
     EXPECT_EQ(machine.disks[0].openError, std::optional<DWORD>(5));
@@ -79,7 +88,8 @@ TEST(MachineDescription, FileThatCannotBeReadIsNamed) {
 
 TEST(MachineDescription, ShippedExamplesLoad) {
     size_t loaded = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(DESTPICK_SOURCE_DIR "/examples/machines")) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(DESTPICK_SOURCE_DIR "/examples/machines")) {
         if (entry.path().extension() == ".json") {
             EXPECT_NO_THROW(sim::LoadMachineFile(entry.path().string())) << entry.path();
             ++loaded;
@@ -90,7 +100,8 @@ TEST(MachineDescription, ShippedExamplesLoad) {
 
 TEST(MachineDescription, DefaultIsTheShippedDefault) {
     sim::Machine embedded = sim::DefaultMachine();
-    sim::Machine shipped = sim::LoadMachineFile(DESTPICK_SOURCE_DIR "/examples/machines/default.json");
+    sim::Machine shipped =
+        sim::LoadMachineFile(DESTPICK_SOURCE_DIR "/examples/machines/default.json");
     ASSERT_EQ(embedded.disks.size(), shipped.disks.size());
     for (size_t i = 0; i < embedded.disks.size(); ++i) {
         EXPECT_EQ(embedded.disks[i].path, shipped.disks[i].path);
@@ -102,10 +113,12 @@ TEST(SimulatedSetupApi, InterfaceListsChangeBetweenQueries) {
     machine.disks = {testing_support::DiskWithPath(L"a"), testing_support::DiskWithPath(L"bb")};
     machine.interfaceLists = {{0, 1}, {1}};
     sim::Install(machine);
-    const GUID disk = {0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+    const GUID disk = {
+        0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
     std::vector<std::vector<std::wstring>> seen;
     for (int query = 0; query < 3; ++query) {
-        HDEVINFO set = SetupDiGetClassDevsW(&disk, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        HDEVINFO set =
+            SetupDiGetClassDevsW(&disk, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
         ASSERT_NE(set, INVALID_HANDLE_VALUE);
         SP_DEVICE_INTERFACE_DATA data{};
         data.cbSize = sizeof(data);
@@ -117,7 +130,8 @@ TEST(SimulatedSetupApi, InterfaceListsChangeBetweenQueries) {
             std::vector<BYTE> buffer(size);
             auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
             detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-            EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, nullptr));
+            EXPECT_TRUE(
+                SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, nullptr));
             seen.back().push_back(detail->DevicePath);
         }
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
@@ -132,8 +146,10 @@ TEST(SimulatedSetupApi, DetailRefusesAWrongBufferLikeWindows) {
     sim::Machine machine;
     machine.disks = {testing_support::DiskWithPath(L"abc")};
     sim::Install(machine);
-    const GUID disk = {0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
-    HDEVINFO set = SetupDiGetClassDevsW(&disk, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    const GUID disk = {
+        0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+    HDEVINFO set =
+        SetupDiGetClassDevsW(&disk, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof(data);
     ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &disk, 0, &data));

@@ -64,15 +64,16 @@ TEST_F(LinkSpeed, EveryReadAnsweredLeavesNineLines) {
     machine.nodes = {DiskNode(), ParentNode()};
     EXPECT_EQ(Lookup(machine), 4);
     const std::string s = testing_support::kStamp;
-    EXPECT_EQ(Log(), s + "SCSI\\DISK&VEN_NVME&PROD_X\\4&2C41E0AA&0&020000\r\n" +
-                         s + "\tDevice Description: \"Disk drive\"\r\n" +
-                         s + "\tDevice Description: \"Disk drive\"\r\n" +
-                         s + "\tBus Reported Device Description: \"NVMe Model X\"\r\n" +
-                         s + "\tDevice Parent: \"PCI\\VEN_8086&DEV_A0BC&SUBSYS_00000000&REV_00\\3&11583659&0&E8\"\n" +
+    EXPECT_EQ(Log(), s + "SCSI\\DISK&VEN_NVME&PROD_X\\4&2C41E0AA&0&020000\r\n" + s +
+                         "\tDevice Description: \"Disk drive\"\r\n" + s +
+                         "\tDevice Description: \"Disk drive\"\r\n" + s +
+                         "\tBus Reported Device Description: \"NVMe Model X\"\r\n" + s +
+                         "\tDevice Parent: "
+                         "\"PCI\\VEN_8086&DEV_A0BC&SUBSYS_00000000&REV_00\\3&11583659&0&E8\"\n" +
                          s + "PCI\\VEN_8086&DEV_A0BC&SUBSYS_00000000&REV_00\\3&11583659&0&E8\r\n" +
-                         s + "\tDevice Description: \"Standard NVM Express Controller\"\r\n" +
-                         s + "\tBus Reported Device Description: \"PCI Express Root Port\"\r\n" +
-                         s + "\tDevice Pci max speed: \"4\"\n");
+                         s + "\tDevice Description: \"Standard NVM Express Controller\"\r\n" + s +
+                         "\tBus Reported Device Description: \"PCI Express Root Port\"\r\n" + s +
+                         "\tDevice Pci max speed: \"4\"\n");
 }
 
 struct SpeedCase {
@@ -100,7 +101,9 @@ const SpeedCase kSpeeds[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Speeds, LinkSpeedValue, testing::ValuesIn(kSpeeds),
-                         [](const testing::TestParamInfo<SpeedCase>& param) { return param.param.name; });
+                         [](const testing::TestParamInfo<SpeedCase>& param) {
+                             return param.param.name;
+                         });
 
 TEST_F(LinkSpeed, RefusedEnumeratorIsMinusOne) {
     sim::Machine machine;
@@ -123,7 +126,7 @@ TEST_F(LinkSpeed, ParentWithoutBusReportedDescriptionIsMinusTwo) {
     machine.nodes[0].busReportedDescription.reset();
     EXPECT_EQ(Lookup(machine), -2);
     EXPECT_EQ(Lines(), (std::vector<std::string>{"SCSI\\DISK&VEN_NVME&PROD_X\\4&2C41E0AA&0&020000",
-                                                  "\tDevice Description: \"Disk drive\""}));
+                                                 "\tDevice Description: \"Disk drive\""}));
 }
 
 TEST_F(LinkSpeed, WithoutThePropertyFunctionNoParentIsFound) {
@@ -133,9 +136,10 @@ TEST_F(LinkSpeed, WithoutThePropertyFunctionNoParentIsFound) {
     machine.enumeratorSets = {{kDiskId, false, {0, 1}}};
     machine.devicePropertyFunctionMissing = true;
     EXPECT_EQ(Lookup(machine), -2);
-    EXPECT_EQ(Lines(), (std::vector<std::string>{"SCSI\\DISK&VEN_NVME&PROD_X\\4&2C41E0AA&0&020000",
-                                                  "\tDevice Description: \"Disk drive\"",
-                                                  "SCSI\\DISK&VEN_NVME&PROD_X\\4&2C41E0AA&0&020000"}));
+    EXPECT_EQ(Lines(),
+              (std::vector<std::string>{"SCSI\\DISK&VEN_NVME&PROD_X\\4&2C41E0AA&0&020000",
+                                        "\tDevice Description: \"Disk drive\"",
+                                        "SCSI\\DISK&VEN_NVME&PROD_X\\4&2C41E0AA&0&020000"}));
 }
 
 TEST_F(LinkSpeed, UnknownParentIsMinusThree) {

@@ -50,11 +50,11 @@ class RaidQuery : public testing::Test {
 TEST_F(RaidQuery, NoControllerTriesAllFive) {
     EXPECT_EQ(Query(sim::Machine{}), 0);
     EXPECT_EQ(Lines(), (std::vector<std::string>{"[Disk 1-0-2-0] Checking \\\\.\\scsi0:.",
-                                                  "[Disk 1-0-2-0] Checking \\\\.\\scsi1:.",
-                                                  "[Disk 1-0-2-0] Checking \\\\.\\scsi2:.",
-                                                  "[Disk 1-0-2-0] Checking \\\\.\\scsi3:.",
-                                                  "[Disk 1-0-2-0] Checking \\\\.\\scsi4:.",
-                                                  "[Disk 1-0-2-0] Cannot find SCSI controller"}));
+                                                 "[Disk 1-0-2-0] Checking \\\\.\\scsi1:.",
+                                                 "[Disk 1-0-2-0] Checking \\\\.\\scsi2:.",
+                                                 "[Disk 1-0-2-0] Checking \\\\.\\scsi3:.",
+                                                 "[Disk 1-0-2-0] Checking \\\\.\\scsi4:.",
+                                                 "[Disk 1-0-2-0] Cannot find SCSI controller"}));
     EXPECT_EQ(values_[0], -7);
 }
 
@@ -62,17 +62,15 @@ TEST_F(RaidQuery, AnsweringControllerFillsTheOutputs) {
     sim::Machine machine;
     machine.controllers = {Absent(), Answering(sim::RaidReply(0x12, 10, 3, 4, 5))};
     EXPECT_EQ(Query(machine), 1);
-    EXPECT_EQ(Lines(), (std::vector<std::string>{"[Disk 1-0-2-0] Checking \\\\.\\scsi0:.",
-                                                  "[Disk 1-0-2-0] Checking \\\\.\\scsi1:.",
-                                                  "[Disk 1-0-2-0] Disk ID=0x01000200",
-                                                  "[Disk 1-0-2-0] ReturnCode=1",
-                                                  "[Disk 1-0-2-0] GetLastError=0x00000000",
-                                                  "[Disk 1-0-2-0] Bytes return=44",
-                                                  "[Disk 1-0-2-0] SRB_IO_CONTROL.Return=0x00000012",
-                                                  "[Disk 1-0-2-0] connectionInterface=0x3",
-                                                  "[Disk 1-0-2-0] connectionType=0x10",
-                                                  "[Disk 1-0-2-0] pciBusSpeed=0x5",
-                                                  "[Disk 1-0-2-0] pciBusWidth=0x4"}));
+    EXPECT_EQ(
+        Lines(),
+        (std::vector<std::string>{
+            "[Disk 1-0-2-0] Checking \\\\.\\scsi0:.", "[Disk 1-0-2-0] Checking \\\\.\\scsi1:.",
+            "[Disk 1-0-2-0] Disk ID=0x01000200", "[Disk 1-0-2-0] ReturnCode=1",
+            "[Disk 1-0-2-0] GetLastError=0x00000000", "[Disk 1-0-2-0] Bytes return=44",
+            "[Disk 1-0-2-0] SRB_IO_CONTROL.Return=0x00000012",
+            "[Disk 1-0-2-0] connectionInterface=0x3", "[Disk 1-0-2-0] connectionType=0x10",
+            "[Disk 1-0-2-0] pciBusSpeed=0x5", "[Disk 1-0-2-0] pciBusWidth=0x4"}));
     EXPECT_EQ(values_[0], 3);
     EXPECT_EQ(values_[1], 10);
     EXPECT_EQ(values_[2], 5);
@@ -89,10 +87,10 @@ TEST_F(RaidQuery, RequestBytesAreTheDriversLayout) {
     EXPECT_EQ(request.code, 0x4D008u);
     EXPECT_EQ(request.outputSize, 44u);
     // The Disk ID wraps in 32 bits: a port above 255 spills into nothing but the top byte.
-    const std::vector<BYTE> expected = {28, 0, 0, 0, 'I', 'n', 't', 'e', 'l', 'R', 'm', 'p',
-                                        0xF4, 0x01, 0, 0, 0x01, 0x0D, 0, 0x80, 0x04, 0x03, 0x02,
-                                        0xFF, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                        0, 0, 0, 0};
+    const std::vector<BYTE> expected = {28,   0,    0,    0, 'I', 'n',  't',  'e', 'l',  'R',  'm',
+                                        'p',  0xF4, 0x01, 0, 0,   0x01, 0x0D, 0,   0x80, 0x04, 0x03,
+                                        0x02, 0xFF, 16,   0, 0,   0,    0,    0,   0,    0,    0,
+                                        0,    0,    0,    0, 0,   0,    0,    0,   0,    0,    0};
     EXPECT_EQ(request.input, expected);
     ASSERT_EQ(sim::OpenRequests().size(), 1u);
     EXPECT_EQ(sim::OpenRequests()[0].access, 0x1F01FFu);
@@ -101,11 +99,13 @@ TEST_F(RaidQuery, RequestBytesAreTheDriversLayout) {
 
 TEST_F(RaidQuery, FirstOpenControllerThatRefusesEndsTheSearch) {
     sim::Machine machine;
-    machine.controllers = {Absent(), Answering({}, FALSE, 0), Answering(sim::RaidReply(0, 3, 0, 0, 5))};
+    machine.controllers = {Absent(), Answering({}, FALSE, 0),
+                           Answering(sim::RaidReply(0, 3, 0, 0, 5))};
     EXPECT_EQ(Query(machine), 0);
     std::vector<std::string> lines = Lines();
     EXPECT_EQ(lines.back(), "[Disk 1-0-2-0] Function failed");
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "[Disk 1-0-2-0] GetLastError=0x00000001"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "[Disk 1-0-2-0] GetLastError=0x00000001"),
+              lines.end());
     EXPECT_EQ(sim::OpenRequests().size(), 2u);
     EXPECT_EQ(values_[1], -7);
 }
@@ -116,8 +116,8 @@ TEST_F(RaidQuery, NullHandleEndsTheSearch) {
     machine.controllers[1].open = sim::Controller::Open::NullHandle;
     EXPECT_EQ(Query(machine), 0);
     EXPECT_EQ(Lines(), (std::vector<std::string>{"[Disk 1-0-2-0] Checking \\\\.\\scsi0:.",
-                                                  "[Disk 1-0-2-0] Checking \\\\.\\scsi1:.",
-                                                  "[Disk 1-0-2-0] Cannot find SCSI controller"}));
+                                                 "[Disk 1-0-2-0] Checking \\\\.\\scsi1:.",
+                                                 "[Disk 1-0-2-0] Cannot find SCSI controller"}));
 }
 
 TEST_F(RaidQuery, ShortReplyLeavesZerosNotStaleMemory) {
@@ -133,7 +133,8 @@ TEST_F(RaidQuery, ShortReplyLeavesZerosNotStaleMemory) {
     machine.controllers = {Answering({}, TRUE, 0)};
     EXPECT_EQ(Query(machine), 1);
     EXPECT_EQ(values_[1], 0);
-    EXPECT_NE(std::find(Lines().begin(), Lines().end(), "[Disk 1-0-2-0] SRB_IO_CONTROL.Return=0x00000000"),
+    EXPECT_NE(std::find(Lines().begin(), Lines().end(),
+                        "[Disk 1-0-2-0] SRB_IO_CONTROL.Return=0x00000000"),
               Lines().end());
 }
 
@@ -159,7 +160,8 @@ TEST_P(RaidRules, UpdateTheRecord) {
     disk.deviceDescriptor = sim::DeviceDescriptorReply(BusTypeNvme, false, 99);
     disk.layout = sim::LayoutReply(PARTITION_STYLE_RAW, {});
     machine.disks = {disk};
-    machine.controllers = {Answering(sim::RaidReply(0, GetParam().connectionType, 0, 0, GetParam().pciBusSpeed))};
+    machine.controllers = {
+        Answering(sim::RaidReply(0, GetParam().connectionType, 0, 0, GetParam().pciBusSpeed))};
     sim::Install(machine);
     DriveRecord record;
     InitializeDriveRecord(&record);
@@ -169,7 +171,9 @@ TEST_P(RaidRules, UpdateTheRecord) {
     EXPECT_EQ(record.DeviceType, GetParam().deviceType);
     EXPECT_EQ(record.NVMeGen, GetParam().nvmeGen);
     std::vector<std::string> lines = LinesWithoutStamps(folder.ReadFile("p.log"));
-    auto logged = [&lines](const char* line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+    auto logged = [&lines](const char* line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
     EXPECT_TRUE(logged("[Disk0] Success getting information under Intel RST/VMD."));
     EXPECT_EQ(logged("[Disk0] Update DeviceType."), GetParam().typeLine);
     EXPECT_EQ(logged("[Disk0] Update NVMe generation."), GetParam().generationLine);
@@ -194,7 +198,9 @@ const RuleCase kRules[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Rules, RaidRules, testing::ValuesIn(kRules),
-                         [](const testing::TestParamInfo<RuleCase>& param) { return param.param.name; });
+                         [](const testing::TestParamInfo<RuleCase>& param) {
+                             return param.param.name;
+                         });
 
 } // namespace
 
@@ -210,13 +216,15 @@ TEST(RaidEndToEnd, DriversAnswerLiftsTheDiskBehindItAndChangesThePick) {
                           {"vmd-refused.json", "Destination=\\\\.\\PHYSICALDRIVE1", 5009047150LL}};
     for (const Case& c : cases) {
         ScratchFolder folder;
-        sim::Machine machine =
-            sim::LoadMachineFile(std::string(DESTPICK_SOURCE_DIR "/examples/machines/") + c.machine);
-        testing_support::RunResult result = testing_support::RunSystem(machine, testing_support::ModuleIn(folder));
+        sim::Machine machine = sim::LoadMachineFile(
+            std::string(DESTPICK_SOURCE_DIR "/examples/machines/") + c.machine);
+        testing_support::RunResult result =
+            testing_support::RunSystem(machine, testing_support::ModuleIn(folder));
         EXPECT_EQ(result.output, c.output) << c.machine;
         std::vector<std::string> lines = LinesWithoutStamps(folder.ReadFile("destpick.log"));
-        EXPECT_NE(std::find(lines.begin(), lines.end(), "Drive[0].Weight=" + std::to_string(c.vmdWeight)),
-                  lines.end())
+        EXPECT_NE(
+            std::find(lines.begin(), lines.end(), "Drive[0].Weight=" + std::to_string(c.vmdWeight)),
+            lines.end())
             << c.machine;
     }
 }

@@ -19,7 +19,6 @@ using testing_support::ModuleIn;
 using testing_support::RunSystem;
 using testing_support::ScratchFolder;
 
-
 class RunDriver : public testing::Test {
   protected:
     void TearDown() override {
@@ -31,7 +30,8 @@ class RunDriver : public testing::Test {
     std::string Log(const std::string& name = "destpick.log") const {
         return folder_.ReadFile(name);
     }
-    std::string Header(const std::string& name = "destpick", const std::string& version = "1.2.0.15") const {
+    std::string Header(const std::string& name = "destpick",
+                       const std::string& version = "1.2.0.15") const {
         std::string folder = sim::ToUtf8(folder_.Windows());
         return Entries({"", "", " --- Collecting Information ----------------- ",
                         "LogPath=[" + folder + "\\" + name + ".log]", "ExeDirPath=[" + folder + "]",
@@ -44,9 +44,9 @@ TEST_F(RunDriver, MachineWithoutDisksReportsUnknown) {
     testing_support::RunResult result = RunSystem(sim::Machine{}, ModuleIn(folder_));
     EXPECT_EQ(result.exitCode, NoDestinationExitCode);
     EXPECT_EQ(result.output, "Destination=UNKNOWN");
-    EXPECT_EQ(Log(), Header() + Entries({"", "", " --- Pick Drive By Weight ----------------- ", "",
-                                         "", " --- Report ----------------- ",
-                                         "Destination=UNKNOWN"}));
+    EXPECT_EQ(Log(),
+              Header() + Entries({"", "", " --- Pick Drive By Weight ----------------- ", "", "",
+                                  " --- Report ----------------- ", "Destination=UNKNOWN"}));
 }
 
 TEST_F(RunDriver, FailingClassQueryIsSilentAndReportsUnknown) {
@@ -96,16 +96,21 @@ const StartupCase kStartupCases[] = {
      "Could not found the exe folder path. \r\r\n"},
     {"NoExtension", L"destpick", sim::Module::Version::Present, kNoName},
     {"DotOnlyInFolder", L"v1.2\\destpick", sim::Module::Version::Present, kNoName},
-    {"NoVersionResource", L"destpick.exe", sim::Module::Version::Absent, "Cannot get VerInfo. \r\r\n"},
-    {"VersionInfoFails", L"destpick.exe", sim::Module::Version::InfoFails, "Cannot get VerInfo. \r\r\n"},
+    {"NoVersionResource", L"destpick.exe", sim::Module::Version::Absent,
+     "Cannot get VerInfo. \r\r\n"},
+    {"VersionInfoFails", L"destpick.exe", sim::Module::Version::InfoFails,
+     "Cannot get VerInfo. \r\r\n"},
     {"VersionQueryFails", L"destpick.exe", sim::Module::Version::QueryFails,
      "Cannot query version. \r\r\n"},
     // 255 characters do not fit the 254 the path buffers hold.
-    {"ModulePathTooLong", std::wstring(245, L'a') + L".exe", sim::Module::Version::Present, kNoPath},
+    {"ModulePathTooLong", std::wstring(245, L'a') + L".exe", sim::Module::Version::Present,
+     kNoPath},
 };
 
 INSTANTIATE_TEST_SUITE_P(Runs, StartupFailure, testing::ValuesIn(kStartupCases),
-                         [](const testing::TestParamInfo<StartupCase>& param) { return param.param.name; });
+                         [](const testing::TestParamInfo<StartupCase>& param) {
+                             return param.param.name;
+                         });
 
 TEST(RunDriverPaths, EmptyModulePathIsRefused) {
     sim::Module module = sim::DefaultModule();
@@ -148,10 +153,12 @@ class ExecutableName : public testing::TestWithParam<NameCase> {};
 
 TEST_P(ExecutableName, NamesTheLog) {
     ScratchFolder folder;
-    testing_support::RunResult result = RunSystem(sim::Machine{}, ModuleIn(folder, GetParam().fileName));
+    testing_support::RunResult result =
+        RunSystem(sim::Machine{}, ModuleIn(folder, GetParam().fileName));
     EXPECT_EQ(result.exitCode, NoDestinationExitCode);
     const std::string log = folder.ReadFile(GetParam().baseName + ".log");
-    EXPECT_NE(log.find("] ExeFileName=[" + GetParam().baseName + "]\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("] ExeFileName=[" + GetParam().baseName + "]\r\n"), std::string::npos)
+        << log;
 }
 
 const NameCase kNameCases[] = {
@@ -161,7 +168,9 @@ const NameCase kNameCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Runs, ExecutableName, testing::ValuesIn(kNameCases),
-                         [](const testing::TestParamInfo<NameCase>& param) { return param.param.name; });
+                         [](const testing::TestParamInfo<NameCase>& param) {
+                             return param.param.name;
+                         });
 
 TEST_F(RunDriver, VersionPartsOfFiveDigitsFit) {
     RunSystem(sim::Machine{}, ModuleIn(folder_, L"destpick.exe", 65535, 65535, 65535, 65535));

@@ -20,7 +20,8 @@ class ResourceCheck : public testing::EmptyTestEventListener {
                          "%s.%s left %d handles and %d device-information sets open, and sent %d "
                          "writes and %d unknown requests to devices\n",
                          test.test_suite_name(), test.name(), counters.openHandles,
-                         counters.liveDeviceInfoSets, counters.deviceWrites, counters.unknownRequests);
+                         counters.liveDeviceInfoSets, counters.deviceWrites,
+                         counters.unknownRequests);
             leftSomething = true;
         }
     }

@@ -14,7 +14,8 @@ namespace testing_support {
 const char kStamp[] = "[2021.09.07-05:44:07] ";
 
 ScratchFolder::ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "destpick-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "destpick-test-XXXXXX").string();
     char* made = mkdtemp(&pattern[0]);
     if (made == nullptr) {
         throw std::runtime_error("cannot create a scratch folder");
@@ -103,7 +104,7 @@ std::vector<std::string> LinesWithoutStamps(const std::string& log) {
             line.pop_back();
         }
         lines.push_back(line.size() >= stampLength && line[0] == '[' ? line.substr(stampLength)
-                                                                      : line);
+                                                                     : line);
     }
     return lines;
 }
@@ -115,8 +116,8 @@ sim::Disk DiskWithPath(const std::wstring& path) {
     return disk;
 }
 
-const std::wstring kPath =
-    L"\\\\?\\scsi#disk&ven_nvme&prod_model_x100#4&2c41e0aa&0&020000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+const std::wstring kPath = L"\\\\?\\scsi#disk&ven_nvme&prod_model_x100#4&2c41e0aa&0&020000#{"
+                           L"53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 
 sim::Partition GptPartition(const std::wstring& type, const std::wstring& name, LONGLONG length) {
     sim::Partition partition;

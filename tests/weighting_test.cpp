@@ -57,7 +57,8 @@ const WeightCase kWeightCases[] = {
           }),
      8009047150LL},
     {"TinyNvmeKeepsItsClass", Record(0, BusTypeNvme, 0, 2), 6000000050LL},
-    {"TgDiskBiggerWins", With(Record(1, BusTypeNvme, 0, 1863), [](DriveRecord& r) { r.isIntelTGDisks = 1; }),
+    {"TgDiskBiggerWins",
+     With(Record(1, BusTypeNvme, 0, 1863), [](DriveRecord& r) { r.isIntelTGDisks = 1; }),
      7006863049LL},
     {"OptaneMarker", With(Record(3, 0, 0, 100), [](DriveRecord& r) { r.isOptane = 1; }),
      7009900047LL},
@@ -66,31 +67,36 @@ const WeightCase kWeightCases[] = {
     {"RaidSolidState", Record(0, BusTypeRAID, 0, 100), 5009900050LL},
     {"RaidRotating", Record(0, BusTypeRAID, 1, 100), 4009900050LL},
     {"SdCard", Record(0, BusTypeSd, 1, 60), 2009940050LL},
-    {"NegativeNvmeGenOnNvmeBus", With(Record(0, BusTypeNvme, 0, 100), [](DriveRecord& r) { r.NVMeGen = -3; }),
-     6009900050LL},
+    {"NegativeNvmeGenOnNvmeBus",
+     With(Record(0, BusTypeNvme, 0, 100), [](DriveRecord& r) { r.NVMeGen = -3; }), 6009900050LL},
     {"NegativeNvmeGenElsewhereCountsAsZero",
      With(Record(0, BusTypeSas, 0, 100), [](DriveRecord& r) { r.NVMeGen = -1; }), 9900050LL},
-    {"PositiveNvmeGenLiftsAnyBus", With(Record(0, BusTypeSas, 0, 100), [](DriveRecord& r) { r.NVMeGen = 3; }),
-     6009900050LL},
+    {"PositiveNvmeGenLiftsAnyBus",
+     With(Record(0, BusTypeSas, 0, 100), [](DriveRecord& r) { r.NVMeGen = 3; }), 6009900050LL},
     {"SpeedClassZeroOversizedFallsBelowOne", Record(50, BusTypeSas, 0, 10001), -1000LL},
-    {"RemovableValueTwoIsNotExcluded", With(Record(0, BusTypeSata, 0, 100), [](DriveRecord& r) { r.Removable = 2; }),
-     3009900050LL},
+    {"RemovableValueTwoIsNotExcluded",
+     With(Record(0, BusTypeSata, 0, 100), [](DriveRecord& r) { r.Removable = 2; }), 3009900050LL},
     {"OptaneCacheValueTwoIsNotExcluded",
-     With(Record(0, BusTypeSata, 0, 100), [](DriveRecord& r) { r.isIntelOptaneCache = 2; }), 3009900050LL},
+     With(Record(0, BusTypeSata, 0, 100), [](DriveRecord& r) { r.isIntelOptaneCache = 2; }),
+     3009900050LL},
     {"Removable", With(Record(0, BusTypeNvme, 0, 100), [](DriveRecord& r) { r.Removable = 1; }), 0},
     {"Usb", Record(0, BusTypeUsb, 0, 100), 0},
-    {"OptaneCache", With(Record(0, BusTypeNvme, 0, 100), [](DriveRecord& r) { r.isIntelOptaneCache = 1; }), 0},
+    {"OptaneCache",
+     With(Record(0, BusTypeNvme, 0, 100), [](DriveRecord& r) { r.isIntelOptaneCache = 1; }), 0},
     {"NeverNumbered", Record(UnknownDeviceNumber, BusTypeNvme, 0, 100), 0},
     // Device numbers above 50: the term falls below zero by one per number, never wraps.
     {"DeviceNumber51", Record(51, BusTypeSata, 0, 100), 3009899999LL},
     {"DeviceNumber99", Record(99, BusTypeSata, 0, 100), 3009899951LL},
     {"DeviceNumberHighestReportable", Record(0x7FFFFFFFu, BusTypeSata, 0, 100), 3009899951LL},
     {"DeviceNumberBeyondTheReport", Record(0x80000000u, BusTypeNvme, 0, 100), 0},
-    {"AbsurdSizeDoesNotWrap", Record(0, BusTypeSata, 0, 0xFFFFFFFFFFFFFFFFULL), -8999999996990000000LL + 50},
+    {"AbsurdSizeDoesNotWrap", Record(0, BusTypeSata, 0, 0xFFFFFFFFFFFFFFFFULL),
+     -8999999996990000000LL + 50},
 };
 
 INSTANTIATE_TEST_SUITE_P(Weights, WeightOfOneDisk, testing::ValuesIn(kWeightCases),
-                         [](const testing::TestParamInfo<WeightCase>& param) { return param.param.name; });
+                         [](const testing::TestParamInfo<WeightCase>& param) {
+                             return param.param.name;
+                         });
 
 TEST(Weighting, DeviceNumbersAboveFiftyKeepTheLayering) {
     // One more GiB outweighs any device-number difference; so does the system partition.
@@ -140,7 +146,9 @@ const PickCase kPickCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Weights, Pick, testing::ValuesIn(kPickCases),
-                         [](const testing::TestParamInfo<PickCase>& param) { return param.param.name; });
+                         [](const testing::TestParamInfo<PickCase>& param) {
+                             return param.param.name;
+                         });
 
 class WeightingLog : public testing::Test {
   protected:
@@ -213,14 +221,16 @@ TEST_F(WeightingLog, ExcludedAndTiedRecordsInThePick) {
     WeighDrives(records, 4, L"");
     EXPECT_EQ(PickDrive(records, 4, logPath_.c_str()), 3);
     using testing_support::Entries;
-    EXPECT_EQ(Log(),
-              Entries({"", "", " --- Pick Drive By Weight ----------------- ",
-                       "Compare Drive0[Index:0][Weight:0] to Current[Index:999][Weight:1]",
-                       "Compare Drive1[Index:1][Weight:6000000047] to Current[Index:999][Weight:1]",
-                       "New default index [1] with weight [6000000047]",
-                       "Compare Drive2[Index:2][Weight:3009996043] to Current[Index:1][Weight:6000000047]",
-                       "Compare Drive3[Index:3][Weight:6000000047] to Current[Index:1][Weight:6000000047]",
-                       "New default index [3] with weight [6000000047]"}));
+    EXPECT_EQ(
+        Log(),
+        Entries(
+            {"", "", " --- Pick Drive By Weight ----------------- ",
+             "Compare Drive0[Index:0][Weight:0] to Current[Index:999][Weight:1]",
+             "Compare Drive1[Index:1][Weight:6000000047] to Current[Index:999][Weight:1]",
+             "New default index [1] with weight [6000000047]",
+             "Compare Drive2[Index:2][Weight:3009996043] to Current[Index:1][Weight:6000000047]",
+             "Compare Drive3[Index:3][Weight:6000000047] to Current[Index:1][Weight:6000000047]",
+             "New default index [3] with weight [6000000047]"}));
 }
 
 TEST_F(WeightingLog, ExclusionLogsOnlyItsLine) {

@@ -46,8 +46,9 @@ SP_DEVICE_INTERFACE_DETAIL_DATA_W* GetInterfaceDetail(const Probe& probe, HDEVIN
     SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(
         HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, requiredSize));
     if (detail == NULL) {
-        LogMessage(probe.logPath, L"[Disk%i] Cannot allocate %u bytes for the interface detail.\r\n",
-                   probe.n, requiredSize);
+        LogMessage(probe.logPath,
+                   L"[Disk%i] Cannot allocate %u bytes for the interface detail.\r\n", probe.n,
+                   requiredSize);
         return NULL;
     }
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
@@ -74,9 +75,8 @@ void CheckPathMarkers(const Probe& probe, LPCWSTR devicePath) {
 
 // Sends one request; true only when it succeeds with at least the bytes the caller reads. A
 // shorter answer is logged and treated as no answer: its missing fields would read as zeros.
-bool Query(const Probe& probe, HANDLE disk, DWORD code, LPCWSTR name, LPVOID input,
-           DWORD inputSize, LPVOID output, DWORD outputSize, DWORD neededBytes,
-           DWORD* bytesReturned) {
+bool Query(const Probe& probe, HANDLE disk, DWORD code, LPCWSTR name, LPVOID input, DWORD inputSize,
+           LPVOID output, DWORD outputSize, DWORD neededBytes, DWORD* bytesReturned) {
     *bytesReturned = 0;
     if (!DeviceIoControl(disk, code, input, inputSize, output, outputSize, bytesReturned, NULL)) {
         return false;
@@ -180,8 +180,7 @@ void GetSize(const Probe& probe, HANDLE disk) {
 }
 
 void GetScsiAddress(const Probe& probe, HANDLE disk) {
-    LogMessage(probe.logPath, L"[Disk%i] Get port number, bus number and target ID. \r\n",
-               probe.n);
+    LogMessage(probe.logPath, L"[Disk%i] Get port number, bus number and target ID. \r\n", probe.n);
     SCSI_ADDRESS address;
     ZeroMemory(&address, sizeof(address));
     DWORD bytes = 0;
@@ -247,8 +246,8 @@ void WalkPartitions(const Probe& probe, const DRIVE_LAYOUT_INFORMATION_EX* layou
         if (gpt) {
             LogGptPartition(probe, k, entry, name);
         } else {
-            LogMessage(probe.logPath, L"[Disk%i] Partition%u: [%s] size=%I64uBytes.\r\n", probe.n, k,
-                       name, entry.PartitionLength.QuadPart);
+            LogMessage(probe.logPath, L"[Disk%i] Partition%u: [%s] size=%I64uBytes.\r\n", probe.n,
+                       k, name, entry.PartitionLength.QuadPart);
             if (entry.Mbr.BootIndicator != 0) {
                 probe.record->IsSysDisk = 1;
             }

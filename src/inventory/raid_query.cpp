@@ -103,8 +103,10 @@ int QueryRaidDiskInfo(DWORD port, DWORD bus, DWORD targetId, DWORD lun, LONG* co
                  static_cast<DWORD>(reply.connectionInterface));
         LogValue(a, L"[Disk %i-%i-%i-%i] connectionType=0x%d\r\n",
                  static_cast<DWORD>(reply.connectionType));
-        LogValue(a, L"[Disk %i-%i-%i-%i] pciBusSpeed=0x%d\r\n", static_cast<DWORD>(reply.pciBusSpeed));
-        LogValue(a, L"[Disk %i-%i-%i-%i] pciBusWidth=0x%d\r\n", static_cast<DWORD>(reply.pciBusWidth));
+        LogValue(a, L"[Disk %i-%i-%i-%i] pciBusSpeed=0x%d\r\n",
+                 static_cast<DWORD>(reply.pciBusSpeed));
+        LogValue(a, L"[Disk %i-%i-%i-%i] pciBusWidth=0x%d\r\n",
+                 static_cast<DWORD>(reply.pciBusWidth));
         return 1;
     }
     LogLine(a, L"[Disk %i-%i-%i-%i] Cannot find SCSI controller\r\n");

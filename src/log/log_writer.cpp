@@ -18,7 +18,8 @@ void FlattenLineBreaks(WCHAR* message, LPCWSTR format) {
     }
     const size_t length = wcslen(message);
     size_t kept = length;
-    if (ending > 0 && length >= ending && wcscmp(message + length - ending, format + formatLength - ending) == 0) {
+    if (ending > 0 && length >= ending &&
+        wcscmp(message + length - ending, format + formatLength - ending) == 0) {
         kept = length - ending;
     }
     for (size_t i = 0; i < kept; ++i) {
@@ -62,8 +63,8 @@ int LogMessage(LPCWSTR logPath, LPCWSTR format, ...) {
 
 BOOL AppendLogText(LPCWSTR entry, LPCWSTR logPath, DWORD moveMethod) {
     const int length = static_cast<int>(wcslen(entry));
-    HANDLE file = CreateFileW(logPath, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              NULL);
+    HANDLE file =
+        CreateFileW(logPath, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         return FALSE;
     }

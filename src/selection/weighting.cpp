@@ -137,10 +137,11 @@ LONG PickDrive(const DriveRecord* records, LONG count, LPCWSTR logPath) {
     LONG chosen = NoDriveChosen;
     LONGLONG currentWeight = 1;
     for (LONG k = 0; k < count; ++k) {
-        LogMessage(logPath,
-                   L"Compare Drive%d[Index:%d][Weight:%I64u] to Current[Index:%d][Weight:%I64u]\r\n",
-                   k, records[k].Index, records[k].Weight,
-                   chosen == NoDriveChosen ? NoDriveLogged : chosen, currentWeight);
+        LogMessage(
+            logPath,
+            L"Compare Drive%d[Index:%d][Weight:%I64u] to Current[Index:%d][Weight:%I64u]\r\n", k,
+            records[k].Index, records[k].Weight, chosen == NoDriveChosen ? NoDriveLogged : chosen,
+            currentWeight);
         if (records[k].Weight >= currentWeight) {
             LogMessage(logPath, L"New default index [%d] with weight [%I64u]\r\n", k,
                        records[k].Weight);

@@ -148,8 +148,9 @@ void FormatterLimitCases() {
         int result = wsprintfW(output.data(), L"%s", argument.c_str());
         size_t stored = wcslen(output.data());
         std::string name = "limit." + Number(length);
-        Report(name + ".stored", Number(static_cast<long long>(stored)) +
-                                     (output[1024] == L'#' ? " guard-intact" : " guard-overwritten"));
+        Report(name + ".stored",
+               Number(static_cast<long long>(stored)) +
+                   (output[1024] == L'#' ? " guard-intact" : " guard-overwritten"));
         Report(name + ".result", Number(result));
     }
 }
@@ -160,37 +161,41 @@ void StrsafeCases() {
         size_t size;
         const wchar_t* source;
     };
-    const Case cases[] = {{"fits", 5, L"abcd"},          {"truncated", 4, L"abcd"},
-                          {"one", 1, L"abcd"},           {"zero", 0, L"abcd"},
-                          {"toolarge", 2147483648u, L"abcd"}, {"empty", 3, L""}};
+    const Case cases[] = {
+        {"fits", 5, L"abcd"}, {"truncated", 4, L"abcd"},          {"one", 1, L"abcd"},
+        {"zero", 0, L"abcd"}, {"toolarge", 2147483648u, L"abcd"}, {"empty", 3, L""}};
     for (const Case& c : cases) {
         WCHAR buffer[8] = {L'#', L'#', L'#', L'#', L'#', L'#', L'#', L'\0'};
         HRESULT copied = StringCchCopyW(buffer, c.size, c.source);
-        Report(std::string("copy.") + c.name, Number(static_cast<long long>(static_cast<DWORD>(copied))) +
-                                                  " " + Escaped(buffer));
+        Report(std::string("copy.") + c.name,
+               Number(static_cast<long long>(static_cast<DWORD>(copied))) + " " + Escaped(buffer));
         WCHAR printed[8] = {L'#', L'#', L'#', L'#', L'#', L'#', L'#', L'\0'};
         HRESULT result = StringCchPrintfW(printed, c.size, L"%s", c.source);
-        Report(std::string("print.") + c.name, Number(static_cast<long long>(static_cast<DWORD>(result))) +
-                                                   " " + Escaped(printed));
+        Report(std::string("print.") + c.name,
+               Number(static_cast<long long>(static_cast<DWORD>(result))) + " " + Escaped(printed));
     }
     WCHAR version[24];
-    HRESULT result = StringCchPrintfW(version, 24, L"%01d.%01d.%01d.%01d", 65535, 65535, 65535, 65535);
-    Report("print.version", Number(static_cast<long long>(static_cast<DWORD>(result))) + " " + Escaped(version));
+    HRESULT result =
+        StringCchPrintfW(version, 24, L"%01d.%01d.%01d.%01d", 65535, 65535, 65535, 65535);
+    Report("print.version",
+           Number(static_cast<long long>(static_cast<DWORD>(result))) + " " + Escaped(version));
     WCHAR path[12];
     result = StringCchPrintfW(path, 12, L"%s\\%s.log", L"Z:\\ab", L"tool");
-    Report("print.logpath-cut", Number(static_cast<long long>(static_cast<DWORD>(result))) + " " + Escaped(path));
+    Report("print.logpath-cut",
+           Number(static_cast<long long>(static_cast<DWORD>(result))) + " " + Escaped(path));
 }
 
 void CodePageCases() {
-    const wchar_t* const texts[] = {L"plain", L"caf\u00e9 \u00ff", L"\u4e2d\u6587", L"\u0100\u0141",
-                                    L"\u20ac\u201c\u201d", L"\U0001F600", L"tab\tend\r\n"};
+    const wchar_t* const texts[] = {L"plain",        L"caf\u00e9 \u00ff",   L"\u4e2d\u6587",
+                                    L"\u0100\u0141", L"\u20ac\u201c\u201d", L"\U0001F600",
+                                    L"tab\tend\r\n"};
     int number = 0;
     for (const wchar_t* text : texts) {
         int needed = WideCharToMultiByte(CP_ACP, 0, text, -1, NULL, 0, NULL, NULL);
         char bytes[64] = {0};
         int written = WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof(bytes), NULL, NULL);
-        Report("codepage." + Number(number++), Number(needed) + " " + Number(written) + " " +
-                                                   Bytes(bytes, written));
+        Report("codepage." + Number(number++),
+               Number(needed) + " " + Number(written) + " " + Bytes(bytes, written));
     }
     char small[2];
     SetLastError(0);
@@ -215,9 +220,11 @@ void FileCases() {
     WIN32_FIND_DATAW found;
     ZeroMemory(&found, sizeof(found));
     HANDLE find = FindFirstFileW(file.c_str(), &found);
-    Report("find.missing", Number(find == INVALID_HANDLE_VALUE) + " error=" + Number(GetLastError()));
+    Report("find.missing",
+           Number(find == INVALID_HANDLE_VALUE) + " error=" + Number(GetLastError()));
     find = FindFirstFileW((folder + L"\\no\\such.tmp").c_str(), &found);
-    Report("find.nofolder", Number(find == INVALID_HANDLE_VALUE) + " error=" + Number(GetLastError()));
+    Report("find.nofolder",
+           Number(find == INVALID_HANDLE_VALUE) + " error=" + Number(GetLastError()));
     find = FindFirstFileW(L"", &found);
     Report("find.empty", Number(find == INVALID_HANDLE_VALUE) + " error=" + Number(GetLastError()));
 
@@ -226,18 +233,22 @@ void FileCases() {
         HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, NULL);
         std::string name = "append." + Number(round);
-        Report(name + ".open", Number(handle != INVALID_HANDLE_VALUE) + " error=" + Number(GetLastError()));
+        Report(name + ".open",
+               Number(handle != INVALID_HANDLE_VALUE) + " error=" + Number(GetLastError()));
         HANDLE second = CreateFileW(file.c_str(), GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, NULL);
-        Report(name + ".second", Number(second == INVALID_HANDLE_VALUE) + " error=" + Number(GetLastError()));
+        Report(name + ".second",
+               Number(second == INVALID_HANDLE_VALUE) + " error=" + Number(GetLastError()));
         DWORD position = SetFilePointer(handle, 0, NULL, FILE_END);
         DWORD written = 0;
         BOOL wrote = WriteFile(handle, "entry\r\n", 7, &written, NULL);
-        Report(name + ".write", Number(position) + " " + Number(wrote != 0) + " " + Number(written));
+        Report(name + ".write",
+               Number(position) + " " + Number(wrote != 0) + " " + Number(written));
         Report(name + ".close", Number(CloseHandle(handle) != 0));
     }
     find = FindFirstFileW(file.c_str(), &found);
-    Report("find.present", Number(find != INVALID_HANDLE_VALUE) + " size=" + Number(found.nFileSizeLow));
+    Report("find.present",
+           Number(find != INVALID_HANDLE_VALUE) + " size=" + Number(found.nFileSizeLow));
     FindClose(find);
     HANDLE remove = CreateFileW(file.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, NULL);
@@ -254,9 +265,11 @@ void ModulePathCases() {
         SetLastError(0);
         DWORD result = GetModuleFileNameW(NULL, buffer.data(), size);
         bool terminated = buffer[size - 1] == L'\0';
-        Report("module." + std::string(size == full + 1 ? "fits" : size == full ? "exact" : "small"),
-               Number(result == size) + " terminated=" + Number(terminated) + " error=" +
-                   Number(GetLastError()));
+        Report("module." + std::string(size == full + 1 ? "fits"
+                                       : size == full   ? "exact"
+                                                        : "small"),
+               Number(result == size) + " terminated=" + Number(terminated) +
+                   " error=" + Number(GetLastError()));
     }
 }
 

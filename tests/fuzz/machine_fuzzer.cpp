@@ -35,8 +35,9 @@ std::wstring Text(FuzzedDataProvider& data, size_t maximum) {
     size_t length = data.ConsumeIntegralInRange<size_t>(0, maximum);
     for (size_t i = 0; i < length && data.remaining_bytes() > 0; ++i) {
         // Mostly printable, sometimes anything a 16-bit unit can hold but the terminator.
-        text += data.ConsumeBool() ? static_cast<wchar_t>(data.ConsumeIntegralInRange<int>(0x20, 0x7E))
-                                   : static_cast<wchar_t>(data.ConsumeIntegralInRange<int>(1, 0xFFFF));
+        text += data.ConsumeBool()
+                    ? static_cast<wchar_t>(data.ConsumeIntegralInRange<int>(0x20, 0x7E))
+                    : static_cast<wchar_t>(data.ConsumeIntegralInRange<int>(1, 0xFFFF));
     }
     return text;
 }
@@ -49,8 +50,9 @@ std::wstring DevicePath(FuzzedDataProvider& data, int k) {
     static const wchar_t* const markers[] = {L"", L"intel_mem", L"intel_hbr", L"optane", L"Optane"};
     switch (data.ConsumeIntegralInRange<int>(0, 4)) {
     case 0:
-        return L"\\\\?\\scsi#disk&ven_" + std::wstring(markers[data.ConsumeIntegralInRange<int>(0, 4)]) +
-               L"&prod_" + std::to_wstring(k) + L"#4&2c41e0aa&0&0" + std::to_wstring(k) +
+        return L"\\\\?\\scsi#disk&ven_" +
+               std::wstring(markers[data.ConsumeIntegralInRange<int>(0, 4)]) + L"&prod_" +
+               std::to_wstring(k) + L"#4&2c41e0aa&0&0" + std::to_wstring(k) +
                L"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
     case 1:
         return L"\\\\?\\" + std::wstring(data.ConsumeIntegralInRange<size_t>(200, 600), L'p') +
@@ -62,7 +64,8 @@ std::wstring DevicePath(FuzzedDataProvider& data, int k) {
     }
 }
 
-std::optional<sim::Reply> AnyReply(FuzzedDataProvider& data, sim::Reply (*typed)(FuzzedDataProvider&)) {
+std::optional<sim::Reply> AnyReply(FuzzedDataProvider& data,
+                                   sim::Reply (*typed)(FuzzedDataProvider&)) {
     switch (data.ConsumeIntegralInRange<int>(0, 3)) {
     case 0:
         return std::nullopt;
@@ -89,7 +92,8 @@ sim::Reply TypedLayout(FuzzedDataProvider& data) {
         }
         partition.bootIndicator = data.ConsumeBool();
     }
-    const PARTITION_STYLE styles[] = {PARTITION_STYLE_MBR, PARTITION_STYLE_GPT, PARTITION_STYLE_RAW};
+    const PARTITION_STYLE styles[] = {PARTITION_STYLE_MBR, PARTITION_STYLE_GPT,
+                                      PARTITION_STYLE_RAW};
     LONG reported = data.ConsumeBool() ? -1 : data.ConsumeIntegral<LONG>();
     return sim::LayoutReply(styles[data.ConsumeIntegralInRange<int>(0, 2)], partitions, reported);
 }
@@ -108,10 +112,12 @@ sim::Disk AnyDisk(FuzzedDataProvider& data, int k) {
         return sim::DeviceNumberReply(d.ConsumeIntegral<DWORD>(), d.ConsumeIntegral<DWORD>());
     });
     disk.deviceDescriptor = AnyReply(data, [](FuzzedDataProvider& d) {
-        return sim::DeviceDescriptorReply(static_cast<STORAGE_BUS_TYPE>(d.ConsumeIntegralInRange<int>(0, 20)),
-                                          d.ConsumeBool(), d.ConsumeIntegral<BYTE>());
+        return sim::DeviceDescriptorReply(
+            static_cast<STORAGE_BUS_TYPE>(d.ConsumeIntegralInRange<int>(0, 20)), d.ConsumeBool(),
+            d.ConsumeIntegral<BYTE>());
     });
-    disk.seekPenalty = AnyReply(data, [](FuzzedDataProvider& d) { return sim::SeekPenaltyReply(d.ConsumeBool()); });
+    disk.seekPenalty = AnyReply(
+        data, [](FuzzedDataProvider& d) { return sim::SeekPenaltyReply(d.ConsumeBool()); });
     disk.geometry = AnyReply(data, [](FuzzedDataProvider& d) {
         return sim::GeometryReply(d.ConsumeIntegral<LONGLONG>(), d.ConsumeIntegral<DWORD>(),
                                   d.ConsumeIntegral<DWORD>(), d.ConsumeIntegral<DWORD>());
@@ -132,13 +138,16 @@ sim::DeviceNode AnyNode(FuzzedDataProvider& data, const sim::Machine& machine) {
     sim::DeviceNode node;
     // Often the ID the probe derives for one of the disks, so that the lookup finds it.
     if (!machine.disks.empty() && data.ConsumeBool()) {
-        const sim::Disk& disk = machine.disks[data.ConsumeIntegralInRange<size_t>(0, machine.disks.size() - 1)];
+        const sim::Disk& disk =
+            machine.disks[data.ConsumeIntegralInRange<size_t>(0, machine.disks.size() - 1)];
         WCHAR id[DriveTextChars];
         DevicePathToDeviceId(disk.path.c_str(), id);
         node.instanceId = id;
     } else {
-        node.instanceId = data.ConsumeBool() ? L"PCI\\PARENT" + std::to_wstring(data.ConsumeIntegralInRange<int>(0, 3))
-                                             : Text(data, 300);
+        node.instanceId =
+            data.ConsumeBool()
+                ? L"PCI\\PARENT" + std::to_wstring(data.ConsumeIntegralInRange<int>(0, 3))
+                : Text(data, 300);
     }
     node.idFails = data.ConsumeIntegralInRange<int>(0, 7) == 0;
     auto maybeText = [&data]() -> std::optional<std::wstring> {
@@ -168,10 +177,12 @@ sim::Controller AnyController(FuzzedDataProvider& data) {
     controller.result = data.ConsumeBool();
     controller.lastError = data.ConsumeIntegral<DWORD>();
     controller.bytesReturned = data.ConsumeIntegral<DWORD>();
-    controller.reply = data.ConsumeBool() ? sim::RaidReply(data.ConsumeIntegral<DWORD>(), data.ConsumeIntegral<LONG>(),
-                                                          data.ConsumeIntegral<LONG>(), data.ConsumeIntegral<LONG>(),
-                                                          data.ConsumeIntegral<LONG>())
-                                          : Bytes(data, 80);
+    controller.reply =
+        data.ConsumeBool()
+            ? sim::RaidReply(data.ConsumeIntegral<DWORD>(), data.ConsumeIntegral<LONG>(),
+                             data.ConsumeIntegral<LONG>(), data.ConsumeIntegral<LONG>(),
+                             data.ConsumeIntegral<LONG>())
+            : Bytes(data, 80);
     return controller;
 }
 
@@ -217,7 +228,8 @@ sim::Machine MachineFromBytes(const uint8_t* bytes, size_t size) {
 
 const std::string& Folder() {
     static const std::string folder = [] {
-        std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/destpick-fuzz-XXXXXX");
+        std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
+                              std::string("/destpick-fuzz-XXXXXX");
         if (mkdtemp(&pattern[0]) == nullptr) {
             Violation("cannot create a scratch folder");
         }
@@ -230,7 +242,8 @@ void CheckLog(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::stringstream text;
     text << file.rdbuf();
-    static const std::regex stamp(R"(^\[[ 0-9]{4}\.[0-9]{2}\.[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}\] )");
+    static const std::regex stamp(
+        R"(^\[[ 0-9]{4}\.[0-9]{2}\.[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}\] )");
     std::string line;
     while (std::getline(text, line)) {
         if (!std::regex_search(line, stamp)) {
@@ -266,7 +279,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     sim::Machine machine;
     if (size > 0 && bytes[0] == '{') {
         try {
-            machine = sim::ParseMachine(std::string(reinterpret_cast<const char*>(bytes), size), "input");
+            machine =
+                sim::ParseMachine(std::string(reinterpret_cast<const char*>(bytes), size), "input");
         } catch (const sim::MachineError&) {
             return 0;
         }

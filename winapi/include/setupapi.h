@@ -53,7 +53,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, PSP_DEVINFO_D
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
                                               PDWORD regDataType, PBYTE buffer, DWORD bufferSize,
                                               PDWORD requiredSize);
-BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO set, PSP_DEVINFO_DATA device,
-                                      const DEVPROPKEY* key, DEVPROPTYPE* type, PBYTE buffer,
-                                      DWORD bufferSize, PDWORD requiredSize, DWORD flags);
+BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, const DEVPROPKEY* key,
+                                      DEVPROPTYPE* type, PBYTE buffer, DWORD bufferSize,
+                                      PDWORD requiredSize, DWORD flags);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set);

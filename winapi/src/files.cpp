@@ -117,7 +117,8 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD di
     entry.kind = sim::HandleKind::File;
     entry.fd = fd;
     HANDLE handle = sim::AddHandle(entry);
-    const bool reportsExisting = existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS);
+    const bool reportsExisting =
+        existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS);
     SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
 }
@@ -208,8 +209,15 @@ std::wstring FromUtf8(const std::string& bytes) {
     size_t i = 0;
     while (i < bytes.size()) {
         unsigned char lead = static_cast<unsigned char>(bytes[i]);
-        int extra = lead < 0x80 ? 0 : (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : (lead >> 3) == 30 ? 3 : -1;
-        uint32_t c = extra == 0 ? lead : extra == 1 ? (lead & 0x1Fu) : extra == 2 ? (lead & 0x0Fu) : (lead & 0x07u);
+        int extra = lead < 0x80         ? 0
+                    : (lead >> 5) == 6  ? 1
+                    : (lead >> 4) == 14 ? 2
+                    : (lead >> 3) == 30 ? 3
+                                        : -1;
+        uint32_t c = extra == 0   ? lead
+                     : extra == 1 ? (lead & 0x1Fu)
+                     : extra == 2 ? (lead & 0x0Fu)
+                                  : (lead & 0x07u);
         bool valid = extra >= 0;
         for (int k = 1; valid && k <= extra; ++k) {
             if (i + static_cast<size_t>(k) >= bytes.size()) {
@@ -260,11 +268,16 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMo
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_SET_FILE_POINTER;
     }
-    int64_t distance = distanceToMoveHigh != nullptr
-                           ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceToMoveHigh)) << 32) |
-                                                  static_cast<uint32_t>(distanceToMove))
-                           : distanceToMove;
-    int whence = moveMethod == FILE_BEGIN ? SEEK_SET : moveMethod == FILE_CURRENT ? SEEK_CUR : moveMethod == FILE_END ? SEEK_END : -1;
+    int64_t distance =
+        distanceToMoveHigh != nullptr
+            ? static_cast<int64_t>(
+                  (static_cast<uint64_t>(static_cast<uint32_t>(*distanceToMoveHigh)) << 32) |
+                  static_cast<uint32_t>(distanceToMove))
+            : distanceToMove;
+    int whence = moveMethod == FILE_BEGIN     ? SEEK_SET
+                 : moveMethod == FILE_CURRENT ? SEEK_CUR
+                 : moveMethod == FILE_END     ? SEEK_END
+                                              : -1;
     if (whence < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_SET_FILE_POINTER;

@@ -42,8 +42,10 @@ void BuildVersionBlock(const sim::Module& module, BYTE* block) {
     VS_FIXEDFILEINFO info{};
     info.dwSignature = VS_FFI_SIGNATURE;
     info.dwStrucVersion = 0x00010000u;
-    info.dwFileVersionMS = (static_cast<DWORD>(module.fileVersion[0]) << 16) | module.fileVersion[1];
-    info.dwFileVersionLS = (static_cast<DWORD>(module.fileVersion[2]) << 16) | module.fileVersion[3];
+    info.dwFileVersionMS =
+        (static_cast<DWORD>(module.fileVersion[0]) << 16) | module.fileVersion[1];
+    info.dwFileVersionLS =
+        (static_cast<DWORD>(module.fileVersion[2]) << 16) | module.fileVersion[3];
     info.dwProductVersionMS = info.dwFileVersionMS;
     info.dwProductVersionLS = info.dwFileVersionLS;
     info.dwFileFlagsMask = 0x3Fu;
@@ -57,7 +59,8 @@ bool IsModulePath(LPCWSTR fileName) {
 }
 
 bool NamesSetupApi(const std::wstring& name) {
-    return sim::EqualsIgnoringCase(name, L"setupapi.dll") || sim::EqualsIgnoringCase(name, L"setupapi");
+    return sim::EqualsIgnoringCase(name, L"setupapi.dll") ||
+           sim::EqualsIgnoringCase(name, L"setupapi");
 }
 
 } // namespace
@@ -116,7 +119,8 @@ DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle) {
     struct stat info {};
     const bool exists = fileName != nullptr && sim::MapToPosixPath(fileName, path) &&
                         stat(path.c_str(), &info) == 0;
-    SetLastError(exists || IsModulePath(fileName) ? ERROR_RESOURCE_DATA_NOT_FOUND : ERROR_FILE_NOT_FOUND);
+    SetLastError(exists || IsModulePath(fileName) ? ERROR_RESOURCE_DATA_NOT_FOUND
+                                                  : ERROR_FILE_NOT_FOUND);
     return 0;
 }
 

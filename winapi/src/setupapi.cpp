@@ -19,7 +19,7 @@ constexpr DWORD kRegSz = 1;
 constexpr DWORD kInvalidFlags = 1004; // ERROR_INVALID_FLAGS
 
 struct DeviceInfoSet {
-    bool interfaces = false;     // disk interfaces (indexes into disks), else device nodes
+    bool interfaces = false; // disk interfaces (indexes into disks), else device nodes
     std::vector<size_t> members;
 };
 
@@ -149,7 +149,8 @@ bool SameKey(const DEVPROPKEY& a, const DEVPROPKEY& b) {
     return SameGuid(a.fmtid, b.fmtid) && a.pid == b.pid;
 }
 
-const std::optional<std::wstring>* TextProperty(const sim::DeviceNode& node, const DEVPROPKEY& key) {
+const std::optional<std::wstring>* TextProperty(const sim::DeviceNode& node,
+                                                const DEVPROPKEY& key) {
     if (SameKey(key, kBusReportedDeviceDesc)) {
         return &node.busReportedDescription;
     }
@@ -165,8 +166,8 @@ const std::optional<std::wstring>* TextProperty(const sim::DeviceNode& node, con
 } // namespace
 
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND, DWORD flags) {
-    if (classGuid != nullptr && SameGuid(*classGuid, kDiskInterfaceClass) && enumerator == nullptr &&
-        (flags & DIGCF_DEVICEINTERFACE) != 0) {
+    if (classGuid != nullptr && SameGuid(*classGuid, kDiskInterfaceClass) &&
+        enumerator == nullptr && (flags & DIGCF_DEVICEINTERFACE) != 0) {
         return BuildInterfaceSet();
     }
     if (classGuid == nullptr && enumerator != nullptr && (flags & DIGCF_ALLCLASSES) != 0) {
@@ -179,8 +180,9 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, H
     return Publish(std::make_unique<DeviceInfoSet>());
 }
 
-BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GUID* interfaceClassGuid,
-                                        DWORD memberIndex, PSP_DEVICE_INTERFACE_DATA interfaceData) {
+BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA,
+                                        const GUID* interfaceClassGuid, DWORD memberIndex,
+                                        PSP_DEVICE_INTERFACE_DATA interfaceData) {
     DeviceInfoSet* found = FindSet(set);
     if (found == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -191,7 +193,8 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GU
         return FALSE;
     }
     if (!found->interfaces || interfaceClassGuid == nullptr ||
-        !SameGuid(*interfaceClassGuid, kDiskInterfaceClass) || memberIndex >= found->members.size()) {
+        !SameGuid(*interfaceClassGuid, kDiskInterfaceClass) ||
+        memberIndex >= found->members.size()) {
         SetLastError(ERROR_NO_MORE_ITEMS);
         return FALSE;
     }
@@ -203,7 +206,8 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GU
 
 BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
                                              PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail,
-                                             DWORD detailSize, PDWORD requiredSize, PSP_DEVINFO_DATA) {
+                                             DWORD detailSize, PDWORD requiredSize,
+                                             PSP_DEVINFO_DATA) {
     const std::vector<sim::Disk>& disks = sim::CurrentMachine().disks;
     if (FindSet(set) == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -220,8 +224,9 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_
         return FALSE;
     }
     const sim::Disk& disk = disks[interfaceData->Reserved - 1];
-    const DWORD needed = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
-                                            (disk.path.size() + 1) * sizeof(WCHAR));
+    const DWORD needed =
+        static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
+                           (disk.path.size() + 1) * sizeof(WCHAR));
     if (detail == nullptr && disk.detailReportsNoSize) {
         if (requiredSize != nullptr) {
             *requiredSize = 0;
@@ -302,7 +307,8 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, con
     if (SameKey(*key, kMaxLinkSpeed) && node->maxLinkSpeed) {
         *type = DEVPROP_TYPE_UINT32;
         const std::vector<BYTE>& bytes = *node->maxLinkSpeed;
-        return CopyOut(bytes.data(), static_cast<DWORD>(bytes.size()), buffer, bufferSize, requiredSize);
+        return CopyOut(bytes.data(), static_cast<DWORD>(bytes.size()), buffer, bufferSize,
+                       requiredSize);
     }
     const std::optional<std::wstring>* text = TextProperty(*node, *key);
     if (text == nullptr || !*text) {

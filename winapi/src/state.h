@@ -15,9 +15,9 @@ void ResetHeapAccounting();
 enum class HandleKind { File, Find, Disk, Controller };
 struct HandleEntry {
     HandleKind kind = HandleKind::File;
-    int fd = -1;              // File: the open descriptor
-    size_t deviceIndex = 0;   // Disk: index into Machine::disks; Controller: its number
-    std::wstring name;        // the name it was opened with
+    int fd = -1;            // File: the open descriptor
+    size_t deviceIndex = 0; // Disk: index into Machine::disks; Controller: its number
+    std::wstring name;      // the name it was opened with
 };
 HANDLE AddHandle(const HandleEntry& entry);
 HandleEntry* FindHandle(HANDLE handle);

@@ -75,7 +75,7 @@ struct Controller {
     enum class Open { Fails, NullHandle, Opens };
     Open open = Open::Fails;
     DWORD openError = ERROR_FILE_NOT_FOUND;
-    BOOL result = TRUE;        // the answer for a disk without one of its own
+    BOOL result = TRUE; // the answer for a disk without one of its own
     DWORD lastError = 0;
     DWORD bytesReturned = 44;
     std::vector<BYTE> reply;
@@ -150,12 +150,12 @@ struct IoRequest {
 };
 
 struct Counters {
-    int openHandles = 0;      // files, find handles, disks and controllers still open
+    int openHandles = 0; // files, find handles, disks and controllers still open
     int liveDeviceInfoSets = 0;
     int liveHeapBlocks = 0;
     int classQueries = 0;
-    int deviceWrites = 0;     // WriteFile attempts on disks or controllers (always refused)
-    int unknownRequests = 0;  // control codes the stand-in does not know (always refused)
+    int deviceWrites = 0;    // WriteFile attempts on disks or controllers (always refused)
+    int unknownRequests = 0; // control codes the stand-in does not know (always refused)
 };
 Counters CurrentCounters();
 const std::vector<IoRequest>& IoRequests();

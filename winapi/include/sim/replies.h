@@ -21,10 +21,10 @@ Reply ScsiAddressReply(BYTE port, BYTE pathId, BYTE targetId, BYTE lun);
 
 struct Partition {
     LONGLONG length = 0;
-    std::wstring gptType;         // "C12A7328-F81F-11D2-BA4B-00A0C93EC93B" form, GPT only
-    std::vector<WORD> nameUnits;  // the 36-unit name area, as many units as given (at most 36)
-    bool bootIndicator = false;   // MBR only
-    BYTE mbrType = 0x07;          // MBR only
+    std::wstring gptType;        // "C12A7328-F81F-11D2-BA4B-00A0C93EC93B" form, GPT only
+    std::vector<WORD> nameUnits; // the 36-unit name area, as many units as given (at most 36)
+    bool bootIndicator = false;  // MBR only
+    BYTE mbrType = 0x07;         // MBR only
 };
 
 // The 16-bit units of a name, for Partition::nameUnits.
