@@ -10,14 +10,8 @@ native=${1:?usage: conformance_test.sh <native> <windows> <wine64>}
 exe=${2:?usage: conformance_test.sh <native> <windows> <wine64>}
 wine=${3:?usage: conformance_test.sh <native> <windows> <wine64>}
 
-passed=0
-failed=0
-fail() { failed=$((failed + 1)); echo "FAIL: $1"; }
-finish() {
-    echo "$passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
-    exit
-}
+# shellcheck source=checks.sh
+. "$(dirname "$0")/checks.sh"
 for program in "$native" "$exe"; do
     [ -f "$program" ] || { fail "no program at $program"; finish; }
 done
@@ -54,15 +48,15 @@ while IFS=$'\t' read -r name native_result <&3 && IFS=$'\t' read -r wine_name wi
             fail "$name: the stand-in answers '$native_result', the documentation '${documented[$name]}'"
         elif [ "$wine_result" = "$native_result" ]; then
             echo "NOTE: $name: Wine now follows the documentation ('$wine_result')"
-            passed=$((passed + 1))
+            pass
         else
             echo "KNOWN WINE DIFFERENCE: $name: Wine '$wine_result', documented '$native_result'"
-            passed=$((passed + 1))
+            pass
         fi
     elif [ "$native_result" != "$wine_result" ]; then
         fail "$name: stand-in '$native_result', Windows build under Wine '$wine_result'"
     else
-        passed=$((passed + 1))
+        pass
     fi
 done 3<"$scratch/native.txt" 4<"$scratch/windows.txt"
 finish

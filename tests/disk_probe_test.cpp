@@ -32,14 +32,6 @@ const std::wstring kBasicData = L"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
 
 class DiskProbe : public testing::Test {
   protected:
-    void TearDown() override {
-        sim::Counters counters = sim::CurrentCounters();
-        EXPECT_EQ(counters.openHandles, 0);
-        EXPECT_EQ(counters.liveDeviceInfoSets, 0);
-        EXPECT_EQ(counters.deviceWrites, 0);
-        EXPECT_EQ(counters.unknownRequests, 0);
-    }
-
     // Runs the probe alone on the machine, into freshly initialised records.
     std::vector<DriveRecord> Probe(const sim::Machine& machine, size_t recordCount = 0) {
         sim::Install(machine);
@@ -233,18 +225,13 @@ const FailureCase kFailures[] = {
 };
 
 TEST_P(OneRequestFails, LeavesOnlyItsFieldsUnwritten) {
-    ScratchFolder folder;
     sim::Machine machine;
     machine.disks = {FixedDisk()};
     machine.disks[0].*(GetParam().reply) = sim::FailingReply(ERROR_NOT_SUPPORTED);
-    sim::Install(machine);
-    DriveRecord record;
-    InitializeDriveRecord(&record);
-    std::wstring logPath = folder.Windows() + L"\\p.log";
-    HRESULT outcome = S_OK;
-    ProbeDrives(&record, 1, logPath.c_str(), &outcome);
+    testing_support::ProbeResult probed = testing_support::ProbeFirstDisk(machine);
+    const DriveRecord& record = probed.record;
     GetParam().check(record);
-    std::vector<std::string> lines = LinesWithoutStamps(folder.ReadFile("p.log"));
+    const std::vector<std::string>& lines = probed.lines;
     if (*GetParam().line != '\0') {
         EXPECT_NE(std::find(lines.begin(), lines.end(), GetParam().line), lines.end());
     }
@@ -325,17 +312,12 @@ struct LayoutCase {
 class PartitionWalk : public testing::TestWithParam<LayoutCase> {};
 
 TEST_P(PartitionWalk, LogsEachEntryAndFindsTheSystemPartition) {
-    ScratchFolder folder;
     sim::Machine machine;
     machine.disks = {FixedDisk()};
     machine.disks[0].layout = GetParam().layout;
-    sim::Install(machine);
-    DriveRecord record;
-    InitializeDriveRecord(&record);
-    std::wstring logPath = folder.Windows() + L"\\p.log";
-    HRESULT outcome = S_OK;
-    ProbeDrives(&record, 1, logPath.c_str(), &outcome);
-    std::vector<std::string> lines = LinesWithoutStamps(folder.ReadFile("p.log"));
+    testing_support::ProbeResult probed = testing_support::ProbeFirstDisk(machine);
+    const DriveRecord& record = probed.record;
+    const std::vector<std::string>& lines = probed.lines;
     auto from = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
         return line.rfind("[Disk0] Disk is ", 0) == 0;
     });
@@ -443,20 +425,15 @@ struct GeometryCase {
 class DiskSize : public testing::TestWithParam<GeometryCase> {};
 
 TEST_P(DiskSize, FollowsTheSizeRule) {
-    ScratchFolder folder;
     sim::Machine machine;
     machine.disks = {FixedDisk()};
     const GeometryCase& c = GetParam();
     machine.disks[0].geometry = sim::GeometryReply(c.cylinders, c.tracks, c.sectors, c.bytes);
-    sim::Install(machine);
-    DriveRecord record;
-    InitializeDriveRecord(&record);
-    std::wstring logPath = folder.Windows() + L"\\p.log";
-    HRESULT outcome = S_OK;
-    ProbeDrives(&record, 1, logPath.c_str(), &outcome);
+    testing_support::ProbeResult probed = testing_support::ProbeFirstDisk(machine);
+    const DriveRecord& record = probed.record;
     EXPECT_EQ(record.Size, c.size);
     if (*c.line != '\0') {
-        std::vector<std::string> lines = LinesWithoutStamps(folder.ReadFile("p.log"));
+        const std::vector<std::string>& lines = probed.lines;
         EXPECT_NE(std::find(lines.begin(), lines.end(), c.line), lines.end());
     }
 }

@@ -12,14 +12,8 @@ exe=${2:?usage: golden_test.sh <native> <windows> <wine64> <source>}
 wine=${3:?usage: golden_test.sh <native> <windows> <wine64> <source>}
 source_dir=${4:?usage: golden_test.sh <native> <windows> <wine64> <source>}
 
-passed=0
-failed=0
-fail() { failed=$((failed + 1)); echo "FAIL: $1"; }
-finish() {
-    echo "$passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
-    exit
-}
+# shellcheck source=checks.sh
+. "$(dirname "$0")/checks.sh"
 for program in "$native" "$exe"; do
     [ -f "$program" ] || { fail "no program at $program"; finish; }
 done
@@ -56,7 +50,7 @@ compare() { # case name, folder, exe name, log name, runs
     local what
     for what in out code log; do
         if cmp -s "$scratch/native.$what" "$scratch/windows.$what"; then
-            passed=$((passed + 1))
+            pass
         else
             fail "$name: the $what differs"
             diff <(od -c "$scratch/native.$what") <(od -c "$scratch/windows.$what") | head -n 10

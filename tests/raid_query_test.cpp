@@ -152,7 +152,6 @@ struct RuleCase {
 class RaidRules : public testing::TestWithParam<RuleCase> {};
 
 TEST_P(RaidRules, UpdateTheRecord) {
-    ScratchFolder folder;
     sim::Machine machine;
     sim::Disk disk;
     disk.path = L"\\\\?\\scsi#disk&ven_nvme#1#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
@@ -162,15 +161,11 @@ TEST_P(RaidRules, UpdateTheRecord) {
     machine.disks = {disk};
     machine.controllers = {
         Answering(sim::RaidReply(0, GetParam().connectionType, 0, 0, GetParam().pciBusSpeed))};
-    sim::Install(machine);
-    DriveRecord record;
-    InitializeDriveRecord(&record);
-    std::wstring logPath = folder.Windows() + L"\\p.log";
-    HRESULT outcome = S_OK;
-    ProbeDrives(&record, 1, logPath.c_str(), &outcome);
+    testing_support::ProbeResult probed = testing_support::ProbeFirstDisk(machine);
+    const DriveRecord& record = probed.record;
     EXPECT_EQ(record.DeviceType, GetParam().deviceType);
     EXPECT_EQ(record.NVMeGen, GetParam().nvmeGen);
-    std::vector<std::string> lines = LinesWithoutStamps(folder.ReadFile("p.log"));
+    const std::vector<std::string>& lines = probed.lines;
     auto logged = [&lines](const char* line) {
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     };

@@ -21,12 +21,6 @@ using testing_support::ScratchFolder;
 
 class RunDriver : public testing::Test {
   protected:
-    void TearDown() override {
-        sim::Counters counters = sim::CurrentCounters();
-        EXPECT_EQ(counters.openHandles, 0);
-        EXPECT_EQ(counters.liveDeviceInfoSets, 0);
-        EXPECT_EQ(counters.deviceWrites, 0);
-    }
     std::string Log(const std::string& name = "destpick.log") const {
         return folder_.ReadFile(name);
     }

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include "inventory/disk_probe.h"
 #include "selection/run_driver.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +115,19 @@ sim::Disk DiskWithPath(const std::wstring& path) {
     disk.path = path;
     disk.openError = ERROR_FILE_NOT_FOUND;
     return disk;
+}
+
+ProbeResult ProbeFirstDisk(const sim::Machine& machine) {
+    ScratchFolder folder;
+    sim::Install(machine);
+    ProbeResult result;
+    InitializeDriveRecord(&result.record);
+    const std::wstring logPath = folder.Windows() + L"\\probe.log";
+    ProbeDrives(&result.record, 1, logPath.c_str(), &result.outcome);
+    if (folder.Exists("probe.log")) {
+        result.lines = LinesWithoutStamps(folder.ReadFile("probe.log"));
+    }
+    return result;
 }
 
 const std::wstring kPath = L"\\\\?\\scsi#disk&ven_nvme&prod_model_x100#4&2c41e0aa&0&020000#{"

@@ -4,6 +4,8 @@
 #include <sim/machine.h>
 #include <sim/replies.h>
 
+#include "inventory/drive_record.h"
+
 #include <string>
 
 namespace testing_support {
@@ -57,6 +59,16 @@ std::vector<std::string> LinesWithoutStamps(const std::string& log);
 
 // A disk interface whose device does not open: only its path reaches the record.
 sim::Disk DiskWithPath(const std::wstring& path);
+
+struct ProbeResult {
+    DriveRecord record;
+    HRESULT outcome = S_OK;
+    std::vector<std::string> lines; // the log's lines, without their stamps
+};
+
+// Installs the machine and probes its first interface alone into a fresh record, logging into a
+// scratch folder of its own.
+ProbeResult ProbeFirstDisk(const sim::Machine& machine);
 
 // The interface path of FixedDisk.
 extern const std::wstring kPath;

@@ -15,15 +15,8 @@ objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
 strings=${objdump%objdump}strings
 command -v "$strings" >/dev/null || strings="strings"
 
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); echo "PASS: $1"; }
-fail() { failed=$((failed + 1)); echo "FAIL: $1"; }
-finish() {
-    echo "$passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
-    exit
-}
+# shellcheck source=checks.sh
+. "$(dirname "$0")/checks.sh"
 
 if [ ! -f "$exe" ]; then
     fail "no file at $exe"

@@ -12,15 +12,8 @@ exe=${1:?usage: wine_run_test.sh <exe> <wine64> <version>}
 wine=${2:?usage: wine_run_test.sh <exe> <wine64> <version>}
 version=${3:?usage: wine_run_test.sh <exe> <wine64> <version>}
 
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); echo "PASS: $1"; }
-fail() { failed=$((failed + 1)); echo "FAIL: $1"; }
-finish() {
-    echo "$passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
-    exit
-}
+# shellcheck source=checks.sh
+. "$(dirname "$0")/checks.sh"
 
 if [ ! -f "$exe" ]; then
     fail "no executable at $exe"
