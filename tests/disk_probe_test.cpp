@@ -555,3 +555,29 @@ TEST_F(DiskProbe, NoInterfacesLogsNothing) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(DiskProbeMemory, LayoutBufferThatCannotBeAllocatedCountsAsAFailedAttempt) {
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    machine.disks[0].layout = sim::LayoutReply(PARTITION_STYLE_MBR, {MbrPartition(1, true)});
+    sim::Install(machine);
+    // Of the allocations of 190 bytes or more, the interface detail comes first, then the
+    // first layout buffer (192 bytes); log entries are smaller.
+    sim::FailHeapAllocation(1, 190);
+    DriveRecord record;
+    InitializeDriveRecord(&record);
+    HRESULT outcome = S_OK;
+    ScratchFolder folder;
+    const std::wstring logPath = folder.Windows() + L"\\p.log";
+    ProbeDrives(&record, 1, logPath.c_str(), &outcome);
+    std::vector<std::string> lines = LinesWithoutStamps(folder.ReadFile("p.log"));
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "[Disk0] IOCTL_DISK_GET_DRIVE_LAYOUT_EX done, i=[1]."),
+              lines.end());
+    EXPECT_EQ(record.IsSysDisk, 1u);
+    EXPECT_EQ(outcome, S_OK);
+}
+
+} // namespace
