@@ -45,6 +45,7 @@ add_executable(destpick_tests
     tests/device_id_test.cpp
     tests/pci_link_speed_test.cpp
     tests/raid_query_test.cpp
+    tests/counters_test.cpp
     tests/bad_input_test.cpp
     tests/test_support.cpp
     tests/test_main.cpp)
@@ -60,3 +61,10 @@ gtest_discover_tests(destpick_tests DISCOVERY_TIMEOUT 60)
 # The native executable, run as a user would, on the example machines.
 add_test(NAME native_cli COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/native_cli_test.sh
     $<TARGET_FILE:destpick> ${CMAKE_CURRENT_SOURCE_DIR})
+
+# The benchmark: whole runs on simulated machines of 1 to 256 disks. Its figures come from the
+# bench preset (Release); here it is built and its runs checked, never timed.
+add_executable(destpick_benchmark bench/run_benchmark.cpp bench/fleet_machine.cpp)
+target_compile_options(destpick_benchmark PRIVATE ${DESTPICK_WARNINGS})
+target_link_libraries(destpick_benchmark PRIVATE destpick_core winapi_sim)
+add_test(NAME benchmark_check COMMAND destpick_benchmark --check)

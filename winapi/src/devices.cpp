@@ -64,6 +64,7 @@ HANDLE OpenDevice(const std::wstring& name, DWORD access, DWORD shareMode, DWORD
     request.disposition = disposition;
     request.flagsAndAttributes = flagsAndAttributes;
     RecordOpenRequest(request);
+    CountDeviceOpen();
     if (disposition != OPEN_EXISTING) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -275,6 +276,7 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer,
     if (bytesReturned != nullptr) {
         *bytesReturned = 0;
     }
+    sim::CountDeviceIoControl();
     const sim::HandleEntry* entry = sim::FindHandle(device);
     sim::IoRequest request;
     request.device = entry != nullptr ? entry->name : std::wstring();

@@ -244,14 +244,15 @@ std::wstring FromUtf8(const std::string& bytes) {
 HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
                           DWORD flagsAndAttributes, HANDLE) {
-    if (fileName == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    std::wstring name(fileName);
+    std::wstring name(fileName != nullptr ? fileName : L"");
     if (IsDeviceName(name) && !(name.size() > 6 && name[5] == L':')) {
         return sim::OpenDevice(name, desiredAccess, shareMode, creationDisposition,
                                flagsAndAttributes);
+    }
+    sim::CountFileOpen();
+    if (fileName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
     }
     std::string path;
     if (name.empty() || !sim::MapToPosixPath(name, path)) {
@@ -309,6 +310,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
         SetLastError(ERROR_WRITE_PROTECT);
         return FALSE;
     }
+    sim::CountFileWrite();
     const char* bytes = static_cast<const char*>(buffer);
     DWORD done = 0;
     while (done < bytesToWrite) {
@@ -342,6 +344,7 @@ BOOL WINAPI CloseHandle(HANDLE object) {
 }
 
 HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
+    sim::CountFileFind();
     std::string path;
     if (fileName == nullptr || *fileName == L'\0' || !sim::MapToPosixPath(fileName, path)) {
         SetLastError(ERROR_PATH_NOT_FOUND);

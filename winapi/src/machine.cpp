@@ -104,6 +104,7 @@ Counters CurrentCounters() {
     Counters counters = State().counters;
     counters.openHandles = OpenHandleCount();
     counters.liveHeapBlocks = LiveHeapBlocks();
+    counters.peakHeapBytes = PeakHeapBytes();
     return counters;
 }
 
@@ -133,6 +134,30 @@ void CountDeviceWrite() {
 
 void CountUnknownRequest() {
     ++State().counters.unknownRequests;
+}
+
+void CountFileOpen() {
+    ++State().counters.fileOpens;
+}
+
+void CountFileFind() {
+    ++State().counters.fileFinds;
+}
+
+void CountFileWrite() {
+    ++State().counters.fileWrites;
+}
+
+void CountDeviceOpen() {
+    ++State().counters.deviceOpens;
+}
+
+void CountDeviceIoControl() {
+    ++State().counters.deviceIoControls;
+}
+
+void CountSetupApiCall() {
+    ++State().counters.setupApiCalls;
 }
 
 void RecordIoRequest(const IoRequest& request) {

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <unordered_set>
+#include <unordered_map>
 #include <ctime>
 #include <sys/time.h>
 
@@ -13,11 +13,30 @@ namespace {
 thread_local DWORD lastError = 0;
 int heapAllocationsUntilFailure = -1;
 SIZE_T failingAllocationMinimum = 0;
-// Blocks handed out and not yet freed. A run keeps some until its process ends; installing the
-// next machine ends that process, so they are released then.
-std::unordered_set<void*>& LiveBlocks() {
-    static std::unordered_set<void*> blocks;
+// Blocks handed out and not yet freed, with their sizes. A run keeps some until its process ends;
+// installing the next machine ends that process, so they are released then.
+std::unordered_map<void*, SIZE_T>& LiveBlocks() {
+    static std::unordered_map<void*, SIZE_T> blocks;
     return blocks;
+}
+SIZE_T liveBytes = 0;
+SIZE_T peakBytes = 0;
+
+void AddLiveBlock(void* block, SIZE_T bytes) {
+    LiveBlocks()[block] = bytes;
+    liveBytes += bytes;
+    peakBytes = liveBytes > peakBytes ? liveBytes : peakBytes;
+}
+
+// False when the heap never handed out the block.
+bool RemoveLiveBlock(void* block) {
+    auto found = LiveBlocks().find(block);
+    if (found == LiveBlocks().end()) {
+        return false;
+    }
+    liveBytes -= found->second;
+    LiveBlocks().erase(found);
+    return true;
 }
 HANDLE const processHeap = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x10000));
 
@@ -51,11 +70,17 @@ int LiveHeapBlocks() {
     return static_cast<int>(LiveBlocks().size());
 }
 
+SIZE_T PeakHeapBytes() {
+    return peakBytes;
+}
+
 void ResetHeapAccounting() {
-    for (void* block : LiveBlocks()) {
-        std::free(block);
+    for (const auto& block : LiveBlocks()) {
+        std::free(block.first);
     }
     LiveBlocks().clear();
+    liveBytes = 0;
+    peakBytes = 0;
     heapAllocationsUntilFailure = -1;
 }
 
@@ -90,7 +115,7 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     void* block = (flags & HEAP_ZERO_MEMORY) ? std::calloc(1, bytes ? bytes : 1)
                                              : std::malloc(bytes ? bytes : 1);
     if (block != nullptr) {
-        LiveBlocks().insert(block);
+        AddLiveBlock(block, bytes);
     }
     return block;
 }
@@ -103,7 +128,7 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID memory) {
     if (memory == nullptr) {
         return TRUE;
     }
-    if (LiveBlocks().erase(memory) == 0) {
+    if (!RemoveLiveBlock(memory)) {
         // Freeing what this heap never handed out corrupts a real heap: refuse it loudly.
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

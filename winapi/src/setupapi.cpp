@@ -166,6 +166,7 @@ const std::optional<std::wstring>* TextProperty(const sim::DeviceNode& node,
 } // namespace
 
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND, DWORD flags) {
+    sim::CountSetupApiCall();
     if (classGuid != nullptr && SameGuid(*classGuid, kDiskInterfaceClass) &&
         enumerator == nullptr && (flags & DIGCF_DEVICEINTERFACE) != 0) {
         return BuildInterfaceSet();
@@ -183,6 +184,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, H
 BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA,
                                         const GUID* interfaceClassGuid, DWORD memberIndex,
                                         PSP_DEVICE_INTERFACE_DATA interfaceData) {
+    sim::CountSetupApiCall();
     DeviceInfoSet* found = FindSet(set);
     if (found == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -208,6 +210,7 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_
                                              PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail,
                                              DWORD detailSize, PDWORD requiredSize,
                                              PSP_DEVINFO_DATA) {
+    sim::CountSetupApiCall();
     const std::vector<sim::Disk>& disks = sim::CurrentMachine().disks;
     if (FindSet(set) == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -253,6 +256,7 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, PSP_DEVINFO_DATA device) {
+    sim::CountSetupApiCall();
     DeviceInfoSet* found = FindSet(set);
     if (found == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -275,6 +279,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, PSP_DEVINFO_D
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
                                               PDWORD regDataType, PBYTE buffer, DWORD bufferSize,
                                               PDWORD requiredSize) {
+    sim::CountSetupApiCall();
     const sim::DeviceNode* node = NodeOf(set, device);
     if (node == nullptr) {
         return FALSE;
@@ -292,6 +297,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dev
 BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, const DEVPROPKEY* key,
                                       DEVPROPTYPE* type, PBYTE buffer, DWORD bufferSize,
                                       PDWORD requiredSize, DWORD flags) {
+    sim::CountSetupApiCall();
     const sim::DeviceNode* node = NodeOf(set, device);
     if (node == nullptr) {
         return FALSE;
@@ -320,6 +326,7 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, con
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+    sim::CountSetupApiCall();
     DeviceInfoSet* found = FindSet(set);
     if (found == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -332,6 +339,7 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
 }
 
 CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST devInst, PWSTR buffer, ULONG bufferLength, ULONG flags) {
+    sim::CountSetupApiCall();
     const std::vector<sim::DeviceNode>& nodes = sim::CurrentMachine().nodes;
     if (devInst == 0 || devInst > nodes.size() || nodes[devInst - 1].idFails) {
         return CR_NO_SUCH_DEVNODE;

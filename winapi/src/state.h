@@ -9,6 +9,7 @@ namespace sim {
 
 const std::optional<SYSTEMTIME>& FixedClock();
 int LiveHeapBlocks();
+SIZE_T PeakHeapBytes();
 void ResetHeapAccounting();
 
 // The handle table: every handle the stand-in hands out, whatever it opens.
@@ -30,6 +31,12 @@ void CountSetDestroyed();
 void CountClassQuery();
 void CountDeviceWrite();
 void CountUnknownRequest();
+void CountFileOpen();
+void CountFileFind();
+void CountFileWrite();
+void CountDeviceOpen();
+void CountDeviceIoControl();
+void CountSetupApiCall();
 void RecordIoRequest(const IoRequest& request);
 void RecordOpenRequest(const OpenRequest& request);
 // Forgets what the devices remember between requests (the layout attempts); run by Install.

@@ -156,6 +156,14 @@ struct Counters {
     int classQueries = 0;
     int deviceWrites = 0;    // WriteFile attempts on disks or controllers (always refused)
     int unknownRequests = 0; // control codes the stand-in does not know (always refused)
+    // Calls into the platform since Install, to weigh what a run asks of it; failed calls count.
+    int fileOpens = 0;        // CreateFileW of anything but a disk or controller
+    int fileFinds = 0;        // FindFirstFileW
+    int fileWrites = 0;       // WriteFile on files
+    int deviceOpens = 0;      // CreateFileW of disks and controllers
+    int deviceIoControls = 0; // DeviceIoControl, whatever the handle
+    int setupApiCalls = 0;    // every SetupDi* and CM_* function
+    SIZE_T peakHeapBytes = 0; // the most bytes the process heap held at once
 };
 Counters CurrentCounters();
 const std::vector<IoRequest>& IoRequests();
