@@ -70,21 +70,6 @@ bool IsNvme(Kind kind) {
     return kind == Kind::NvmeSystem || kind == Kind::NvmeData;
 }
 
-sim::Partition GptPartition(LONGLONG length, const wchar_t* type, const wchar_t* name) {
-    sim::Partition partition;
-    partition.length = length;
-    partition.gptType = type;
-    partition.nameUnits = sim::NameUnits(name);
-    return partition;
-}
-
-sim::Partition MbrPartition(LONGLONG length, BYTE type) {
-    sim::Partition partition;
-    partition.length = length;
-    partition.mbrType = type;
-    return partition;
-}
-
 // The layouts Windows leaves: EFI, reserved, Windows and recovery on the system disk; reserved
 // and one data partition on a GPT data disk; one or two data partitions on an MBR disk.
 sim::Reply Layout(Kind kind, LONGLONG capacity) {
@@ -93,24 +78,24 @@ sim::Reply Layout(Kind kind, LONGLONG capacity) {
     case Kind::NvmeSystem:
         return sim::LayoutReply(
             PARTITION_STYLE_GPT,
-            {GptPartition(100 * kMiB, kEfiSystem, L"EFI system partition"),
-             GptPartition(16 * kMiB, kReserved, L"Microsoft reserved partition"),
-             GptPartition(rest - 766 * kMiB, kBasicData, L"Basic data partition"),
-             GptPartition(650 * kMiB, kRecovery, L"")});
+            {sim::GptPartition(100 * kMiB, kEfiSystem, L"EFI system partition"),
+             sim::GptPartition(16 * kMiB, kReserved, L"Microsoft reserved partition"),
+             sim::GptPartition(rest - 766 * kMiB, kBasicData, L"Basic data partition"),
+             sim::GptPartition(650 * kMiB, kRecovery, L"")});
     case Kind::NvmeData:
     case Kind::SataSsd:
     case Kind::SataHdd:
         return sim::LayoutReply(
             PARTITION_STYLE_GPT,
-            {GptPartition(16 * kMiB, kReserved, L"Microsoft reserved partition"),
-             GptPartition(rest - 16 * kMiB, kBasicData, L"Basic data partition")});
+            {sim::GptPartition(16 * kMiB, kReserved, L"Microsoft reserved partition"),
+             sim::GptPartition(rest - 16 * kMiB, kBasicData, L"Basic data partition")});
     case Kind::SataHddMbr:
-        return sim::LayoutReply(PARTITION_STYLE_MBR,
-                                {MbrPartition(rest / 2, 0x07), MbrPartition(rest / 2, 0x07)});
+        return sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(rest / 2, false, 0x07),
+                                                      sim::MbrPartition(rest / 2, false, 0x07)});
     case Kind::UsbStick:
-        return sim::LayoutReply(PARTITION_STYLE_MBR, {MbrPartition(rest, 0x0C)});
+        return sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(rest, false, 0x0C)});
     case Kind::UsbHdd:
-        return sim::LayoutReply(PARTITION_STYLE_MBR, {MbrPartition(rest, 0x07)});
+        return sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(rest, false, 0x07)});
     }
     return sim::FailingReply(ERROR_INVALID_FUNCTION);
 }

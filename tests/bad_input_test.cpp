@@ -79,8 +79,7 @@ TEST(BadInput, NegativePartitionLengthIsLoggedAsItsUnsignedReading) {
     ScratchFolder folder;
     sim::Machine machine;
     machine.disks = {FixedDisk()};
-    machine.disks[0].layout =
-        sim::LayoutReply(PARTITION_STYLE_MBR, {testing_support::MbrPartition(-1, false)});
+    machine.disks[0].layout = sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(-1, false)});
     RunSystem(machine, ModuleIn(folder));
     EXPECT_TRUE(Has(LinesWithoutStamps(folder.ReadFile("destpick.log")),
                     "[Disk0] Partition0: [] size=18446744073709551615Bytes."));

@@ -31,8 +31,7 @@ sim::Disk UsbStick() {
     disk.seekPenalty = sim::FailingReply(ERROR_NOT_SUPPORTED);
     disk.geometry = sim::GeometryReply(3824, 255, 63, 512, RemovableMedia);
     disk.scsiAddress = sim::ScsiAddressReply(2, 0, 0, 0);
-    disk.layout =
-        sim::LayoutReply(PARTITION_STYLE_MBR, {testing_support::MbrPartition(1 << 30, false)});
+    disk.layout = sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(1 << 30, false)});
     return disk;
 }
 

@@ -20,9 +20,7 @@ using testing_support::RunSystem;
 using testing_support::ScratchFolder;
 
 using testing_support::FixedDisk;
-using testing_support::GptPartition;
 using testing_support::kPath;
-using testing_support::MbrPartition;
 
 const std::string kPathText = "\\\\?\\scsi#disk&ven_nvme&prod_model_x100#4&2c41e0aa&0&020000#{"
                               "53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
@@ -251,7 +249,7 @@ INSTANTIATE_TEST_SUITE_P(Requests, OneRequestFails, testing::ValuesIn(kFailures)
 TEST_F(DiskProbe, LayoutThatFitsOnTheFifthAttempt) {
     sim::Machine machine;
     machine.disks = {FixedDisk()};
-    std::vector<sim::Partition> five(5, MbrPartition(524288000, false));
+    std::vector<sim::Partition> five(5, sim::MbrPartition(524288000, false));
     machine.disks[0].layout = sim::LayoutReply(PARTITION_STYLE_MBR, five);
     std::vector<DriveRecord> records = Probe(machine);
     std::vector<DWORD> sizes;
@@ -330,13 +328,13 @@ TEST_P(PartitionWalk, LogsEachEntryAndFindsTheSystemPartition) {
 
 const std::wstring kName36 = L"abcdefghijklmnopqrstuvwxyz0123456789";
 sim::Partition LowerCaseEfi() {
-    return GptPartition(L"c12a7328-f81f-11d2-ba4b-00a0c93ec93b", L"lower", 1024);
+    return sim::GptPartition(1024, L"c12a7328-f81f-11d2-ba4b-00a0c93ec93b", L"lower");
 }
 
 const LayoutCase kLayouts[] = {
     {"TwoEfiPartitions",
      sim::LayoutReply(PARTITION_STYLE_GPT,
-                      {GptPartition(kEfi, L"A", 1), GptPartition(kEfi, L"B", 2)}),
+                      {sim::GptPartition(1, kEfi, L"A"), sim::GptPartition(2, kEfi, L"B")}),
      1,
      {"[Disk0] Disk is GPT.",
       "[Disk0] partition0 {C12A7328-F81F-11D2-BA4B-00A0C93EC93B}: [A] size=1Bytes.",
@@ -344,7 +342,7 @@ const LayoutCase kLayouts[] = {
       "[Disk0] partition1 {C12A7328-F81F-11D2-BA4B-00A0C93EC93B}: [B] size=2Bytes.",
       "[Disk0] Partition1 is EFI partition.", "[Disk0] This is a OS disk"}},
     {"GptWithoutEfi",
-     sim::LayoutReply(PARTITION_STYLE_GPT, {GptPartition(kBasicData, kName36, 500)}),
+     sim::LayoutReply(PARTITION_STYLE_GPT, {sim::GptPartition(500, kBasicData, kName36)}),
      0,
      {"[Disk0] Disk is GPT.", "[Disk0] partition0 {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}: "
                               "[abcdefghijklmnopqrstuvwxyz0123456789] "
@@ -357,13 +355,13 @@ const LayoutCase kLayouts[] = {
       "[Disk0] Partition0 is EFI partition.", "[Disk0] This is a OS disk"}},
     {"MbrActive",
      sim::LayoutReply(PARTITION_STYLE_MBR,
-                      {MbrPartition(524288000, false), MbrPartition(5368709120LL, true)}),
+                      {sim::MbrPartition(524288000, false), sim::MbrPartition(5368709120LL, true)}),
      1,
      {"[Disk0] Disk is MBR.", "[Disk0] Partition0: [] size=524288000Bytes.",
       "[Disk0] Partition1: [] size=5368709120Bytes.", "[Disk0] This is a OS disk"}},
     {"RawIsLoggedAsMbr", sim::LayoutReply(PARTITION_STYLE_RAW, {}), 0, {"[Disk0] Disk is MBR."}},
     {"CountBeyondTheEntriesIsBounded",
-     sim::LayoutReply(PARTITION_STYLE_MBR, {MbrPartition(1, false)}, 100000),
+     sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(1, false)}, 100000),
      0,
      {"[Disk0] Disk is MBR.", "[Disk0] Partition0: [] size=1Bytes."}},
 };
@@ -561,7 +559,7 @@ namespace {
 TEST(DiskProbeMemory, LayoutBufferThatCannotBeAllocatedCountsAsAFailedAttempt) {
     sim::Machine machine;
     machine.disks = {FixedDisk()};
-    machine.disks[0].layout = sim::LayoutReply(PARTITION_STYLE_MBR, {MbrPartition(1, true)});
+    machine.disks[0].layout = sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(1, true)});
     sim::Install(machine);
     // Of the allocations of 190 bytes or more, the interface detail comes first, then the
     // first layout buffer (192 bytes); log entries are smaller.

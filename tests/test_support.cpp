@@ -133,21 +133,6 @@ ProbeResult ProbeFirstDisk(const sim::Machine& machine) {
 const std::wstring kPath = L"\\\\?\\scsi#disk&ven_nvme&prod_model_x100#4&2c41e0aa&0&020000#{"
                            L"53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 
-sim::Partition GptPartition(const std::wstring& type, const std::wstring& name, LONGLONG length) {
-    sim::Partition partition;
-    partition.gptType = type;
-    partition.nameUnits = sim::NameUnits(name);
-    partition.length = length;
-    return partition;
-}
-
-sim::Partition MbrPartition(LONGLONG length, bool active) {
-    sim::Partition partition;
-    partition.length = length;
-    partition.bootIndicator = active;
-    return partition;
-}
-
 sim::Disk FixedDisk(const std::wstring& path, DWORD number) {
     sim::Disk disk;
     disk.path = path;
@@ -156,11 +141,12 @@ sim::Disk FixedDisk(const std::wstring& path, DWORD number) {
     disk.seekPenalty = sim::SeekPenaltyReply(false);
     disk.geometry = sim::GeometryReply(121601, 255, 63, 512);
     disk.scsiAddress = sim::ScsiAddressReply(1, 0, 2, 0);
-    disk.layout = sim::LayoutReply(
-        PARTITION_STYLE_GPT,
-        {GptPartition(L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", L"EFI system partition", 104857600),
-         GptPartition(L"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", L"Basic data partition",
-                      5368709120LL)});
+    disk.layout =
+        sim::LayoutReply(PARTITION_STYLE_GPT,
+                         {sim::GptPartition(104857600, L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B",
+                                            L"EFI system partition"),
+                          sim::GptPartition(5368709120LL, L"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7",
+                                            L"Basic data partition")});
     return disk;
 }
 

@@ -73,9 +73,6 @@ ProbeResult ProbeFirstDisk(const sim::Machine& machine);
 // The interface path of FixedDisk.
 extern const std::wstring kPath;
 
-sim::Partition GptPartition(const std::wstring& type, const std::wstring& name, LONGLONG length);
-sim::Partition MbrPartition(LONGLONG length, bool active);
-
 // A fixed NVMe disk of 931 GiB at SCSI address 1-0-2-0, with an EFI system partition and a
 // 5 GiB data partition, answering every storage request.
 sim::Disk FixedDisk(const std::wstring& path = kPath, DWORD number = 0);

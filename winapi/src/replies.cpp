@@ -262,4 +262,20 @@ bool ParseGuid(const std::wstring& text, GUID& guid) {
     return true;
 }
 
+Partition GptPartition(LONGLONG length, const std::wstring& type, const std::wstring& name) {
+    Partition partition;
+    partition.length = length;
+    partition.gptType = type;
+    partition.nameUnits = NameUnits(name);
+    return partition;
+}
+
+Partition MbrPartition(LONGLONG length, bool active, BYTE type) {
+    Partition partition;
+    partition.length = length;
+    partition.bootIndicator = active;
+    partition.mbrType = type;
+    return partition;
+}
+
 } // namespace sim

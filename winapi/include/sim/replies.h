@@ -30,6 +30,10 @@ struct Partition {
 // The 16-bit units of a name, for Partition::nameUnits.
 std::vector<WORD> NameUnits(const std::wstring& name);
 
+// A GPT entry of that type ("XXXXXXXX-XXXX-…") and name, and an MBR entry.
+Partition GptPartition(LONGLONG length, const std::wstring& type, const std::wstring& name);
+Partition MbrPartition(LONGLONG length, bool active, BYTE type = 0x07);
+
 // A DRIVE_LAYOUT_INFORMATION_EX with its entries. reportedCount, when not negative, is written
 // as PartitionCount in place of the number of entries.
 Reply LayoutReply(PARTITION_STYLE style, const std::vector<Partition>& partitions,
