@@ -61,6 +61,8 @@ gtest_discover_tests(destpick_tests DISCOVERY_TIMEOUT 60)
 # The native executable, run as a user would, on the example machines.
 add_test(NAME native_cli COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/native_cli_test.sh
     $<TARGET_FILE:destpick> ${CMAKE_CURRENT_SOURCE_DIR})
+add_test(NAME example_logs COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/example_logs_test.sh
+    $<TARGET_FILE:destpick> ${CMAKE_CURRENT_SOURCE_DIR})
 
 # The benchmark: whole runs on simulated machines of 1 to 256 disks. Its figures come from the
 # bench preset (Release); here it is built and its runs checked, never timed.

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Every example machine's whole log, pinned: the native destpick.exe runs on each description in
+# examples/machines and its log, with time stamps, the run's folder and the tool's version masked,
+# must equal tests/example_logs/<machine>.log byte for byte. After a deliberate change to what the
+# tool logs, scripts/pin-example-logs.sh writes them anew; review the diff before committing it.
+#
+# Usage: example_logs_test.sh <native destpick.exe> <source folder> [--update]
+set -u
+exe=${1:?usage: example_logs_test.sh <native destpick.exe> <source folder> [--update]}
+source_dir=${2:?usage: example_logs_test.sh <native destpick.exe> <source folder> [--update]}
+update=${3:-}
+pinned=$source_dir/tests/example_logs
+
+# shellcheck source=checks.sh
+. "$(dirname "$0")/checks.sh"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# The log names its folder as the stand-in reports it: drive Z: and backslashes.
+mask() { # log, folder
+    local folder="Z:${2//\//\\}"
+    sed -E -e 's/^\[[ 0-9]{4}\.[0-9]{2}\.[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}\] /[stamp] /' \
+        -e 's/ExeVersion=\[[0-9.]*\]/ExeVersion=[version]/' "$1" |
+        FOLDER=$folder awk '{ folder = ENVIRON["FOLDER"]; while ((i = index($0, folder)) > 0)
+            $0 = substr($0, 1, i - 1) "<folder>" substr($0, i + length(folder)); print }'
+}
+
+for machine in "$source_dir"/examples/machines/*.json; do
+    name=$(basename "$machine" .json)
+    folder=$scratch/$name
+    mkdir -p "$folder"
+    cp "$exe" "$folder/destpick.exe"
+    (cd "$folder" && DESTPICK_SIM_MACHINE=$machine ./destpick.exe >/dev/null 2>&1)
+    mask "$folder/destpick.log" "$folder" >"$scratch/$name.log"
+    if [ "$update" = --update ]; then
+        cp "$scratch/$name.log" "$pinned/$name.log"
+        pass "$name: pinned"
+    elif cmp -s "$scratch/$name.log" "$pinned/$name.log"; then
+        pass
+    else
+        fail "$name: the log differs from tests/example_logs/$name.log"
+        diff "$pinned/$name.log" "$scratch/$name.log" | head -n 20
+    fi
+done
+# A pinned log whose machine is gone would go unchecked.
+for log in "$pinned"/*.log; do
+    [ -f "$source_dir/examples/machines/$(basename "$log" .log).json" ] ||
+        fail "$(basename "$log"): no example machine of that name"
+done
+finish
