@@ -16,8 +16,10 @@
 namespace {
 
 constexpr BYTE kFill = 0xCC;
+// The last error Send sets before a request; a successful request must leave it.
+constexpr DWORD kPending = 0xDEAD;
 constexpr DWORD kNotReady = 21;
-constexpr DWORD kIoDevice = 1117;
+constexpr DWORD kIoDevice = ERROR_IO_DEVICE;
 // Short names keep the tables at one row per case.
 constexpr DWORD kNumber = IOCTL_STORAGE_GET_DEVICE_NUMBER;
 constexpr DWORD kQuery = IOCTL_STORAGE_QUERY_PROPERTY;
@@ -77,7 +79,7 @@ Outcome Send(HANDLE device, DWORD code, std::vector<BYTE> input, DWORD outputSiz
     std::vector<BYTE> output(outputSize + 64, kFill);
     Outcome outcome;
     outcome.returned = 77;
-    SetLastError(0xDEAD);
+    SetLastError(kPending);
     outcome.ok = DeviceIoControl(device, code, input.empty() ? nullptr : input.data(),
                                  static_cast<DWORD>(input.size()), output.data(), outputSize,
                                  &outcome.returned, nullptr);
@@ -179,7 +181,7 @@ TEST_P(DiskRequest, AnswersAsWindowsDoes) {
         EXPECT_EQ(outcome.error, c.error);
         EXPECT_EQ(outcome.returned, 0u);
     } else {
-        EXPECT_EQ(outcome.error, 0xDEADu) << "success leaves the last error alone";
+        EXPECT_EQ(outcome.error, kPending) << "success leaves the last error alone";
         EXPECT_EQ(outcome.delivered, c.delivered);
     }
     EXPECT_TRUE(outcome.restUntouched);
@@ -275,8 +277,8 @@ struct ControllerCase {
 
 // clang-format off
 const ControllerCase kControllerCases[] = {
-    {"Answers",                0, IOCTL_SCSI_MINIPORT, 44, 44, TRUE,  0,          44,   44},
-    {"CopiesOnlyTheRoom",      0, IOCTL_SCSI_MINIPORT, 44, 20, TRUE,  0,          44,   20},
+    {"Answers",                0, IOCTL_SCSI_MINIPORT, 44, 44, TRUE,  kPending,   44,   44},
+    {"CopiesOnlyTheRoom",      0, IOCTL_SCSI_MINIPORT, 44, 20, TRUE,  kPending,   44,   20},
     {"InputBelowHeader",       0, IOCTL_SCSI_MINIPORT, 27, 44, FALSE, kParameter, 0,    0},
     {"HostileCountAndFailure", 1, IOCTL_SCSI_MINIPORT, 44, 44, FALSE, kIoDevice,  4096, 44},
     {"DiskCodeIsUnknown",      0, kNumber,             0,  44, FALSE, kFunction,  0,    0},
@@ -292,7 +294,8 @@ TEST_P(ControllerRequest, AnswersAsScripted) {
     const std::vector<BYTE> raid = sim::RaidReply(7, 3, 1, 4, 4);
     std::vector<BYTE> longer = raid;
     longer.resize(60, 0x5A);
-    machine.controllers = {Controller(TRUE, 0, 44, raid),
+    // The scripted last error of a successful answer must not reach the caller.
+    machine.controllers = {Controller(TRUE, ERROR_NOT_READY, 44, raid),
                            Controller(FALSE, kIoDevice, 4096, longer)};
     sim::Install(machine);
     HANDLE controller = CreateFileW(c.controller == 0 ? L"\\\\.\\scsi0:" : L"\\\\.\\SCSI1:",

@@ -58,6 +58,8 @@ TEST_F(RaidQuery, NoControllerTriesAllFive) {
     EXPECT_EQ(values_[0], -7);
 }
 
+// The log writer's open of the existing log leaves ERROR_ALREADY_EXISTS pending just before the
+// request; the logged last error must be the successful request's own.
 TEST_F(RaidQuery, AnsweringControllerFillsTheOutputs) {
     sim::Machine machine;
     machine.controllers = {Absent(), Answering(sim::RaidReply(0x12, 10, 3, 4, 5))};

@@ -76,15 +76,15 @@ void CheckPathMarkers(const Probe& probe, LPCWSTR devicePath) {
 // Sends one request; true only when it succeeds with at least the bytes the caller reads. A
 // shorter answer is logged and treated as no answer: its missing fields would read as zeros.
 bool Query(const Probe& probe, HANDLE disk, DWORD code, LPCWSTR name, LPVOID input, DWORD inputSize,
-           LPVOID output, DWORD outputSize, DWORD neededBytes, DWORD* bytesReturned) {
-    *bytesReturned = 0;
-    if (!DeviceIoControl(disk, code, input, inputSize, output, outputSize, bytesReturned, NULL)) {
+           LPVOID output, DWORD outputSize, DWORD neededBytes) {
+    DWORD bytesReturned = 0;
+    if (!DeviceIoControl(disk, code, input, inputSize, output, outputSize, &bytesReturned, NULL)) {
         return false;
     }
-    if (*bytesReturned < neededBytes) {
+    if (bytesReturned < neededBytes) {
         LogMessage(probe.logPath,
                    L"[Disk%i] %s answered %u bytes, fewer than the %u it needs; ignored.\r\n",
-                   probe.n, name, *bytesReturned, neededBytes);
+                   probe.n, name, bytesReturned, neededBytes);
         return false;
     }
     return true;
@@ -94,9 +94,8 @@ void GetDeviceNumber(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, L"[Disk%i] Get order \r\n", probe.n);
     STORAGE_DEVICE_NUMBER number;
     ZeroMemory(&number, sizeof(number));
-    DWORD bytes = 0;
     if (Query(probe, disk, IOCTL_STORAGE_GET_DEVICE_NUMBER, L"IOCTL_STORAGE_GET_DEVICE_NUMBER",
-              NULL, 0, &number, sizeof(number), sizeof(number), &bytes)) {
+              NULL, 0, &number, sizeof(number), sizeof(number))) {
         probe.record->Order = number.DeviceNumber;
         LogMessage(probe.logPath, L"[Disk%i] PartitionNumber=%d\r\n", probe.n,
                    number.PartitionNumber);
@@ -109,9 +108,8 @@ bool QueryProperty(const Probe& probe, HANDLE disk, STORAGE_PROPERTY_ID property
     ZeroMemory(&query, sizeof(query));
     query.PropertyId = property;
     query.QueryType = PropertyStandardQuery;
-    DWORD bytes = 0;
     return Query(probe, disk, IOCTL_STORAGE_QUERY_PROPERTY, name, &query, sizeof(query), output,
-                 outputSize, neededBytes, &bytes);
+                 outputSize, neededBytes);
 }
 
 void GetDeviceDescriptor(const Probe& probe, HANDLE disk) {
@@ -164,9 +162,8 @@ void GetSize(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, L"[Disk%i] Get disk size in GB. \r\n", probe.n);
     DISK_GEOMETRY geometry;
     ZeroMemory(&geometry, sizeof(geometry));
-    DWORD bytes = 0;
     if (!Query(probe, disk, IOCTL_DISK_GET_DRIVE_GEOMETRY, L"IOCTL_DISK_GET_DRIVE_GEOMETRY", NULL,
-               0, &geometry, sizeof(geometry), sizeof(geometry), &bytes)) {
+               0, &geometry, sizeof(geometry), sizeof(geometry))) {
         LogMessage(probe.logPath, L"[Disk%i] Failed to get size\r\n", probe.n);
         return;
     }
@@ -183,9 +180,8 @@ void GetScsiAddress(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, L"[Disk%i] Get port number, bus number and target ID. \r\n", probe.n);
     SCSI_ADDRESS address;
     ZeroMemory(&address, sizeof(address));
-    DWORD bytes = 0;
     if (Query(probe, disk, IOCTL_SCSI_GET_ADDRESS, L"IOCTL_SCSI_GET_ADDRESS", NULL, 0, &address,
-              sizeof(address), sizeof(address), &bytes)) {
+              sizeof(address), sizeof(address))) {
         probe.record->Port = address.PortNumber;
         probe.record->Bus = address.PathId;
         probe.record->TargetId = address.TargetId;

@@ -4,26 +4,22 @@
 
 #include <setupapi.h>
 #include <cfgmgr32.h>
-#include <devpropdef.h>
+// The property keys are defined here, from the SDK's own headers: no other unit reads them.
+#include <initguid.h>
+#include <devpkey.h>
+#include <pciprop.h>
 
 namespace {
 
 typedef BOOL(WINAPI* DevicePropertyFunction)(HDEVINFO, PSP_DEVINFO_DATA, const DEVPROPKEY*,
                                              DEVPROPTYPE*, PBYTE, DWORD, PDWORD, DWORD);
 
-const DEVPROPKEY BusReportedDeviceDescKey = {
-    {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
-const DEVPROPKEY DeviceDescKey = {
-    {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 2};
-const DEVPROPKEY ParentKey = {
-    {0x4340a6c5, 0x93fa, 0x4706, {0x97, 0x2c, 0x7b, 0x64, 0x80, 0x08, 0xa5, 0xa7}}, 8};
-const DEVPROPKEY MaxLinkSpeedKey = {
-    {0x3ab22e31, 0x8264, 0x4b4e, {0x9a, 0xf5, 0xa8, 0xd2, 0xd8, 0xe3, 0x3e, 0x62}}, 11};
-
 const DWORD NodeSetFlags = DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE;
 const ULONG InstanceIdChars = 200;
-const DWORD RegistryBytes = 2048;
-const DWORD PropertyBytes = 8192;
+// SetupAPI takes these buffers' sizes in bytes; they are declared by their characters so that
+// they hold the same text whatever the width of a character (2048 and 8192 bytes on Windows).
+const DWORD RegistryChars = 1024;
+const DWORD PropertyChars = 4096;
 
 const LONG NoDiskSet = -1;
 const LONG NoParent = -2;
@@ -34,9 +30,9 @@ const LONG NoLinkSpeed = -4;
 // the platform leaves unterminated still ends inside it.
 struct NodeBuffers {
     WCHAR instanceId[InstanceIdChars + 1];
-    WCHAR registry[RegistryBytes / sizeof(WCHAR) + 1];
-    WCHAR property[PropertyBytes / sizeof(WCHAR) + 1];
-    WCHAR parent[PropertyBytes / sizeof(WCHAR) + 1];
+    WCHAR registry[RegistryChars + 1];
+    WCHAR property[PropertyChars + 1];
+    WCHAR parent[PropertyChars + 1];
 };
 
 struct Walk {
@@ -45,6 +41,9 @@ struct Walk {
     LPCWSTR logPath;
 };
 
+// Looked up at run time rather than imported: systems without it (before Windows Vista, and
+// some reduced images) would refuse to start the program over one missing import, when only the
+// link speed needs it.
 DevicePropertyFunction LookUpDevicePropertyFunction() {
     HMODULE setupApi = GetModuleHandleW(L"Setupapi.dll");
     if (setupApi == NULL) {
@@ -62,7 +61,7 @@ bool ReadProperty(const Walk& walk, HDEVINFO set, SP_DEVINFO_DATA* node, const D
     DEVPROPTYPE type = 0;
     DWORD required = 0;
     if (!walk.getProperty(set, node, &key, &type, reinterpret_cast<PBYTE>(walk.buffers->property),
-                          PropertyBytes, &required, 0)) {
+                          PropertyChars * sizeof(WCHAR), &required, 0)) {
         return false;
     }
     return required >= minimumBytes;
@@ -82,14 +81,15 @@ bool VisitNode(const Walk& walk, HDEVINFO set, SP_DEVINFO_DATA* node) {
     DWORD required = 0;
     if (SetupDiGetDeviceRegistryPropertyW(set, node, SPDRP_DEVICEDESC, &dataType,
                                           reinterpret_cast<PBYTE>(walk.buffers->registry),
-                                          RegistryBytes, &required)) {
+                                          RegistryChars * sizeof(WCHAR), &required)) {
         LogMessage(walk.logPath, L"\tDevice Description: \"%s\"\r\n", walk.buffers->registry);
     }
-    return walk.getProperty != NULL && ReadProperty(walk, set, node, BusReportedDeviceDescKey, 0);
+    return walk.getProperty != NULL &&
+           ReadProperty(walk, set, node, DEVPKEY_Device_BusReportedDeviceDesc, 0);
 }
 
 void LogBusReportedDescription(const Walk& walk, HDEVINFO set, SP_DEVINFO_DATA* node) {
-    if (ReadProperty(walk, set, node, BusReportedDeviceDescKey, 0)) {
+    if (ReadProperty(walk, set, node, DEVPKEY_Device_BusReportedDeviceDesc, 0)) {
         LogMessage(walk.logPath, L"\tBus Reported Device Description: \"%s\"\r\n",
                    walk.buffers->property);
     }
@@ -109,11 +109,11 @@ LONG WalkDiskNodes(const Walk& walk, HDEVINFO set) {
         if (!VisitNode(walk, set, &node)) {
             continue;
         }
-        if (ReadProperty(walk, set, &node, DeviceDescKey, 0)) {
+        if (ReadProperty(walk, set, &node, DEVPKEY_Device_DeviceDesc, 0)) {
             LogMessage(walk.logPath, L"\tDevice Description: \"%s\"\r\n", walk.buffers->property);
         }
         LogBusReportedDescription(walk, set, &node);
-        if (ReadProperty(walk, set, &node, ParentKey, 0)) {
+        if (ReadProperty(walk, set, &node, DEVPKEY_Device_Parent, 0)) {
             LogMessage(walk.logPath, L"\tDevice Parent: \"%ls\"\n", walk.buffers->property);
             CopyMemory(walk.buffers->parent, walk.buffers->property, sizeof(walk.buffers->parent));
             haveParent = true;
@@ -135,7 +135,7 @@ LONG WalkParentNodes(const Walk& walk, HDEVINFO set) {
             continue;
         }
         LogBusReportedDescription(walk, set, &node);
-        if (ReadProperty(walk, set, &node, MaxLinkSpeedKey, sizeof(WORD))) {
+        if (ReadProperty(walk, set, &node, DEVPKEY_PciDevice_MaxLinkSpeed, sizeof(WORD))) {
             const BYTE* data = reinterpret_cast<const BYTE*>(walk.buffers->property);
             const LONG speed = static_cast<LONG>(data[0] | (data[1] << 8));
             LogMessage(walk.logPath, L"\tDevice Pci max speed: \"%d\"\n", speed);

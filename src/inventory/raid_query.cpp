@@ -7,8 +7,13 @@
 
 namespace {
 
+// The RAID/VMD driver sits behind one of the first SCSI port names, \\.\scsi0: to \\.\scsi4:;
+// ports beyond them are not looked at.
 const int ControllerCount = 5;
 const size_t ControllerNameChars = 260;
+// The driver's own miniport interface: requests carry its signature, and its disk-information
+// function answers the four connection values for the disk whose ID the header carries. The
+// timeout is in seconds, as SRB_IO_CONTROL defines it.
 const DWORD RequestTimeoutSeconds = 500;
 const DWORD DiskInfoControlCode = 0x80000D01u;
 const BYTE RequestSignature[8] = {'I', 'n', 't', 'e', 'l', 'R', 'm', 'p'};
@@ -61,6 +66,9 @@ bool AskController(const DiskAddress& a, HANDLE controller, RaidMessage* reply) 
     request.header.Length = sizeof(RaidMessage) - sizeof(SRB_IO_CONTROL);
     ZeroMemory(reply, sizeof(*reply));
     DWORD bytesReturned = 0;
+    // A successful request leaves the thread's last error alone, so without this the log would
+    // show whatever an earlier call (the log writer's own open) left there.
+    SetLastError(ERROR_SUCCESS);
     const BOOL result = DeviceIoControl(controller, IOCTL_SCSI_MINIPORT, &request, sizeof(request),
                                         reply, sizeof(*reply), &bytesReturned, NULL);
     const DWORD lastError = GetLastError();
@@ -85,6 +93,8 @@ int QueryRaidDiskInfo(DWORD port, DWORD bus, DWORD targetId, DWORD lun, LONG* co
         if (controller == INVALID_HANDLE_VALUE) {
             continue;
         }
+        // A null handle is no controller and no error either: nothing sensible can follow it,
+        // so the search ends as if every port had been tried.
         if (controller == NULL) {
             break;
         }

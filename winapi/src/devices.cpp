@@ -228,8 +228,10 @@ BOOL DiskRequest(const Call& call, DWORD code, size_t diskIndex) {
     }
 }
 
-// The controller answers as scripted, byte count and last error included, even where no
-// well-behaved driver would: the tool must survive a miniport that reports more than it wrote.
+// The controller answers as scripted, byte count included, even where no well-behaved driver
+// would: the tool must survive a miniport that reports more than it wrote. The scripted last
+// error belongs to a failing request; a successful one leaves the thread's last error alone, as
+// on Windows.
 BOOL ControllerRequest(const Call& call, DWORD code, size_t number) {
     if (code != IOCTL_SCSI_MINIPORT) {
         return Unknown();
@@ -256,7 +258,9 @@ BOOL ControllerRequest(const Call& call, DWORD code, size_t number) {
         std::memcpy(call.output, answer.reply.data(), count);
     }
     *call.bytesReturned = answer.bytesReturned;
-    SetLastError(answer.lastError);
+    if (!answer.result) {
+        SetLastError(answer.lastError);
+    }
     return answer.result;
 }
 

@@ -4,6 +4,8 @@
 
 #include <setupapi.h>
 #include <cfgmgr32.h>
+#include <devpkey.h>
+#include <pciprop.h>
 
 #include <algorithm>
 #include <memory>
@@ -13,10 +15,6 @@ namespace {
 
 const GUID kDiskInterfaceClass = {
     0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
-
-constexpr DWORD kInterfaceActive = 0x00000001; // SPINT_ACTIVE
-constexpr DWORD kRegSz = 1;
-constexpr DWORD kInvalidFlags = 1004; // ERROR_INVALID_FLAGS
 
 struct DeviceInfoSet {
     bool interfaces = false; // disk interfaces (indexes into disks), else device nodes
@@ -136,28 +134,15 @@ BOOL CopyText(const std::wstring& text, PBYTE buffer, DWORD bufferSize, PDWORD r
                    bufferSize, requiredSize);
 }
 
-const DEVPROPKEY kBusReportedDeviceDesc = {
-    {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
-const DEVPROPKEY kDeviceDesc = {
-    {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 2};
-const DEVPROPKEY kParent = {
-    {0x4340a6c5, 0x93fa, 0x4706, {0x97, 0x2c, 0x7b, 0x64, 0x80, 0x08, 0xa5, 0xa7}}, 8};
-const DEVPROPKEY kMaxLinkSpeed = {
-    {0x3ab22e31, 0x8264, 0x4b4e, {0x9a, 0xf5, 0xa8, 0xd2, 0xd8, 0xe3, 0x3e, 0x62}}, 11};
-
-bool SameKey(const DEVPROPKEY& a, const DEVPROPKEY& b) {
-    return SameGuid(a.fmtid, b.fmtid) && a.pid == b.pid;
-}
-
 const std::optional<std::wstring>* TextProperty(const sim::DeviceNode& node,
                                                 const DEVPROPKEY& key) {
-    if (SameKey(key, kBusReportedDeviceDesc)) {
+    if (IsEqualDevPropKey(key, DEVPKEY_Device_BusReportedDeviceDesc)) {
         return &node.busReportedDescription;
     }
-    if (SameKey(key, kDeviceDesc)) {
+    if (IsEqualDevPropKey(key, DEVPKEY_Device_DeviceDesc)) {
         return &node.deviceDescription;
     }
-    if (SameKey(key, kParent)) {
+    if (IsEqualDevPropKey(key, DEVPKEY_Device_Parent)) {
         return &node.parent;
     }
     return nullptr;
@@ -201,7 +186,7 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA,
         return FALSE;
     }
     interfaceData->InterfaceClassGuid = kDiskInterfaceClass;
-    interfaceData->Flags = kInterfaceActive;
+    interfaceData->Flags = SPINT_ACTIVE;
     interfaceData->Reserved = found->members[memberIndex] + 1;
     return TRUE;
 }
@@ -289,7 +274,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dev
         return FALSE;
     }
     if (regDataType != nullptr) {
-        *regDataType = kRegSz;
+        *regDataType = REG_SZ;
     }
     return CopyText(*node->registryDescription, buffer, bufferSize, requiredSize);
 }
@@ -307,10 +292,10 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, con
         return FALSE;
     }
     if (flags != 0) {
-        SetLastError(kInvalidFlags);
+        SetLastError(ERROR_INVALID_FLAGS);
         return FALSE;
     }
-    if (SameKey(*key, kMaxLinkSpeed) && node->maxLinkSpeed) {
+    if (IsEqualDevPropKey(*key, DEVPKEY_PciDevice_MaxLinkSpeed) && node->maxLinkSpeed) {
         *type = DEVPROP_TYPE_UINT32;
         const std::vector<BYTE>& bytes = *node->maxLinkSpeed;
         return CopyOut(bytes.data(), static_cast<DWORD>(bytes.size()), buffer, bufferSize,
