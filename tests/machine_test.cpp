@@ -40,6 +40,13 @@ const RefusalCase kRefusals[] = {
     {"PathMissing", "{\"disks\": [{}]}", "disks[0]: missing field \"path\""},
     {"PathWrongType", "{\"disks\": [{\"path\": 7}]}", "disks[0].path: expected a string"},
     {"FlagWrongType", "{\"classQueryFails\": 1}", "classQueryFails: expected true or false"},
+    {"PresentInterfaceWrongType",
+     "{\"deviceNodes\": [{\"instanceId\": \"a\", \"presentInterface\": 0}]}",
+     "deviceNodes[0].presentInterface: expected true or false"},
+    {"SecondAnswerForOneDisk",
+     "{\"controllers\": [{\"open\": \"opens\", \"diskAnswers\": [{\"diskId\": 7}, {\"diskId\": "
+     "7}]}]}",
+     "controllers[0].diskAnswers[1].diskId: a second answer for disk ID 7"},
     {"NegativeError", "{\"disks\": [{\"path\": \"a\", \"openError\": -5}]}",
      "disks[0].openError: expected a whole number"},
     {"ErrorTooLarge", "{\"disks\": [{\"path\": \"a\", \"openError\": 4294967296}]}",

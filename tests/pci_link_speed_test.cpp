@@ -158,6 +158,11 @@ TEST_F(LinkSpeed, ParentWithoutGateOrSpeedIsMinusFour) {
     EXPECT_EQ(Lookup(machine), -4);
     machine.enumeratorSets = {{kParentId, false, {}}};
     EXPECT_EQ(Lookup(machine), -4);
+    // The parent exists but has no present interface: the query lists nothing, and says so
+    // without failing.
+    machine.enumeratorSets.clear();
+    machine.nodes[1].hasPresentInterface = false;
+    EXPECT_EQ(Lookup(machine), -4);
 }
 
 TEST_F(LinkSpeed, LastParentOfTheDiskSetWins) {

@@ -248,9 +248,12 @@ BOOL ControllerRequest(const Call& call, DWORD code, size_t number) {
                                controller.reply};
     SRB_IO_CONTROL header;
     std::memcpy(&header, call.input, sizeof(header));
+    // A description names each disk once; a machine built in C++ with two answers for one disk
+    // gets the first.
     for (const auto& diskAnswer : controller.diskAnswers) {
         if (diskAnswer.first == header.ReturnCode) {
             answer = diskAnswer.second;
+            break;
         }
     }
     const size_t count = std::min<size_t>(answer.reply.size(), call.outputSize);

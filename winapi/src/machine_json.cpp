@@ -475,7 +475,8 @@ std::optional<std::wstring> OptionalText(const Field& field, const char* name) {
 
 sim::DeviceNode ReadDeviceNode(const Field& field) {
     field.ExpectObject({"description", "instanceId", "idFails", "registryDescription",
-                        "deviceDescription", "busReportedDescription", "parent", "maxLinkSpeed"});
+                        "deviceDescription", "busReportedDescription", "parent", "maxLinkSpeed",
+                        "presentInterface"});
     sim::DeviceNode node;
     node.instanceId = field.Required("instanceId").Text();
     OptionalText(field, "description");
@@ -486,6 +487,9 @@ sim::DeviceNode ReadDeviceNode(const Field& field) {
     node.deviceDescription = OptionalText(field, "deviceDescription");
     node.busReportedDescription = OptionalText(field, "busReportedDescription");
     node.parent = OptionalText(field, "parent");
+    if (field.Has("presentInterface")) {
+        node.hasPresentInterface = field.Member("presentInterface").Boolean();
+    }
     if (field.Has("maxLinkSpeed")) {
         Field speed = field.Member("maxLinkSpeed");
         if (speed.IsObject()) {
@@ -580,7 +584,14 @@ sim::Controller ReadController(const Field& field) {
             one.ExpectObject({"diskId", "result", "lastError", "bytesReturned", "reply"});
             sim::MiniportAnswer diskAnswer;
             ReadMiniportAnswer(one, diskAnswer);
-            controller.diskAnswers.emplace_back(Dword(one.Required("diskId")), diskAnswer);
+            const DWORD diskId = Dword(one.Required("diskId"));
+            for (const auto& earlier : controller.diskAnswers) {
+                if (earlier.first == diskId) {
+                    one.Member("diskId").Refuse("a second answer for disk ID " +
+                                                std::to_string(diskId));
+                }
+            }
+            controller.diskAnswers.emplace_back(diskId, diskAnswer);
         }
     }
     return controller;

@@ -73,7 +73,14 @@ HDEVINFO BuildInterfaceSet() {
     return Publish(std::move(set));
 }
 
-HDEVINFO BuildNodeSet(const std::wstring& enumerator) {
+// A query for device interfaces lists a node only while it has a present interface; a node
+// that matches the ID but has none leaves the set empty, which is no error.
+bool Listed(const sim::DeviceNode& node, DWORD flags) {
+    const DWORD presentInterfaces = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
+    return (flags & presentInterfaces) != presentInterfaces || node.hasPresentInterface;
+}
+
+HDEVINFO BuildNodeSet(const std::wstring& enumerator, DWORD flags) {
     const sim::Machine& machine = sim::CurrentMachine();
     auto set = std::make_unique<DeviceInfoSet>();
     for (const sim::EnumeratorSet& scripted : machine.enumeratorSets) {
@@ -90,12 +97,16 @@ HDEVINFO BuildNodeSet(const std::wstring& enumerator) {
             return Publish(std::move(set));
         }
     }
+    bool known = false;
     for (size_t i = 0; i < machine.nodes.size(); ++i) {
         if (sim::EqualsIgnoringCase(machine.nodes[i].instanceId, enumerator)) {
-            set->members.push_back(i);
+            known = true;
+            if (Listed(machine.nodes[i], flags)) {
+                set->members.push_back(i);
+            }
         }
     }
-    if (set->members.empty()) {
+    if (!known) {
         SetLastError(ERROR_INVALID_DATA);
         return INVALID_HANDLE_VALUE;
     }
@@ -157,7 +168,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, H
         return BuildInterfaceSet();
     }
     if (classGuid == nullptr && enumerator != nullptr && (flags & DIGCF_ALLCLASSES) != 0) {
-        return BuildNodeSet(enumerator);
+        return BuildNodeSet(enumerator, flags);
     }
     if (classGuid == nullptr && (flags & DIGCF_ALLCLASSES) == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -50,6 +50,9 @@ struct DeviceNode {
     std::optional<std::wstring> busReportedDescription;
     std::optional<std::wstring> parent;
     std::optional<std::vector<BYTE>> maxLinkSpeed; // raw property bytes
+    // Whether the node has a present device interface (a disk has its disk interface, an NVMe
+    // controller its storage-port interface); a query for present interfaces lists no other.
+    bool hasPresentInterface = true;
 };
 
 // What SetupDiGetClassDevsW answers for one instance ID as enumerator. Without an entry the set
