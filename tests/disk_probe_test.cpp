@@ -493,6 +493,19 @@ TEST_F(DiskProbe, PathOf259CharactersFitsWhole) {
     EXPECT_FALSE(Logged("[Disk0] DevicePath is longer than 259 characters, Path holds its start."));
 }
 
+// A character beyond the Basic Multilingual Plane is two units, as Windows hands it out: a path
+// of 258 characters that ends in one needs 260 units, and the cut falls between its halves.
+TEST_F(DiskProbe, PathCountsUtf16Units) {
+    const std::string path = R"(\\\\?\\)" + std::string(254, 'q') + "\xF0\x9F\x98\x80";
+    sim::Machine machine =
+        sim::ParseMachine("{\"disks\": [{\"path\": \"" + path + "\"}]}", "m.json");
+    std::vector<DriveRecord> records = Probe(machine);
+    const std::wstring held(records[0].Path);
+    ASSERT_EQ(held.size(), 259u);
+    EXPECT_EQ(held.back(), static_cast<wchar_t>(0xD83D));
+    EXPECT_TRUE(Logged("[Disk0] DevicePath is longer than 259 characters, Path holds its start."));
+}
+
 TEST_F(DiskProbe, DetailWithoutSizeOrPathLeavesAnEmptyPath) {
     sim::Machine machine;
     machine.disks = {FixedDisk(L"\\\\?\\a#{x}"), FixedDisk(L"\\\\?\\b#{x}", 1)};

@@ -76,6 +76,18 @@ TEST_F(LinkSpeed, EveryReadAnsweredLeavesNineLines) {
                          "\tDevice Pci max speed: \"4\"\n");
 }
 
+// Descriptions as long as Windows' buffers hold (1023 and 4095 characters) are read whole, and the
+// lookup goes on to the parent's speed.
+TEST_F(LinkSpeed, LongDescriptionsFitTheBuffers) {
+    sim::Machine machine;
+    machine.nodes = {DiskNode(), ParentNode()};
+    machine.nodes[0].registryDescription = std::wstring(600, L'r');
+    machine.nodes[0].busReportedDescription = std::wstring(2100, L'b');
+    EXPECT_EQ(Lookup(machine), 4);
+    const std::vector<std::string> lines = Lines();
+    EXPECT_EQ(lines[1], "\tDevice Description: \"" + std::string(600, 'r') + "\"");
+}
+
 struct SpeedCase {
     const char* name;
     std::vector<BYTE> bytes;

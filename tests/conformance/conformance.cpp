@@ -256,6 +256,27 @@ void FileCases() {
     CloseHandle(remove);
 }
 
+// A character beyond the Basic Multilingual Plane, handed back by the file system: two UTF-16
+// units on Windows, each unmappable in the ANSI code page on its own. The file stays in the
+// scratch folder the check runs in.
+void SurrogatePairCases() {
+    const WCHAR name[] = {0xD83D, 0xDE00, L'.', L't', L'm', L'p', 0};
+    const std::wstring file = OwnFolder() + L"\\" + name;
+    HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, NULL);
+    CloseHandle(handle);
+    WIN32_FIND_DATAW found;
+    ZeroMemory(&found, sizeof(found));
+    HANDLE find = FindFirstFileW(file.c_str(), &found);
+    FindClose(find);
+    char bytes[64] = {0};
+    const int length = static_cast<int>(wcslen(found.cFileName));
+    const int written =
+        WideCharToMultiByte(CP_ACP, 0, found.cFileName, length, bytes, sizeof(bytes), NULL, NULL);
+    Report("surrogate.name",
+           Number(length) + " " + Escaped(found.cFileName) + " " + Bytes(bytes, written));
+}
+
 void ModulePathCases() {
     WCHAR path[MAX_PATH];
     DWORD full = GetModuleFileNameW(NULL, path, MAX_PATH);
@@ -281,6 +302,7 @@ int main() {
     StrsafeCases();
     CodePageCases();
     FileCases();
+    SurrogatePairCases();
     ModulePathCases();
     return 0;
 }

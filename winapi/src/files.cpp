@@ -178,11 +178,18 @@ std::wstring PosixToWindowsPath(const std::string& posixPath) {
     return L"Z:" + path;
 }
 
+// Text is held as UTF-16 units whatever the width of wchar_t, as on Windows: a pair of
+// surrogates is one character, a lone surrogate is no character at all.
 std::string ToUtf8(const std::wstring& text) {
     std::string bytes;
-    for (wchar_t wide : text) {
-        uint32_t c = static_cast<uint32_t>(wide);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = static_cast<uint32_t>(text[i]);
+        const bool high = c >= 0xD800 && c <= 0xDBFF;
+        const uint32_t next = i + 1 < text.size() ? static_cast<uint32_t>(text[i + 1]) : 0;
+        if (high && next >= 0xDC00 && next <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+            ++i;
+        } else if (c > 0xFFFF || (c >= 0xD800 && c <= 0xDFFF)) {
             c = 0xFFFD;
         }
         if (c < 0x80) {
@@ -233,7 +240,14 @@ std::wstring FromUtf8(const std::string& bytes) {
             ++i;
             continue;
         }
-        text += static_cast<wchar_t>(c);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            text += static_cast<wchar_t>(0xFFFD);
+        } else if (c >= 0x10000) {
+            text += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+            text += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            text += static_cast<wchar_t>(c);
+        }
         i += static_cast<size_t>(extra) + 1;
     }
     return text;
