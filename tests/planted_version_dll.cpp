@@ -1,18 +1,25 @@
 // A stand-in for a version.dll that someone put beside destpick.exe: it exports the three
 // functions the tool takes from VERSION.dll, so a loader that finds it first binds to it, and on
-// loading it leaves "<its own path>.loaded" behind, so a test can tell that it ran.
+// loading it leaves "version.dll.loaded" beside itself, so a test can tell that it ran.
 #include <windows.h>
 
 namespace {
 
+const WCHAR kMarkerName[] = L"version.dll.loaded";
+
+// The marker goes beside the DLL under a fixed name: the loader reports the DLL's own name as
+// the importer spelled it, and Wine's drive Z: is case-sensitive.
 void MarkLoading(HINSTANCE self) {
-    const DWORD suffixChars = 8; // ".loaded" and its terminator
-    WCHAR path[MAX_PATH + suffixChars];
+    WCHAR path[MAX_PATH + sizeof(kMarkerName) / sizeof(WCHAR)];
     const DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         return;
     }
-    lstrcpyW(path + length, L".loaded");
+    WCHAR* nameStart = path + length;
+    while (nameStart > path && nameStart[-1] != L'\\') {
+        --nameStart;
+    }
+    lstrcpyW(nameStart, kMarkerName);
     HANDLE marker = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     if (marker != INVALID_HANDLE_VALUE) {
         CloseHandle(marker);
