@@ -7,8 +7,32 @@ target_sources(destpick PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/destpick.rc)
 # windres reports no dependencies, so a changed manifest would otherwise leave the old one embedded.
 set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/destpick.rc PROPERTIES
     OBJECT_DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/destpick.manifest)
-target_link_options(destpick PRIVATE -static)
-target_link_libraries(destpick_core PUBLIC setupapi cfgmgr32 user32 version)
+# -s: the shipped file carries no symbol table and no debug sections (the static runtime brings
+# its own).
+target_link_options(destpick PRIVATE -static -s)
+# Before main runs, the process holds only KERNEL32 and msvcrt (known DLLs, loaded from the
+# system folder whatever lies beside the executable). Every other DLL is delay-loaded, at its
+# first call, after main has limited the DLL search to the system folder: VERSION.dll is not a
+# known DLL, so imported the ordinary way a version.dll beside the executable would be loaded
+# into the elevated process; USER32 and SETUPAPI are known DLLs, but what they import in turn is
+# then searched the same safe way too, and nothing rests on a Windows edition's known-DLL list.
+# dlltool builds each delay-load import library from the functions listed in cmake/delayload/;
+# a function missing there fails the link (SETUPAPI) or lands in the ordinary imports, which
+# tests/windows_imports_test.sh refuses.
+find_program(DESTPICK_DLLTOOL NAMES x86_64-w64-mingw32-dlltool REQUIRED)
+foreach(dll VERSION SETUPAPI USER32)
+    set(definition ${CMAKE_CURRENT_SOURCE_DIR}/cmake/delayload/${dll}.def)
+    set(library ${CMAKE_CURRENT_BINARY_DIR}/delayload/lib${dll}.a)
+    add_custom_command(OUTPUT ${library}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/delayload
+        COMMAND ${DESTPICK_DLLTOOL} --input-def ${definition} --output-delaylib ${library}
+        DEPENDS ${definition}
+        COMMENT "Delay-load import library for ${dll}.dll")
+    list(APPEND DESTPICK_DELAYLOAD_LIBRARIES ${library})
+endforeach()
+add_custom_target(delayload_libraries DEPENDS ${DESTPICK_DELAYLOAD_LIBRARIES})
+add_dependencies(destpick_core delayload_libraries)
+target_link_libraries(destpick_core PUBLIC ${DESTPICK_DELAYLOAD_LIBRARIES})
 # mingw's strsafe.h renames wvsprintfW and friends to undeclared names to push callers to its own
 # functions; the log writer relies on wvsprintfW's documented 1024-character cut, so keep it.
 target_compile_definitions(destpick_core PUBLIC STRSAFE_NO_DEPRECATE)
@@ -25,6 +49,25 @@ add_test(NAME windows_imports COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/win
 add_test(NAME wine_run COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_run_test.sh
     $<TARGET_FILE:destpick> ${DESTPICK_WINE} ${PROJECT_VERSION})
 set_tests_properties(wine_run PROPERTIES RESOURCE_LOCK wine)
+
+# A version.dll that marks its own loading, planted beside destpick.exe under Wine; and, to show
+# that the plant works, a program that imports VERSION.dll the ordinary way. Both live in a folder
+# of their own so that no version.dll ever sits beside the built destpick.exe.
+add_library(planted_version MODULE tests/planted_version_dll.cpp)
+add_executable(planted_version_control tests/planted_version_control.cpp)
+foreach(target planted_version planted_version_control)
+    target_compile_options(${target} PRIVATE ${DESTPICK_WARNINGS})
+    target_link_options(${target} PRIVATE -static -s)
+    set_target_properties(${target} PROPERTIES
+        LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/planted
+        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/planted)
+endforeach()
+set_target_properties(planted_version PROPERTIES PREFIX "" OUTPUT_NAME version)
+target_link_libraries(planted_version_control PRIVATE version)
+add_test(NAME wine_planted_dll COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_planted_dll_test.sh
+    $<TARGET_FILE:destpick> $<TARGET_FILE:planted_version> $<TARGET_FILE:planted_version_control>
+    ${DESTPICK_WINE} ${PROJECT_VERSION})
+set_tests_properties(wine_planted_dll PROPERTIES RESOURCE_LOCK wine)
 add_test(NAME golden COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/golden_test.sh
     ${DESTPICK_NATIVE_BUILD_DIR}/destpick.exe $<TARGET_FILE:destpick> ${DESTPICK_WINE}
     ${CMAKE_CURRENT_SOURCE_DIR})

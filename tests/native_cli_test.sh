@@ -82,5 +82,17 @@ check "no extension: message" [ "$out" = "$(printf 'Could not found the exe file
 check "no extension: exit code 1" [ "$code" -eq 1 ]
 check "no extension: no log" [ -z "$(ls "$scratch/noext" | grep -v '^destpick$')" ]
 
+# A version.dll planted beside the executable (any case of the name): main limits the DLL search
+# to the system folder before the run, so the stand-in's loader never takes it, and the run
+# answers as without it. Loading it would end the run with the stand-in's exit code 77.
+mkdir -p "$scratch/planted"
+printf 'not the system version.dll' >"$scratch/planted/Version.DLL"
+run "$scratch/planted" destpick.exe "$source_dir/examples/machines/empty.json"
+check "planted version.dll: not loaded ($err)" [ -z "$err" ]
+check "planted version.dll: the run answers UNKNOWN with 999 (231)" \
+    bash -c '[ "$1" = "Destination=UNKNOWN" ] && [ "$2" -eq 231 ]' _ "$out" "$code"
+check "planted version.dll: the version read from the system's" \
+    grep -qs "ExeVersion=\[[0-9.]*\]" "$scratch/planted/destpick.log"
+
 echo "native_cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

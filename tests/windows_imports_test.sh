@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
 # Checks the built destpick.exe as a file, without running it: that it carries no DLL of the
-# compiler's runtime (the imaging environment has only Windows' own DLLs), that it asks for
-# elevation (the disks cannot be queried otherwise) and that its version resource carries the
-# version the tool logs.
+# compiler's runtime (the imaging environment has only Windows' own DLLs), that nothing but
+# KERNEL32 and msvcrt is loaded before main, that it ships without symbols or debug sections,
+# that it asks for elevation (the disks cannot be queried otherwise) and that its version
+# resource carries the version the tool logs.
+#
+# Why only KERNEL32 and msvcrt: the tool runs elevated from wherever it was copied to. Windows
+# takes a known DLL (HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs), and the
+# DLLs it imports in turn, from the system only; any other DLL is looked for in the executable's
+# folder first. KERNEL32 and msvcrt are known DLLs. VERSION.dll is not, so a copy beside the
+# executable would be loaded. SETUPAPI (which also answers CM_Get_Device_IDW, so cfgmgr32.dll is
+# never imported) and USER32 are known DLLs, but the tool does not rest on an edition's list:
+# all three are delay-loaded, after main has limited the DLL search to the system folder, and
+# whatever they load comes from there too.
 #
 # Usage: windows_imports_test.sh <destpick.exe> [<project version a.b.c.d>]
 # OBJDUMP may name another objdump for PE files.
@@ -56,6 +66,90 @@ if [ -n "$foreign_dlls" ]; then
     fail "imports outside the system DLLs:$foreign_dlls"
 else
     pass "every import is a system DLL"
+fi
+loaded_before_main=$(printf '%s\n' "${dlls[@]}" | tr '[:upper:]' '[:lower:]' | sort | tr '\n' ' ')
+if [ "$loaded_before_main" = "kernel32.dll msvcrt.dll " ]; then
+    pass "only KERNEL32 and msvcrt are imported the ordinary way"
+else
+    fail "ordinary imports are $loaded_before_main; all but KERNEL32 and msvcrt must be delay-loaded"
+fi
+
+# --- Delay-loaded DLLs ------------------------------------------------------------------------
+# mingw's delay-load descriptors sit in the image without a data directory entry, so objdump does
+# not list them. Each is 32 bytes: the attribute 1 (the fields are RVAs), then the RVAs of the
+# DLL's name, its module handle, its import address table and its name table, and three more.
+# A DLL is delay-loaded when such a descriptor points at its name.
+image_base=$(printf '%s\n' "$headers" | awk '$1 == "ImageBase" { print $2 }')
+sections=$("$objdump" -h "$exe" | awk '$1 ~ /^[0-9]+$/ { print $3, $4, $6 }')
+file_hex="$scratch/file.hex"
+od -An -v -tx1 "$exe" | tr -d ' \n' >"$file_hex"
+
+# Byte offsets in the file where the bytes given in hex occur.
+offsets_of() {
+    awk -v needle="$1" '{
+        from = 1
+        while ((at = index(substr($0, from), needle)) > 0) {
+            at += from - 1
+            if (at % 2 == 1) print (at - 1) / 2
+            from = at + 1
+        }
+    }' "$file_hex"
+}
+
+# The RVA of a file offset, by the section table; fails outside every section.
+rva_at() {
+    local offset=$1 size vma file_offset
+    while read -r size vma file_offset; do
+        if [ "$offset" -ge $((0x$file_offset)) ] && [ "$offset" -lt $((0x$file_offset + 0x$size)) ]; then
+            echo $((offset - 0x$file_offset + 0x$vma - 0x$image_base))
+            return
+        fi
+    done <<<"$sections"
+    return 1
+}
+
+le32_hex() {
+    printf '%02x%02x%02x%02x' $(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255))
+}
+
+delay_loaded() {
+    local name_hex name_offset name_rva descriptor attributes name handle iat names
+    name_hex=$(printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n')00
+    for name_offset in $(offsets_of "$name_hex"); do
+        name_rva=$(rva_at "$name_offset") || continue
+        for descriptor in $(offsets_of "$(le32_hex 1)$(le32_hex "$name_rva")"); do
+            read -r attributes name handle iat names < <(od -An -tu4 -w20 -j "$descriptor" -N 20 "$exe")
+            if [ "$handle" -ne 0 ] && [ "$iat" -ne 0 ] && [ "$names" -ne 0 ]; then
+                return 0
+            fi
+        done
+    done
+    return 1
+}
+
+for dll in VERSION.dll SETUPAPI.dll USER32.dll; do
+    if delay_loaded "$dll"; then
+        pass "$dll is delay-loaded"
+    else
+        fail "no delay-load descriptor for $dll"
+    fi
+done
+
+# --- Stripped ---------------------------------------------------------------------------------
+debug_sections=$("$objdump" -h "$exe" | awk '$2 ~ /^\.(debug|zdebug|stab)/ { printf " %s", $2 }')
+if [ -z "$debug_sections" ]; then
+    pass "no debug sections"
+else
+    fail "debug sections shipped:$debug_sections"
+fi
+# The COFF header follows the "PE\0\0" signature, whose offset is at 0x3C; the symbol table's
+# file offset and its count are its words at 8 and 12.
+pe_offset=$(od -An -tu4 -j 60 -N 4 "$exe" | tr -d ' ')
+read -r symbol_table symbol_count < <(od -An -tu4 -j $((pe_offset + 12)) -N 8 "$exe")
+if [ "$symbol_table" -eq 0 ] && [ "$symbol_count" -eq 0 ]; then
+    pass "no symbol table"
+else
+    fail "a symbol table of $symbol_count entries at offset $symbol_table"
 fi
 
 # --- Resources --------------------------------------------------------------------------------

@@ -149,12 +149,13 @@ LONG WalkParentNodes(const Walk& walk, HDEVINFO set) {
 LONG GetPciMaxLinkSpeed(LPCWSTR deviceInstanceId, LPCWSTR logPath) {
     NodeBuffers buffers;
     ZeroMemory(&buffers, sizeof(buffers));
-    Walk walk = {LookUpDevicePropertyFunction(), &buffers, logPath};
-
     HDEVINFO diskSet = SetupDiGetClassDevsW(NULL, deviceInstanceId, NULL, NodeSetFlags);
     if (diskSet == INVALID_HANDLE_VALUE) {
         return NoDiskSet;
     }
+    // Looked up after a SetupAPI call: the executable delay-loads SetupAPI, so before its first
+    // call the library is not in the process and the function would seem missing.
+    Walk walk = {LookUpDevicePropertyFunction(), &buffers, logPath};
     const LONG parentFound = WalkDiskNodes(walk, diskSet);
     SetupDiDestroyDeviceInfoList(diskSet);
     if (parentFound != 0) {

@@ -1,7 +1,7 @@
 // Prints, one case a line, what the Windows services destpick relies on answer: the formatter on
 // every format the system uses, strsafe's bounded copies, the code-page conversion, the file
-// sequence of the log writer, the module path. Built natively and for Windows from this one
-// source; a check compares the two outputs line by line.
+// sequence of the log writer, the module path, the DLL search. Built natively and for Windows from
+// this one source; a check compares the two outputs line by line.
 #include <windows.h>
 #include <strsafe.h>
 
@@ -294,6 +294,28 @@ void ModulePathCases() {
     }
 }
 
+// Which folder sets SetDefaultDllDirectories takes; the one accepted last is the one destpick
+// sets, so the search the rest of this program runs with is the tool's.
+void DllDirectoryCases() {
+    const struct {
+        const char* name;
+        DWORD flags;
+    } cases[] = {
+        {"none", 0},
+        {"undefined.low", 3},
+        {"dll_load_dir", LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR},
+        {"undefined.high", LOAD_LIBRARY_SEARCH_APPLICATION_DIR | 0x8000},
+        {"default_dirs", LOAD_LIBRARY_SEARCH_DEFAULT_DIRS},
+        {"system32", LOAD_LIBRARY_SEARCH_SYSTEM32},
+    };
+    for (const auto& c : cases) {
+        SetLastError(0);
+        const BOOL accepted = SetDefaultDllDirectories(c.flags);
+        Report(std::string("dlldirs.") + c.name,
+               Number(accepted) + (accepted ? "" : " error=" + Number(GetLastError())));
+    }
+}
+
 } // namespace
 
 int main() {
@@ -304,5 +326,6 @@ int main() {
     FileCases();
     SurrogatePairCases();
     ModulePathCases();
+    DllDirectoryCases();
     return 0;
 }

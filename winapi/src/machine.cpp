@@ -73,6 +73,7 @@ void Install(const Machine& machine, const Module& module) {
     state.requests.clear();
     state.opens.clear();
     ResetDeviceAccounting();
+    ResetLoader();
     int openHandles = state.counters.openHandles;
     int liveSets = state.counters.liveDeviceInfoSets;
     state.counters = Counters{};

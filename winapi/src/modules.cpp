@@ -1,13 +1,86 @@
 // The running module: its path as Windows reports it, the loaded system libraries that the tool
-// looks functions up in, and its version resource in the layout Windows returns.
+// looks functions up in, the process's DLL search, and its version resource in the layout Windows
+// returns.
 #include "state.h"
 
 #include <setupapi.h>
 #include <winver.h>
 
+#include <cstdlib>
+#include <dirent.h>
+#include <iostream>
 #include <sys/stat.h>
 
 namespace {
+
+// The folders SetDefaultDllDirectories may name; anything else, or nothing, is refused.
+constexpr DWORD kDefaultDirectoryFlags =
+    LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+    LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+
+// What the process's loader holds: the search set by SetDefaultDllDirectories (none: the
+// standard search, which starts in the executable's folder) and whether VERSION.dll is loaded.
+struct Loader {
+    std::optional<DWORD> defaultDirectories;
+    bool versionLibraryLoaded = false;
+};
+
+Loader& ProcessLoader() {
+    static Loader loader;
+    return loader;
+}
+
+bool SearchesApplicationFolder(const std::optional<DWORD>& directories) {
+    return !directories || (*directories & (LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
+                                            LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
+}
+
+// The folder's version.dll, matched without regard to case as Windows matches file names; empty
+// when there is none. A folder that cannot be listed is asked for the name as written.
+std::string VersionLibraryIn(const std::string& folder) {
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) {
+        struct stat info {};
+        const std::string exact = folder + "/version.dll";
+        return stat(exact.c_str(), &info) == 0 ? exact : std::string();
+    }
+    std::string found;
+    while (const dirent* entry = readdir(listing)) {
+        if (sim::EqualsIgnoringCase(sim::FromUtf8(entry->d_name), L"version.dll")) {
+            found = folder + "/" + entry->d_name;
+            break;
+        }
+    }
+    closedir(listing);
+    return found;
+}
+
+// The Windows build delay-loads VERSION.dll, so it is loaded at the first call into it, from the
+// first folder of the search that holds one. VERSION.dll is not a known DLL: a copy in the
+// executable's folder comes before the system's. The stand-in cannot run what a planted copy
+// would run, so loading one ends the process loudly rather than answering as the system's would.
+void LoadVersionLibrary() {
+    Loader& loader = ProcessLoader();
+    if (loader.versionLibraryLoaded) {
+        return;
+    }
+    loader.versionLibraryLoaded = true;
+    if (!SearchesApplicationFolder(loader.defaultDirectories)) {
+        return;
+    }
+    const std::wstring& modulePath = sim::CurrentModule().path;
+    std::string folder;
+    if (!sim::MapToPosixPath(modulePath.substr(0, modulePath.find_last_of(L'\\')), folder)) {
+        return;
+    }
+    const std::string planted = VersionLibraryIn(folder);
+    if (!planted.empty()) {
+        std::cerr << "destpick (simulated machine): " << planted
+                  << ": loaded from the executable's folder instead of the system folder"
+                  << std::endl;
+        std::_Exit(sim::kForeignLibraryExitCode);
+    }
+}
 
 HMODULE const ownModule = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000));
 HMODULE const setupApiModule = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7FF800000000));
@@ -65,6 +138,23 @@ bool NamesSetupApi(const std::wstring& name) {
 
 } // namespace
 
+namespace sim {
+
+void ResetLoader() {
+    ProcessLoader() = Loader{};
+}
+
+} // namespace sim
+
+BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags) {
+    if (directoryFlags == 0 || (directoryFlags & ~kDefaultDirectoryFlags) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    ProcessLoader().defaultDirectories = directoryFlags;
+    return TRUE;
+}
+
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
     if (module != nullptr && module != ownModule) {
         SetLastError(ERROR_MOD_NOT_FOUND);
@@ -91,7 +181,9 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR moduleName) {
     if (moduleName == nullptr) {
         return ownModule;
     }
-    if (NamesSetupApi(moduleName)) {
+    // The Windows build delay-loads SetupAPI: it is in the process once one of its functions has
+    // been called.
+    if (NamesSetupApi(moduleName) && sim::CurrentCounters().setupApiCalls > 0) {
         return setupApiModule;
     }
     SetLastError(ERROR_MOD_NOT_FOUND);
@@ -109,6 +201,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
 }
 
 DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle) {
+    LoadVersionLibrary();
     if (handle != nullptr) {
         *handle = 0;
     }
@@ -125,6 +218,7 @@ DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle) {
 }
 
 BOOL WINAPI GetFileVersionInfoW(LPCWSTR fileName, DWORD, DWORD length, LPVOID data) {
+    LoadVersionLibrary();
     const sim::Module& module = sim::CurrentModule();
     if (!IsModulePath(fileName) || module.version == sim::Module::Version::Absent ||
         module.version == sim::Module::Version::InfoFails) {
@@ -140,6 +234,7 @@ BOOL WINAPI GetFileVersionInfoW(LPCWSTR fileName, DWORD, DWORD length, LPVOID da
 }
 
 BOOL WINAPI VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, PUINT length) {
+    LoadVersionLibrary();
     const BYTE* bytes = static_cast<const BYTE*>(block);
     if (bytes == nullptr || subBlock == nullptr || std::wcscmp(subBlock, L"\\") != 0 ||
         GetWord(bytes) < kBlockSize || GetWord(bytes + 2) != sizeof(VS_FIXEDFILEINFO)) {

@@ -41,6 +41,8 @@ void RecordIoRequest(const IoRequest& request);
 void RecordOpenRequest(const OpenRequest& request);
 // Forgets what the devices remember between requests (the layout attempts); run by Install.
 void ResetDeviceAccounting();
+// Forgets the process's DLL search and loaded libraries; run by Install, which starts a process.
+void ResetLoader();
 
 // CreateFileW of a device name (\\.\ or \\?\ but not a drive path): disks and controllers.
 HANDLE OpenDevice(const std::wstring& name, DWORD access, DWORD shareMode, DWORD disposition,

@@ -114,6 +114,9 @@ class MachineError : public std::runtime_error {
 
 // Exit code of a native run whose machine description is refused.
 constexpr int kMachineRefusedExitCode = 78;
+// Exit code of a native run that would load a version.dll from the executable's folder: the
+// stand-in cannot run what such a DLL holds, so it ends the process there.
+constexpr int kForeignLibraryExitCode = 77;
 
 Machine ParseMachine(const std::string& jsonText, const std::string& sourceName);
 Machine LoadMachineFile(const std::string& fileName);
