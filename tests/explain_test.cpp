@@ -29,6 +29,13 @@ std::string CutAt(const std::string& log, const std::string& marker, bool inclus
     return inclusive ? log.substr(0, log.find('\n', found) + 1) : log.substr(0, lineStart);
 }
 
+// The log with text put in after the first line that holds marker.
+std::string InsertAfter(const std::string& log, const std::string& marker,
+                        const std::string& text) {
+    const std::string head = CutAt(log, marker, true);
+    return head + text + log.substr(head.size());
+}
+
 LastCompleteRun Find(const std::string& log) {
     std::istringstream stream(log);
     return FindLastCompleteRun(stream);
@@ -382,6 +389,14 @@ std::vector<RunsCase> RunsCases() {
          "no answer: the probe gave up on disk 1's layout"},
         {"GaveUpThenCut", GaveUpLog() + CutAt(first, "Drive[0].Weight", true), Explained, 1, 2, 1,
          RunPhase::Weighting, "no answer: the probe gave up on disk 1's layout"},
+        // A device whose instance ID spells banners: without the blank entries before them they
+        // are the probe's text, neither a new run nor the report.
+        {"BannerTextsFromADevice",
+         InsertAfter(first, "[Disk0] Try to get NVMe generation.",
+                     "[stamp]  --- Collecting Information ----------------- \r\n"
+                     "[stamp]  --- Report ----------------- \r\n"
+                     "[stamp] Destination=\\\\.\\PHYSICALDRIVE9\r\n"),
+         Explained, 1, 1, 0, RunPhase::Probe, drive0},
         {"OnlyACutRun", CutAt(first, " --- Pick Drive", true), NoCompleteRun, 0, 1, 1,
          RunPhase::Pick, ""},
         {"EmptyFile", "", NotDestpickLog, 0, 0, 0, RunPhase::Probe, ""},

@@ -8,6 +8,7 @@ namespace {
 // The log's runs as they go by; only the last complete one and what came after it are kept.
 struct LogRuns {
     bool anyEntry = false;
+    int blanks = 0; // blank entries since the last line with text
     std::optional<RunAccount> current;
     std::optional<RunAccount> lastComplete;
     RunPlace place;
@@ -31,14 +32,19 @@ void CloseRun(LogRuns* runs) {
 
 void TakeEntry(LogRuns* runs, const LogEntry& entry) {
     runs->anyEntry = true;
-    if (IsRunHeader(entry.message)) {
+    if (entry.message.empty()) {
+        ++runs->blanks;
+        return;
+    }
+    if (IsRunHeader(entry.message, runs->blanks)) {
         CloseRun(runs);
         ++runs->place.count;
         runs->current = RunAccount();
         runs->current->stamp = entry.stamp;
     } else if (runs->current) {
-        AddRunEntry(&*runs->current, entry.message);
+        AddRunEntry(&*runs->current, entry.message, runs->blanks);
     }
+    runs->blanks = 0;
 }
 
 LastCompleteRun Failure(ExplainExitCode code, const std::string& error, const LogRuns& runs) {

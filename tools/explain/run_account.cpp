@@ -163,13 +163,19 @@ bool IsReport(const std::string& message) {
 }
 
 // Banners move the run into its next phase; true when the message was one.
-bool TakeBanner(RunAccount* run, const std::string& message) {
+bool TakeBanner(RunAccount* run, const std::string& message, int blanksBefore) {
     std::string rest;
+    if (blanksBefore < 1) {
+        return false;
+    }
     if (const std::optional<int> position = BracketedPosition(message, CandidateBanner, &rest)) {
         run->phase = RunPhase::Weighting;
         run->currentCandidate = *position;
         run->candidates[*position];
         return true;
+    }
+    if (blanksBefore < 2) {
+        return false;
     }
     if (message == PickBanner) {
         run->phase = RunPhase::Pick;
@@ -184,12 +190,12 @@ bool TakeBanner(RunAccount* run, const std::string& message) {
 
 } // namespace
 
-bool IsRunHeader(const std::string& message) {
-    return message == RunHeader;
+bool IsRunHeader(const std::string& message, int blanksBefore) {
+    return blanksBefore >= 2 && message == RunHeader;
 }
 
-void AddRunEntry(RunAccount* run, const std::string& message) {
-    if (run->end != RunEnd::Unfinished || TakeBanner(run, message)) {
+void AddRunEntry(RunAccount* run, const std::string& message, int blanksBefore) {
+    if (run->end != RunEnd::Unfinished || TakeBanner(run, message, blanksBefore)) {
         return;
     }
     switch (run->phase) {

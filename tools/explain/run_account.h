@@ -62,8 +62,13 @@ struct RunAccount {
     int currentCandidate = -1;
 };
 
-// True for the banner that opens every run.
-bool IsRunHeader(const std::string& message);
+// The tool writes blank entries before each banner (two before the run's header, the pick and
+// the report, one before each candidate). A banner's text without them is some other line's
+// text, a device's description for one, and is taken as such.
 
-// Adds one entry's message to the account of a run that has not ended yet.
-void AddRunEntry(RunAccount* run, const std::string& message);
+// True for the banner that opens every run, after the blank entries before it.
+bool IsRunHeader(const std::string& message, int blanksBefore);
+
+// Adds one entry's message to the account of a run that has not ended yet; blanksBefore counts
+// the blank entries right before it.
+void AddRunEntry(RunAccount* run, const std::string& message, int blanksBefore);
