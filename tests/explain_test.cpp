@@ -124,11 +124,6 @@ const ExampleCase ExampleCases[] = {
     {"empty", "Destination=UNKNOWN", {}, {}},
 };
 
-// Failures name the case rather than dump its bytes.
-void PrintTo(const ExampleCase& c, std::ostream* out) {
-    *out << c.machine;
-}
-
 class ExampleLogs : public testing::TestWithParam<ExampleCase> {};
 
 TEST_P(ExampleLogs, VerdictsAndOdditiesOfTheExampleMachine) {
@@ -151,27 +146,6 @@ INSTANTIATE_TEST_SUITE_P(Explain, ExampleLogs, testing::ValuesIn(ExampleCases),
                              }
                              return name;
                          });
-
-TEST(ExplainRows, DefaultMachineRowsCarryTheLoggedValues) {
-    const LastCompleteRun found = Find(ExampleLog("default"));
-    ASSERT_EQ(found.status, Explained);
-    const RunExplanation explanation = ExplainRun(*found.run);
-    ASSERT_EQ(explanation.rows.size(), 3u);
-    const CandidateRow& nvme = explanation.rows[0];
-    EXPECT_EQ(nvme.disk, "0");
-    EXPECT_EQ(nvme.bus, "17 NVMe");
-    EXPECT_EQ(nvme.speedClass, "6");
-    EXPECT_EQ(nvme.sizeGiB, "953");
-    EXPECT_EQ(nvme.systemPartition, "yes");
-    EXPECT_EQ(nvme.weight, "6009047150");
-    // The excluded USB stick: its bus and partitions come from the probe's lines.
-    const CandidateRow& stick = explanation.rows[2];
-    EXPECT_EQ(stick.disk, "-");
-    EXPECT_EQ(stick.bus, "7 USB");
-    EXPECT_EQ(stick.speedClass, "-");
-    EXPECT_EQ(stick.systemPartition, "no");
-    EXPECT_EQ(stick.weight, "0");
-}
 
 // --- Weighings built to reach each verdict -----------------------------------------------------
 
@@ -311,18 +285,7 @@ const WeighingCase WeighingCases[] = {
      0,
      {"not explained: its weight beats the chosen disk's", "chosen"},
      {{0, "the log does not add up: its Weight 6009047150 should have beaten"}}},
-    {"SpeedTermThatIsNoClass",
-     {With(Nvme, &Block::speed, 6500000000), With(Nvme, &Block::order, 49)},
-     0,
-     "Destination=\\\\.\\PHYSICALDRIVE0",
-     0,
-     {"chosen", "lost on speed class (6 < ?)"},
-     {{0, "weight_speed 6500000000 is no speed class"}}},
 };
-
-void PrintTo(const WeighingCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 class Weighings : public testing::TestWithParam<WeighingCase> {};
 
@@ -407,10 +370,6 @@ std::vector<RunsCase> RunsCases() {
     };
 }
 
-void PrintTo(const RunsCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 class Runs : public testing::TestWithParam<RunsCase> {};
 
 TEST_P(Runs, TheLastCompleteRunIsExplained) {
@@ -481,10 +440,6 @@ std::vector<LinesCase> LinesCases() {
     };
 }
 
-void PrintTo(const LinesCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 class Lines : public testing::TestWithParam<LinesCase> {};
 
 TEST_P(Lines, EntriesAsTheToolWroteThem) {
@@ -500,27 +455,5 @@ INSTANTIATE_TEST_SUITE_P(Explain, Lines, testing::ValuesIn(LinesCases()),
                          [](const testing::TestParamInfo<LinesCase>& param) {
                              return std::string(param.param.name);
                          });
-
-TEST(ExplainText, LfEndingsAndRealStampsReadAsThePinnedLog) {
-    std::string log = ExampleLog("vmd-refused");
-    std::string converted;
-    for (size_t at = 0; at < log.size(); ++at) {
-        if (log.compare(at, 8, "[stamp] ") == 0) {
-            converted += "[2031.02.03-04:05:06] ";
-            at += 7;
-        } else if (log[at] != '\r') {
-            converted += log[at];
-        }
-    }
-    std::istringstream pinned(log);
-    std::istringstream changed(converted);
-    const ExplainResult expected = ExplainLog(pinned);
-    const ExplainResult result = ExplainLog(changed);
-    ASSERT_EQ(result.exitCode, Explained);
-    EXPECT_EQ(result.output.substr(result.output.find('\n')),
-              expected.output.substr(expected.output.find('\n')));
-    EXPECT_EQ(result.output.rfind("Run of [2031.02.03-04:05:06], destpick version: run 1 of 1", 0),
-              0u);
-}
 
 } // namespace
