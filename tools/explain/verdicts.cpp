@@ -32,6 +32,20 @@ const TermRule TermRules[] = {
     {"device number", &Terms::order, "weight_order"},
 };
 
+// The name of a STORAGE_BUS_TYPE value after its number, or the number alone.
+std::string BusLabel(std::int64_t busType) {
+    static const char* const names[] = {
+        "Unknown", "SCSI",  "ATAPI", "ATA",  "1394",    "SSA", "Fibre",   "USB",
+        "RAID",    "iSCSI", "SAS",   "SATA", "SD",      "MMC", "Virtual", "FileBackedVirtual",
+        "Spaces",  "NVMe",  "SCM",   "UFS",  "NVMe-oF",
+    };
+    const std::int64_t known = static_cast<std::int64_t>(sizeof(names) / sizeof(names[0]));
+    if (busType < 0 || busType >= known) {
+        return std::to_string(busType);
+    }
+    return std::to_string(busType) + " " + names[busType];
+}
+
 std::string Field(const CandidateBlock& block, const std::string& name) {
     const auto found = block.fields.find(name);
     return found != block.fields.end() ? found->second : "-";
@@ -270,19 +284,6 @@ void ExplainUnweighedRun(const RunAccount& run, RunExplanation* explanation) {
 }
 
 } // namespace
-
-std::string BusLabel(std::int64_t busType) {
-    static const char* const names[] = {
-        "Unknown", "SCSI",  "ATAPI", "ATA",  "1394",    "SSA", "Fibre",   "USB",
-        "RAID",    "iSCSI", "SAS",   "SATA", "SD",      "MMC", "Virtual", "FileBackedVirtual",
-        "Spaces",  "NVMe",  "SCM",   "UFS",  "NVMe-oF",
-    };
-    const std::int64_t known = static_cast<std::int64_t>(sizeof(names) / sizeof(names[0]));
-    if (busType < 0 || busType >= known) {
-        return std::to_string(busType);
-    }
-    return std::to_string(busType) + " " + names[busType];
-}
 
 RunExplanation ExplainRun(const RunAccount& run) {
     RunExplanation explanation;

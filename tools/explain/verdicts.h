@@ -28,8 +28,5 @@ struct RunExplanation {
     std::vector<Oddity> oddities;
 };
 
-// The name of a STORAGE_BUS_TYPE value after its number, or the number alone.
-std::string BusLabel(std::int64_t busType);
-
 // Expects a run that ended (any RunEnd but Unfinished).
 RunExplanation ExplainRun(const RunAccount& run);
