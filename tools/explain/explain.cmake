@@ -1,0 +1,32 @@
+# destpick-explain: reads a destpick log and explains its last complete run. Plain C++, built
+# natively and for Windows alike; it needs neither the Windows API nor its stand-in.
+add_library(explain_core STATIC
+    tools/explain/log_text.cpp
+    tools/explain/log_entries.cpp
+    tools/explain/run_account.cpp
+    tools/explain/oddities.cpp
+    tools/explain/verdicts.cpp
+    tools/explain/explanation_text.cpp
+    tools/explain/explain.cpp)
+target_include_directories(explain_core PUBLIC tools/explain)
+target_compile_options(explain_core PRIVATE ${DESTPICK_WARNINGS})
+
+add_executable(destpick_explain tools/explain/main.cpp)
+set_target_properties(destpick_explain PROPERTIES OUTPUT_NAME destpick-explain SUFFIX ".exe")
+target_compile_options(destpick_explain PRIVATE ${DESTPICK_WARNINGS})
+target_compile_definitions(destpick_explain PRIVATE DESTPICK_EXPLAIN_VERSION="${PROJECT_VERSION}")
+target_link_libraries(destpick_explain PRIVATE explain_core)
+
+if(WIN32)
+    include(tools/explain/windows.cmake)
+else()
+    find_package(GTest REQUIRED)
+    add_executable(explain_tests tests/explain_test.cpp)
+    target_compile_options(explain_tests PRIVATE ${DESTPICK_WARNINGS})
+    target_link_libraries(explain_tests PRIVATE explain_core GTest::gtest_main)
+    target_compile_definitions(explain_tests PRIVATE
+        DESTPICK_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+    gtest_discover_tests(explain_tests DISCOVERY_TIMEOUT 60)
+    add_test(NAME explain_cli COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/explain_cli_test.sh
+        $<TARGET_FILE:destpick_explain> $<TARGET_FILE:destpick> ${CMAKE_CURRENT_SOURCE_DIR})
+endif()

@@ -1,0 +1,23 @@
+// The explanation of one run as a console reads it: the answer above, the table of candidates,
+// and the run's odd things below.
+#pragma once
+
+#include "run_account.h"
+#include "verdicts.h"
+
+#include <string>
+
+// Where the explained run stands among the runs of its log.
+struct RunPlace {
+    int number = 0; // from 1
+    int count = 0;
+    int unfinishedAfter = 0; // later runs that did not finish
+    std::string lastUnfinishedStamp;
+    RunPhase lastUnfinishedPhase = RunPhase::Probe;
+};
+
+// "the probe", "the weighting", ...: where a run that did not finish stopped.
+std::string PhaseName(RunPhase phase);
+
+std::string RenderExplanation(const RunAccount& run, const RunPlace& place,
+                              const RunExplanation& explanation);

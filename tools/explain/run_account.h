@@ -1,0 +1,74 @@
+// What one run of destpick wrote into its log, gathered entry by entry: the probe's account of
+// each disk, the weighting's block of each candidate, the pick and the report.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The phase the run had reached when its log ended, by the banners it wrote.
+enum class RunPhase { Probe, Weighting, Pick, Report };
+
+enum class RunEnd {
+    Unfinished,          // the log stops before the run's end: not an account to explain
+    Reported,            // the report line was written
+    LayoutGaveUp,        // the probe could not read a disk's layout and ended the run
+    RecordsNotAllocated, // the run could not allocate its drive records and ended
+};
+
+enum class RaidOutcome { NotAsked, Answered, Refused, NoController };
+
+// A disk as the probe's lines show it; the key of the map that holds it is its position, the
+// number of its "[Disk%i]" lines.
+struct ProbedDisk {
+    bool pathLogged = false;
+    bool openAttempted = false;
+    bool opened = false;
+    bool deviceNumberRead = false;
+    bool descriptorAsked = false;
+    bool descriptorRead = false;
+    std::optional<std::int64_t> busType;
+    bool partitionsChecked = false;
+    bool layoutAsked = false;
+    bool systemPartition = false;
+    std::optional<std::int64_t> layoutFailures; // the i of the layout's done line
+    std::optional<std::int64_t> partitionCount;
+    RaidOutcome raid = RaidOutcome::NotAsked;
+    std::string raidLastError;
+    std::vector<std::string> oddLines; // lines the probe logs only when something went wrong
+};
+
+// A disk as the weighting's block shows it; keyed by position like the probed disks.
+struct CandidateBlock {
+    std::string exclusion; // the line that excluded it, or empty when it was weighed
+    bool tooSmall = false;
+    std::map<std::string, std::string> fields; // "Drive[k].<field>=<value>" by field name
+};
+
+struct RunAccount {
+    std::string stamp;
+    std::string version;
+    RunPhase phase = RunPhase::Probe;
+    RunEnd end = RunEnd::Unfinished;
+    std::string report;   // "Destination=..." as logged
+    std::string endLine;  // the line that ended the run early, as logged
+    int endPosition = -1; // the disk the probe gave up on
+    std::map<int, ProbedDisk> disks;
+    std::map<int, CandidateBlock> candidates;
+    std::optional<int> picked; // the position of the pick's last new default
+    int currentDisk = -1;
+    int currentCandidate = -1;
+};
+
+// The tool writes blank entries before each banner (two before the run's header, the pick and
+// the report, one before each candidate). A banner's text without them is some other line's
+// text, a device's description for one, and is taken as such.
+
+// True for the banner that opens every run, after the blank entries before it.
+bool IsRunHeader(const std::string& message, int blanksBefore);
+
+// Adds one entry's message to the account of a run that has not ended yet; blanksBefore counts
+// the blank entries right before it.
+void AddRunEntry(RunAccount* run, const std::string& message, int blanksBefore);

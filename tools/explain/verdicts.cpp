@@ -1,0 +1,310 @@
+#include "verdicts.h"
+
+#include "log_text.h"
+#include "oddities.h"
+
+namespace {
+
+const std::int64_t SpeedClassStep = 1000000000;
+const std::int64_t HighestSpeedClass = 8;
+
+// The four terms of a weighed disk and their sum, as logged ("%I64u": negative values show as
+// their two's complement, and are read back as such).
+struct Terms {
+    std::int64_t speed;
+    std::int64_t size;
+    std::int64_t sysDisk;
+    std::int64_t order;
+    std::int64_t weight;
+};
+
+struct TermRule {
+    const char* name;
+    std::int64_t Terms::*value;
+    const char* logName; // null for the speed class, which is shown as the class
+};
+
+// In the weighting's order of significance.
+const TermRule TermRules[] = {
+    {"speed class", &Terms::speed, nullptr},
+    {"capacity", &Terms::size, "weight_size"},
+    {"system partition", &Terms::sysDisk, "weight_SysDisk"},
+    {"device number", &Terms::order, "weight_order"},
+};
+
+// The name of a STORAGE_BUS_TYPE value after its number, or the number alone.
+std::string BusLabel(std::int64_t busType) {
+    static const char* const names[] = {
+        "Unknown", "SCSI",  "ATAPI", "ATA",  "1394",    "SSA", "Fibre",   "USB",
+        "RAID",    "iSCSI", "SAS",   "SATA", "SD",      "MMC", "Virtual", "FileBackedVirtual",
+        "Spaces",  "NVMe",  "SCM",   "UFS",  "NVMe-oF",
+    };
+    const std::int64_t known = static_cast<std::int64_t>(sizeof(names) / sizeof(names[0]));
+    if (busType < 0 || busType >= known) {
+        return std::to_string(busType);
+    }
+    return std::to_string(busType) + " " + names[busType];
+}
+
+std::string Field(const CandidateBlock& block, const std::string& name) {
+    const auto found = block.fields.find(name);
+    return found != block.fields.end() ? found->second : "-";
+}
+
+std::optional<std::int64_t> WeightField(const CandidateBlock& block, const std::string& name) {
+    const std::optional<std::uint64_t> value = ParseUnsigned(Field(block, name));
+    if (!value) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(*value);
+}
+
+std::optional<Terms> ReadTerms(const CandidateBlock& block) {
+    const auto speed = WeightField(block, "weight_speed");
+    const auto size = WeightField(block, "weight_size");
+    const auto sysDisk = WeightField(block, "weight_SysDisk");
+    const auto order = WeightField(block, "weight_order");
+    const auto weight = WeightField(block, "Weight");
+    if (!speed || !size || !sysDisk || !order || !weight) {
+        return std::nullopt;
+    }
+    return Terms{*speed, *size, *sysDisk, *order, *weight};
+}
+
+bool IsSpeedClass(std::int64_t weightSpeed) {
+    return weightSpeed >= 0 && weightSpeed % SpeedClassStep == 0 &&
+           weightSpeed / SpeedClassStep <= HighestSpeedClass;
+}
+
+std::string SpeedClassText(std::int64_t weightSpeed) {
+    return IsSpeedClass(weightSpeed) ? std::to_string(weightSpeed / SpeedClassStep) : "?";
+}
+
+std::string ShownTerm(const TermRule& rule, std::int64_t value) {
+    if (rule.logName == nullptr) {
+        return SpeedClassText(value);
+    }
+    return std::string(rule.logName) + " " + std::to_string(value);
+}
+
+std::string LossVerdict(int position, const Terms& own, int chosenPosition, const Terms& chosen,
+                        std::vector<Oddity>* oddities) {
+    const std::string weights = std::to_string(own.weight) + " < " + std::to_string(chosen.weight);
+    const bool lost =
+        own.weight < chosen.weight || (own.weight == chosen.weight && position < chosenPosition);
+    if (!lost) {
+        oddities->push_back({position, "the log does not add up: its Weight " +
+                                           std::to_string(own.weight) +
+                                           " should have beaten the chosen disk's " +
+                                           std::to_string(chosen.weight)});
+        return "not explained: its weight beats the chosen disk's";
+    }
+    for (const TermRule& rule : TermRules) {
+        const std::int64_t mine = own.*rule.value;
+        const std::int64_t theirs = chosen.*rule.value;
+        if (mine < theirs) {
+            return std::string("lost on ") + rule.name + " (" + ShownTerm(rule, mine) + " < " +
+                   (rule.logName == nullptr ? SpeedClassText(theirs) : std::to_string(theirs)) +
+                   ")";
+        }
+        if (mine > theirs) {
+            return "lost on weight (" + weights + ") despite a higher " + rule.name;
+        }
+    }
+    if (own.weight == chosen.weight) {
+        return "lost on position (tie at weight " + std::to_string(own.weight) +
+               "; the later position " + std::to_string(chosenPosition) + " wins)";
+    }
+    return "lost on weight (" + weights + ")";
+}
+
+struct Pick {
+    int position;
+    std::optional<Terms> terms; // of the chosen disk; nothing when no disk was chosen
+};
+
+std::string WeighedVerdict(int position, const Terms& own, const std::optional<Pick>& pick,
+                           std::vector<Oddity>* oddities) {
+    if (!pick) {
+        if (own.weight < 1) {
+            return "weight below 1, never chosen";
+        }
+        oddities->push_back({position, "the log does not add up: its Weight " +
+                                           std::to_string(own.weight) +
+                                           " reaches 1, yet no disk "
+                                           "was chosen"});
+        return "not explained: weight of 1 or more, yet nothing chosen";
+    }
+    if (pick->position == position) {
+        return "chosen";
+    }
+    if (!pick->terms) {
+        return "not explained: the chosen disk's weighting block is incomplete";
+    }
+    return LossVerdict(position, own, pick->position, *pick->terms, oddities);
+}
+
+void CheckTerms(int position, const Terms& terms, std::vector<Oddity>* oddities) {
+    const std::uint64_t sum =
+        static_cast<std::uint64_t>(terms.speed) + static_cast<std::uint64_t>(terms.size) +
+        static_cast<std::uint64_t>(terms.sysDisk) + static_cast<std::uint64_t>(terms.order);
+    if (static_cast<std::int64_t>(sum) != terms.weight) {
+        oddities->push_back({position, "the log does not add up: Weight " +
+                                           std::to_string(terms.weight) +
+                                           " is not the sum of its terms"});
+    }
+    if (!IsSpeedClass(terms.speed)) {
+        oddities->push_back(
+            {position, "weight_speed " + std::to_string(terms.speed) + " is no speed class"});
+    }
+}
+
+std::string ProbedBus(const ProbedDisk* disk) {
+    return disk != nullptr && disk->busType ? BusLabel(*disk->busType) : "-";
+}
+
+// Unknown unless the partition step ran to its end: a removable disk skips the walk and has none,
+// but a layout that was never read says nothing.
+std::string ProbedSystemPartition(const ProbedDisk* disk) {
+    if (disk == nullptr || !disk->partitionsChecked ||
+        (disk->layoutAsked && !disk->layoutFailures)) {
+        return "-";
+    }
+    return disk->systemPartition ? "yes" : "no";
+}
+
+// A row from the probe's lines alone: for a disk excluded before its terms were logged, or one
+// the run never weighed.
+CandidateRow ProbedRow(int position, const ProbedDisk* disk, const std::string& weight,
+                       const std::string& verdict) {
+    return {position, "-", ProbedBus(disk), "-", "-", ProbedSystemPartition(disk), weight, verdict};
+}
+
+std::string YesNo(const std::string& flag) {
+    if (flag == "-") {
+        return flag;
+    }
+    return flag == "0" ? "no" : "yes";
+}
+
+CandidateRow WeighedRow(int position, const CandidateBlock& block, const std::optional<Pick>& pick,
+                        std::vector<Oddity>* oddities) {
+    const std::optional<std::int64_t> busType = ParseSigned(Field(block, "BusType"));
+    std::string size = Field(block, "Size");
+    if (EndsWith(size, "GB")) {
+        size.resize(size.size() - 2);
+    }
+    CandidateRow row = {position,
+                        Field(block, "Order"),
+                        busType ? BusLabel(*busType) : "-",
+                        "-",
+                        size,
+                        YesNo(Field(block, "IsSysDisk")),
+                        "-",
+                        ""};
+    const std::optional<Terms> terms = ReadTerms(block);
+    if (!terms) {
+        row.verdict = "not explained: its weighting block is incomplete";
+        oddities->push_back({position, "its weighting block lacks a term or its Weight"});
+        return row;
+    }
+    CheckTerms(position, *terms, oddities);
+    row.speedClass = SpeedClassText(terms->speed);
+    row.weight = std::to_string(terms->weight);
+    row.verdict = WeighedVerdict(position, *terms, pick, oddities);
+    return row;
+}
+
+const ProbedDisk* FindDisk(const RunAccount& run, int position) {
+    const auto found = run.disks.find(position);
+    return found != run.disks.end() ? &found->second : nullptr;
+}
+
+std::optional<Pick> FindPick(const RunAccount& run) {
+    if (!run.picked) {
+        return std::nullopt;
+    }
+    const auto chosen = run.candidates.find(*run.picked);
+    if (chosen == run.candidates.end() || !chosen->second.exclusion.empty()) {
+        return Pick{*run.picked, std::nullopt};
+    }
+    return Pick{*run.picked, ReadTerms(chosen->second)};
+}
+
+// The report names the chosen record's device number, or UNKNOWN when the pick chose none.
+void CheckReport(const RunAccount& run, std::vector<Oddity>* oddities) {
+    std::string expected = "Destination=UNKNOWN";
+    if (run.picked) {
+        const auto chosen = run.candidates.find(*run.picked);
+        const std::string order =
+            chosen != run.candidates.end() ? Field(chosen->second, "Order") : "-";
+        expected = "Destination=\\\\.\\PHYSICALDRIVE" + order;
+    }
+    if (run.report != expected) {
+        oddities->push_back({-1, "the log does not add up: the pick leads to \"" + expected +
+                                     "\", the report says \"" + run.report + "\""});
+    }
+}
+
+void ExplainReportedRun(const RunAccount& run, RunExplanation* explanation) {
+    const std::optional<Pick> pick = FindPick(run);
+    if (pick && !pick->terms) {
+        explanation->oddities.push_back({-1, "the log does not add up: the pick chose position " +
+                                                 std::to_string(pick->position) +
+                                                 ", which has no weighed block"});
+    }
+    for (const auto& [position, block] : run.candidates) {
+        const ProbedDisk* disk = FindDisk(run, position);
+        if (disk != nullptr) {
+            AddProbeOddities(position, *disk, &explanation->oddities);
+        }
+        AddCandidateOddities(position, block, disk != nullptr && disk->pathLogged,
+                             &explanation->oddities);
+        if (!block.exclusion.empty()) {
+            explanation->rows.push_back(ProbedRow(position, disk, "0", block.exclusion));
+            continue;
+        }
+        explanation->rows.push_back(WeighedRow(position, block, pick, &explanation->oddities));
+    }
+    CheckReport(run, &explanation->oddities);
+}
+
+// The run ended in the probe: only the disks it reached are known, and none was weighed.
+void ExplainUnweighedRun(const RunAccount& run, RunExplanation* explanation) {
+    for (const auto& [position, disk] : run.disks) {
+        AddProbeOddities(position, disk, &explanation->oddities);
+        const bool gaveUpHere = run.end == RunEnd::LayoutGaveUp && position == run.endPosition;
+        explanation->rows.push_back(ProbedRow(position, &disk, "-",
+                                              gaveUpHere ? "the probe gave up on its layout"
+                                                         : "not weighed: the run ended early"));
+    }
+    if (run.end == RunEnd::RecordsNotAllocated) {
+        explanation->oddities.push_back({-1, run.endLine});
+    }
+}
+
+} // namespace
+
+RunExplanation ExplainRun(const RunAccount& run) {
+    RunExplanation explanation;
+    switch (run.end) {
+    case RunEnd::Reported:
+        explanation.answer = run.report;
+        ExplainReportedRun(run, &explanation);
+        break;
+    case RunEnd::LayoutGaveUp:
+        explanation.answer =
+            "no answer: the probe gave up on disk " + std::to_string(run.endPosition) + "'s layout";
+        ExplainUnweighedRun(run, &explanation);
+        break;
+    case RunEnd::RecordsNotAllocated:
+        explanation.answer = "no answer: the run could not allocate its drive records";
+        ExplainUnweighedRun(run, &explanation);
+        break;
+    case RunEnd::Unfinished:
+        explanation.answer = "no answer: the log ends before the run did";
+        ExplainUnweighedRun(run, &explanation);
+        break;
+    }
+    return explanation;
+}

@@ -1,0 +1,32 @@
+// Why each candidate of a run won or lost, and what the run logged as odd, from its account.
+#pragma once
+
+#include "run_account.h"
+
+#include <string>
+#include <vector>
+
+struct CandidateRow {
+    int position = 0;
+    std::string disk; // the device number, "-" where the log does not give it
+    std::string bus;
+    std::string speedClass;
+    std::string sizeGiB;
+    std::string systemPartition;
+    std::string weight;
+    std::string verdict;
+};
+
+struct Oddity {
+    int position; // -1 for the run as a whole
+    std::string text;
+};
+
+struct RunExplanation {
+    std::string answer;
+    std::vector<CandidateRow> rows;
+    std::vector<Oddity> oddities;
+};
+
+// Expects a run that ended (any RunEnd but Unfinished).
+RunExplanation ExplainRun(const RunAccount& run);
