@@ -7,7 +7,7 @@ configure_file(tools/explain/destpick-explain.manifest
 target_sources(destpick_explain PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/destpick-explain.rc)
 set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/destpick-explain.rc PROPERTIES
     OBJECT_DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/destpick-explain.manifest)
-target_link_options(destpick_explain PRIVATE -static)
+target_link_options(destpick_explain PRIVATE -static -s)
 
 add_test(NAME explain_wine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/explain_wine_test.sh
     $<TARGET_FILE:destpick_explain> ${DESTPICK_WINE} ${CMAKE_CURRENT_SOURCE_DIR})
