@@ -112,6 +112,10 @@ class MachineError : public std::runtime_error {
 // Exit code of a native run whose machine description is refused.
 constexpr int kMachineRefusedExitCode = 78;
 
+// True when the name opens a SCSI controller (\\.\scsiN:, N of one to four digits, any case):
+// the stand-in routes it to the controllers, so it can never be a disk's interface path.
+bool NamesController(const std::wstring& name);
+
 Machine ParseMachine(const std::string& jsonText, const std::string& sourceName);
 Machine LoadMachineFile(const std::string& fileName);
 Machine DefaultMachine();
