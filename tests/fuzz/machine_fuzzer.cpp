@@ -182,8 +182,7 @@ sim::Controller AnyController(FuzzedDataProvider& data) {
     return controller;
 }
 
-sim::Machine MachineFromBytes(const uint8_t* bytes, size_t size) {
-    FuzzedDataProvider data(bytes, size);
+sim::Machine MachineFromBytes(FuzzedDataProvider& data) {
     sim::Machine machine;
     const int disks = data.ConsumeIntegralInRange<int>(0, 12);
     for (int k = 0; k < disks; ++k) {
@@ -220,6 +219,55 @@ sim::Machine MachineFromBytes(const uint8_t* bytes, size_t size) {
     }
     machine.devicePropertyFunctionMissing = data.ConsumeIntegralInRange<int>(0, 7) == 0;
     return machine;
+}
+
+// How the run starts: the module's path and version resource, and at most one heap allocation
+// that fails. Bytes left after a machine made of bytes choose it; without them, and for a machine
+// description, the run starts as usual.
+struct Start {
+    sim::Module::Version version = sim::Module::Version::Present;
+    std::wstring name = L"\\destpick.exe"; // after the folder; without a backslash, alone
+    int failingAllocation = -1;
+    SIZE_T failingMinimum = 0;
+};
+
+Start StartFromBytes(FuzzedDataProvider& data) {
+    Start start;
+    const int version = data.ConsumeIntegralInRange<int>(0, 7);
+    if (version > 4) {
+        start.version = static_cast<sim::Module::Version>(version - 4);
+    }
+    switch (data.ConsumeIntegralInRange<int>(0, 7)) {
+    case 5:
+        start.name = L"\\destpick";
+        break;
+    case 6:
+        start.name = L"destpick.exe";
+        break;
+    case 7:
+        // Near the limit of 255 characters: the module path or the log path no longer fits.
+        start.name = L"\\destpick" +
+                     std::wstring(data.ConsumeIntegralInRange<size_t>(200, 260), L'x') +
+                     (data.ConsumeBool() ? L".exe" : L".x");
+        break;
+    default:
+        break;
+    }
+    switch (data.ConsumeIntegralInRange<int>(0, 7)) {
+    case 6:
+        // The version text or block, before the first log entry.
+        start.failingAllocation = data.ConsumeIntegralInRange<int>(0, 1);
+        break;
+    case 7:
+        // Records, long interface details, later layout buffers: blocks of 1024 bytes or more,
+        // which a log entry (at most 1023 characters) never needs.
+        start.failingAllocation = data.ConsumeIntegralInRange<int>(0, 15);
+        start.failingMinimum = 1024;
+        break;
+    default:
+        break;
+    }
+    return start;
 }
 
 // Where the run's log goes. The fast build keeps it in memory, where an entry costs no system
@@ -300,6 +348,7 @@ class LogPlace {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     static const LogPlace log;
     sim::Machine machine;
+    Start start;
     if (size > 0 && bytes[0] == '{') {
         try {
             machine =
@@ -308,7 +357,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
             return -1;
         }
     } else {
-        machine = MachineFromBytes(bytes, size);
+        FuzzedDataProvider data(bytes, size);
+        machine = MachineFromBytes(data);
+        start = StartFromBytes(data);
         // What the loader refuses is no machine: a controller's name as a disk's path.
         for (const sim::Disk& disk : machine.disks) {
             if (sim::NamesController(disk.path)) {
@@ -318,9 +369,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     }
     log.Clear();
     sim::Module module = sim::DefaultModule();
-    module.path = log.Folder() + L"\\destpick.exe";
+    module.path = start.name[0] == L'\\' ? log.Folder() + start.name : start.name;
+    module.version = start.version;
     sim::Install(machine, module);
     sim::SetClock(FuzzClock());
+    sim::FailHeapAllocation(start.failingAllocation, start.failingMinimum);
     sim::CaptureConsole(true);
     const int exitCode = RunDestinationPick();
     const std::string output = sim::ConsoleText();

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <cstdlib>
 #include <map>
 #include <string_view>
@@ -73,6 +75,7 @@ struct Account {
     std::map<long long, long long> keptOrders;
     std::vector<long long> asked;
     long long chosen = -1;
+    bool recordsRefused = false; // the drive records could not be allocated
 };
 
 Account ReadAccount(const std::vector<std::string_view>& entries) {
@@ -88,6 +91,9 @@ Account ReadAccount(const std::vector<std::string_view>& entries) {
             account.asked.push_back(record);
         } else if (Take(entry, "New default index [") && TakeNumber(entry, record)) {
             account.chosen = record;
+        } else if (Take(entry, "Cannot allocate ") && TakeNumber(entry, record) &&
+                   Take(entry, " drive records")) {
+            account.recordsRefused = true;
         }
     }
     return account;
@@ -173,7 +179,7 @@ void CheckReportedDisk(long long reported, const Account& account) {
     }
 }
 
-void CheckResources() {
+void CheckHandlesAndDevices() {
     const sim::Counters counters = sim::CurrentCounters();
     if (counters.openHandles != 0 || counters.liveDeviceInfoSets != 0) {
         Violation("handles or sets left open: " + std::to_string(counters.openHandles) + " " +
@@ -182,9 +188,26 @@ void CheckResources() {
     if (counters.deviceWrites != 0 || counters.unknownRequests != 0) {
         Violation("a write or an unknown request reached a device");
     }
-    // The version text, the version block and the records live until the process ends.
-    if (counters.liveHeapBlocks != 3) {
-        Violation("heap blocks left: " + std::to_string(counters.liveHeapBlocks));
+}
+
+bool IsStartupFailure(const std::string& output) {
+    // As the console shows them: standard output is in text mode, so "\n" goes out as "\r\n".
+    static const char* const messages[] = {
+        "Could not found the exe path.\r\n", "Could not found the exe folder path. \r\r\n",
+        "Could not found the exe file name. \r\r\n", "Cannot get VerInfo. \r\r\n",
+        "Cannot query version. \r\r\n"};
+    return std::find(std::begin(messages), std::end(messages), output) != std::end(messages);
+}
+
+void CheckStartupFailure(int exitCode, const std::vector<std::string_view>& entries) {
+    if (exitCode != StartupFailureExitCode || !entries.empty()) {
+        Violation("a start-up failure with exit code " + std::to_string(exitCode) + " and " +
+                  std::to_string(entries.size()) + " log lines");
+    }
+    // At most the version text and block, which live until the process ends.
+    if (sim::CurrentCounters().liveHeapBlocks > 2) {
+        Violation("heap blocks left after a start-up failure: " +
+                  std::to_string(sim::CurrentCounters().liveHeapBlocks));
     }
 }
 
@@ -202,8 +225,21 @@ SYSTEMTIME FuzzClock() {
 }
 
 void CheckRun(int exitCode, const std::string& output, const std::string& log) {
-    CheckResources();
-    const Account account = ReadAccount(Entries(log));
+    CheckHandlesAndDevices();
+    const std::vector<std::string_view> entries = Entries(log);
+    if (IsStartupFailure(output)) {
+        CheckStartupFailure(exitCode, entries);
+        return;
+    }
+    const Account account = ReadAccount(entries);
+    // The version text and block live until the process ends, and so do the records.
+    const int liveBlocks = sim::CurrentCounters().liveHeapBlocks;
+    if (liveBlocks != (account.recordsRefused ? 2 : 3)) {
+        Violation("heap blocks left: " + std::to_string(liveBlocks));
+    }
+    if (account.recordsRefused && (exitCode != E_FAIL || !output.empty())) {
+        Violation("records that could not be had, yet: " + output);
+    }
     if (exitCode == E_FAIL) {
         if (!output.empty()) {
             Violation("a run that gave up printed: " + output);

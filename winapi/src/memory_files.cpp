@@ -38,11 +38,16 @@ MemoryFolder& Folder() {
     return folder;
 }
 
-// Windows compares paths without regard to case, and reads \\?\ and / like the plain form.
+// Windows compares paths without regard to case, reads \\?\ and / like the plain form, and
+// one separator like several.
 std::wstring Key(const std::wstring& path) {
-    std::wstring key = path.rfind(L"\\\\?\\", 0) == 0 ? path.substr(4) : path;
-    for (wchar_t& c : key) {
-        c = c == L'/' ? L'\\' : (c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c);
+    std::wstring key;
+    key.reserve(path.size());
+    for (size_t i = path.rfind(L"\\\\?\\", 0) == 0 ? 4 : 0; i < path.size(); ++i) {
+        const wchar_t c = path[i] == L'/' ? L'\\' : path[i];
+        if (c != L'\\' || key.empty() || key.back() != L'\\') {
+            key += c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c;
+        }
     }
     while (!key.empty() && key.back() == L'\\') {
         key.pop_back();
