@@ -7,6 +7,7 @@ add_library(winapi_sim STATIC
     winapi/src/codepage.cpp
     winapi/src/console.cpp
     winapi/src/files.cpp
+    winapi/src/memory_files.cpp
     winapi/src/modules.cpp
     winapi/src/setupapi.cpp
     winapi/src/devices.cpp

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test: the native suites and command-line checks, the same suites under AddressSanitizer
-# and UndefinedBehaviorSanitizer, a bounded fuzz run over hostile machines, then destpick.exe for
-# Windows with its import, conformance, golden and Wine checks. DESTPICK_FUZZ_SECONDS sets the
-# length of the fuzz run (60 by default).
+# and UndefinedBehaviorSanitizer, a bounded run of the fast fuzzer over hostile machines and the
+# replay of its corpus under both sanitizers, then destpick.exe for Windows with its import,
+# conformance, golden and Wine checks. DESTPICK_FUZZ_SECONDS sets the length of the fuzz run
+# (60 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -15,8 +16,11 @@ build_and_test() {
 }
 build_and_test sim
 build_and_test asan
-echo "=== fuzz: configure, build and run"
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
-tests/fuzz_run.sh build/fuzz/machine_fuzzer "$PWD" "${DESTPICK_FUZZ_SECONDS:-60}"
+echo "=== fuzz: configure and build the fast and the replay build, fuzz, replay"
+for preset in fuzz fuzz-replay; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+done
+tests/fuzz_run.sh build/fuzz/machine_fuzzer build/fuzz-replay/machine_fuzzer "$PWD" \
+    "${DESTPICK_FUZZ_SECONDS:-60}"
 build_and_test windows

@@ -234,4 +234,82 @@ TEST(StandInHeap, FailsTheChosenAllocationOnly) {
     EXPECT_EQ(sim::CurrentCounters().liveHeapBlocks, 0);
 }
 
+// The same calls on a file on disk and on one kept in memory; every answer, last error and byte
+// must match.
+std::vector<std::string> FileScript(const std::wstring& folder) {
+    std::vector<std::string> seen;
+    auto note = [&seen](const char* what, uint64_t value) {
+        seen.push_back(std::string(what) + " " + std::to_string(value) + " error " +
+                       std::to_string(GetLastError()));
+    };
+    const std::wstring path = folder + L"\\f.log";
+    auto open = [&path](DWORD access, DWORD share, DWORD disposition) {
+        return CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    };
+    WIN32_FIND_DATAW data;
+    DWORD written = 0;
+    SetLastError(0);
+    note("find missing", FindFirstFileW(path.c_str(), &data) == INVALID_HANDLE_VALUE);
+    note("open missing", open(GENERIC_WRITE, 0, OPEN_EXISTING) == INVALID_HANDLE_VALUE);
+    note("truncate missing", open(GENERIC_WRITE, 0, TRUNCATE_EXISTING) == INVALID_HANDLE_VALUE);
+    HANDLE file = open(GENERIC_WRITE, 0, OPEN_ALWAYS);
+    note("create", file != INVALID_HANDLE_VALUE);
+    note("open while held",
+         open(GENERIC_WRITE, FILE_SHARE_WRITE, OPEN_ALWAYS) == INVALID_HANDLE_VALUE);
+    note("write", WriteFile(file, "abcdef", 6, &written, nullptr));
+    note("written", written);
+    note("seek", SetFilePointer(file, 2, nullptr, FILE_BEGIN));
+    note("overwrite", WriteFile(file, "XY", 2, &written, nullptr));
+    note("seek before the start", SetFilePointer(file, -10, nullptr, FILE_CURRENT));
+    LONG high = 0;
+    note("seek past the end", SetFilePointer(file, 3, &high, FILE_END));
+    note("high part", static_cast<uint64_t>(high));
+    note("write past the end", WriteFile(file, "Z", 1, &written, nullptr));
+    note("close", CloseHandle(file));
+    file = open(GENERIC_WRITE, 0, OPEN_ALWAYS);
+    note("reopen", SetFilePointer(file, 0, nullptr, FILE_END));
+    CloseHandle(file);
+    file = open(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    note("write without the right", WriteFile(file, "q", 1, &written, nullptr));
+    note("second reader", CloseHandle(open(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING)));
+    note("writer beside a reader", open(GENERIC_WRITE, 0, OPEN_EXISTING) == INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    note("create new over a file", open(GENERIC_WRITE, 0, CREATE_NEW) == INVALID_HANDLE_VALUE);
+    HANDLE found = FindFirstFileW(path.c_str(), &data);
+    note("found size", data.nFileSizeLow);
+    note("found name", std::wstring(data.cFileName) == L"f.log");
+    note("find close", FindClose(found));
+    return seen;
+}
+
+TEST(StandInMemoryFiles, AnswerAsFilesOnDisk) {
+    sim::Install(sim::Machine{});
+    ScratchFolder disk;
+    ScratchFolder memory;
+    const std::vector<std::string> onDisk = FileScript(disk.Windows());
+    sim::KeepFilesInMemory(memory.Windows());
+    const std::vector<std::string> inMemory = FileScript(memory.Windows());
+    EXPECT_EQ(inMemory, onDisk);
+    EXPECT_EQ(sim::MemoryFileBytes(memory.Windows() + L"\\F.LOG"),
+              std::string("abXYef\0\0\0Z", 10));
+    EXPECT_EQ(disk.ReadFile("f.log"), sim::MemoryFileBytes(memory.Windows() + L"\\f.log"));
+    EXPECT_FALSE(memory.Exists("f.log"));
+    sim::KeepFilesInMemory(L"");
+}
+
+TEST(StandInMemoryFiles, RunLeavesTheSameLogAsOnDisk) {
+    ScratchFolder folder;
+    testing_support::RunResult onDisk =
+        testing_support::RunSystem(sim::DefaultMachine(), testing_support::ModuleIn(folder));
+    sim::KeepFilesInMemory(folder.Windows());
+    testing_support::RunResult inMemory =
+        testing_support::RunSystem(sim::DefaultMachine(), testing_support::ModuleIn(folder));
+    EXPECT_EQ(inMemory.output, onDisk.output);
+    EXPECT_EQ(sim::MemoryFileBytes(folder.Windows() + L"\\destpick.log"),
+              folder.ReadFile("destpick.log"));
+    EXPECT_GT(sim::CurrentCounters().fileWrites, 100);
+    sim::KeepFilesInMemory(L"");
+}
+
 } // namespace

@@ -1,34 +1,41 @@
 #!/usr/bin/env bash
-# Runs the machine fuzzer for a bounded time, its corpus seeded from the example machines and
-# kept in build/fuzz/corpus between runs. Any finding stops the run and fails it; the input that
-# caused it is left in build/fuzz/findings/.
+# Fuzzes for a bounded time with the fast build, then replays the whole corpus with the replay
+# build (AddressSanitizer and UndefinedBehaviorSanitizer). The corpus is seeded from the example
+# machines and the regression inputs and kept in <fast build>/corpus between runs. Any finding
+# fails the run; the input that caused it is left in <fast build>/findings/.
 #
-# Usage: fuzz_run.sh <machine_fuzzer> <source folder> [seconds, default 60]
+# Usage: fuzz_run.sh <fast machine_fuzzer> <replay machine_fuzzer> <source folder> [seconds, 60]
 set -u
-fuzzer=${1:?usage: fuzz_run.sh <machine_fuzzer> <source folder> [seconds]}
-source_dir=${2:?usage: fuzz_run.sh <machine_fuzzer> <source folder> [seconds]}
-seconds=${3:-60}
-build=$(dirname "$fuzzer")
+usage="usage: fuzz_run.sh <fast machine_fuzzer> <replay machine_fuzzer> <source folder> [seconds]"
+fast=${1:?$usage}
+replay=${2:?$usage}
+source_dir=${3:?$usage}
+seconds=${4:-60}
+build=$(dirname "$fast")
+regressions=$source_dir/tests/fuzz/regressions
 mkdir -p "$build/corpus" "$build/findings"
-cp "$source_dir"/examples/machines/*.json "$source_dir"/tests/fuzz/regressions/* "$build/corpus/"
-# The run keeps its records until the process ends by design; the fuzzer counts the blocks
-# itself, so the leak checker stays off.
+cp "$source_dir"/examples/machines/*.json "$regressions"/* "$build/corpus/"
+# The run keeps its records until the process ends by design; the harness counts the blocks
+# itself, so no leak checker runs.
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1
-# What an earlier run found must stay fixed.
-if ! "$fuzzer" "$source_dir"/tests/fuzz/regressions/* >"$build/regressions.log" 2>&1; then
-    tail -n 30 "$build/regressions.log"
+fail() { # log file
+    tail -n 30 "$1"
     echo "fuzz: 0 passed, 1 failed"
     exit 1
-fi
-"$fuzzer" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=30 -print_final_stats=1 \
-    -artifact_prefix="$build/findings/" "$build/corpus" 2>"$build/fuzz.log"
-status=$?
-grep -E "^stat::(number_of_executed_units|peak_rss_mb)|ERROR|runtime error|machine_fuzzer:" "$build/fuzz.log" | head -n 20
-if [ "$status" -eq 0 ]; then
-    echo "fuzz: 1 passed, 0 failed"
-else
-    tail -n 30 "$build/fuzz.log"
-    echo "fuzz: 0 passed, 1 failed"
-fi
-exit "$status"
+}
+# What an earlier run found must stay fixed, in both builds.
+for fuzzer in "$fast" "$replay"; do
+    "$fuzzer" "$regressions"/* >"$build/regressions.log" 2>&1 || fail "$build/regressions.log"
+done
+"$fast" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=30 -detect_leaks=0 \
+    -print_final_stats=1 -artifact_prefix="$build/findings/" "$build/corpus" 2>"$build/fuzz.log" ||
+    fail "$build/fuzz.log"
+grep -E "^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)|DONE" "$build/fuzz.log"
+started=$(date +%s)
+"$replay" -runs=0 -rss_limit_mb=4096 -timeout=30 -detect_leaks=0 \
+    -artifact_prefix="$build/findings/" "$build/corpus" 2>"$build/replay.log" ||
+    fail "$build/replay.log"
+echo "replay: $(ls "$build/corpus" | wc -l) inputs under AddressSanitizer in" \
+    "$(($(date +%s) - started)) s"
+echo "fuzz: 1 passed, 0 failed"

@@ -56,6 +56,18 @@ const RefusalCase kRefusals[] = {
     {"InterfaceBeyondDisks", "{\"disks\": [{\"path\": \"a\"}], \"interfaceLists\": [[0, 1]]}",
      "interfaceLists[0][1]: out of range"},
     {"InterfaceWithoutDisks", "{\"interfaceLists\": [[0]]}", "interfaceLists[0][0]: names a disk"},
+    // What only the parser sees is named by its field path too.
+    {"NumberBeyondADouble", R"({"description": 1e400})",
+     "description: number overflow parsing '1e400'"},
+    {"NumberBeyondADoubleInAnArray", R"({"disks": [{"path": "a"}, -1e999]})",
+     "disks[1]: number overflow"},
+    {"DuplicateTopField", R"({"description": "a", "disks": [], "description": "b"})",
+     "description: duplicate field"},
+    {"DuplicateNestedField",
+     R"({"disks": [{"path": "a"}, {"path": "b", "layout": {"style": "mbr", "style": "gpt"}}]})",
+     "disks[1].layout.style: duplicate field"},
+    {"DiskPathNamesAController", R"({"disks": [{"path": "\\\\.\\SCSI12:"}]})",
+     "disks[0].path: names a SCSI controller"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Machines, RefusedDescription, testing::ValuesIn(kRefusals),

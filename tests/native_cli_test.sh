@@ -71,6 +71,20 @@ check "refused description exits with 78" [ "$code" -eq 78 ]
 check "refusal names the file and the field" bash -c '[[ "$1" == *bad.json*disks\[0\].colour*unknown\ field* ]]' _ "$err"
 check "refusal prints nothing on standard output" [ -z "$out" ]
 check "refusal writes no log" [ ! -e "$scratch/bad/destpick.log" ]
+# Whatever the loader meets ends the process the same way: exit 78 and one line naming the field.
+declare -A hostile=(
+    [huge-number]='{"description": 1e400}|description: number overflow'
+    [duplicate]='{"disks": [], "disks": []}|disks: duplicate field'
+    [controller-path]='{"disks": [{"path": "\\\\.\\scsi0:"}]}|disks[0].path: names a SCSI controller'
+)
+for name in "${!hostile[@]}"; do
+    printf '%s' "${hostile[$name]%%|*}" >"$scratch/$name.json"
+    run "$scratch/$name" destpick.exe "$scratch/$name.json"
+    check "$name description exits with 78 (got $code)" [ "$code" -eq 78 ]
+    check "$name description gives one line naming the field: $err" bash -c \
+        '[ "$(wc -l <<<"$1")" -eq 1 ] && [[ "$1" == "destpick (simulated machine): $2"* ]]' _ \
+        "$err" "$scratch/$name.json: ${hostile[$name]#*|}"
+done
 run "$scratch/missing" destpick.exe "$scratch/none.json"
 check "missing description exits with 78" [ "$code" -eq 78 ]
 check "missing description is named" bash -c '[[ "$1" == *none.json*cannot\ be\ read* ]]' _ "$err"

@@ -110,6 +110,8 @@ const SpeedCase kSpeeds[] = {
     {"ExactlyTwoBytes", {2, 0}, 2},
     // One byte is not a speed: the node yields none.
     {"OneByteIsNoSpeed", {7}, -4},
+    // An empty property is read successfully and holds no speed.
+    {"EmptyPropertyIsNoSpeed", {}, -4},
 };
 
 INSTANTIATE_TEST_SUITE_P(Speeds, LinkSpeedValue, testing::ValuesIn(kSpeeds),

@@ -55,6 +55,11 @@ HANDLE OpenController(size_t number, const std::wstring& name) {
 
 namespace sim {
 
+bool NamesController(const std::wstring& name) {
+    size_t number = 0;
+    return ControllerNumber(name, number);
+}
+
 HANDLE OpenDevice(const std::wstring& name, DWORD access, DWORD shareMode, DWORD disposition,
                   DWORD flagsAndAttributes) {
     OpenRequest request;

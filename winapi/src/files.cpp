@@ -268,6 +268,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    if (sim::IsMemoryFilePath(name)) {
+        return sim::OpenMemoryFile(name, desiredAccess, shareMode, creationDisposition);
+    }
     std::string path;
     if (name.empty() || !sim::MapToPosixPath(name, path)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
@@ -279,6 +282,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
                             DWORD moveMethod) {
     sim::HandleEntry* entry = sim::FindHandle(file);
+    if (entry != nullptr && entry->kind == sim::HandleKind::MemoryFile) {
+        return sim::SetMemoryFilePointer(file, distanceToMove, distanceToMoveHigh, moveMethod);
+    }
     if (entry == nullptr || entry->kind != sim::HandleKind::File) {
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_SET_FILE_POINTER;
@@ -318,6 +324,9 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (entry->kind == sim::HandleKind::MemoryFile) {
+        return sim::WriteMemoryFile(file, buffer, bytesToWrite, bytesWritten);
+    }
     if (entry->kind != sim::HandleKind::File) {
         // The tool must never change a disk: every attempt is counted and refused.
         sim::CountDeviceWrite();
@@ -350,6 +359,10 @@ BOOL WINAPI CloseHandle(HANDLE object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (entry->kind == sim::HandleKind::MemoryFile) {
+        sim::CloseMemoryFile(object);
+        return TRUE;
+    }
     if (entry->fd >= 0) {
         close(entry->fd);
     }
@@ -363,6 +376,9 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
     if (fileName == nullptr || *fileName == L'\0' || !sim::MapToPosixPath(fileName, path)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
+    }
+    if (sim::IsMemoryFilePath(fileName)) {
+        return sim::FindMemoryFile(fileName, findData);
     }
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {

@@ -32,6 +32,11 @@ std::string RunningBinaryPath() {
     return std::string(buffer, static_cast<size_t>(length));
 }
 
+[[noreturn]] void RefuseMachine(const std::string& message) {
+    std::cerr << "destpick (simulated machine): " << message << std::endl;
+    std::_Exit(sim::kMachineRefusedExitCode);
+}
+
 sim::Machine MachineForThisProcess() {
     const char* fileName = std::getenv("DESTPICK_SIM_MACHINE");
     if (fileName == nullptr || *fileName == '\0') {
@@ -40,8 +45,11 @@ sim::Machine MachineForThisProcess() {
     try {
         return sim::LoadMachineFile(fileName);
     } catch (const sim::MachineError& error) {
-        std::cerr << "destpick (simulated machine): " << error.what() << std::endl;
-        std::_Exit(sim::kMachineRefusedExitCode);
+        RefuseMachine(error.what());
+    } catch (const std::exception& error) {
+        // Whatever else stops the loader (memory, a library's complaint) is refused the same way:
+        // a description never ends the process any other way.
+        RefuseMachine(std::string(fileName) + ": cannot be read: " + error.what());
     }
 }
 
@@ -68,7 +76,9 @@ Module DefaultModule() {
 
 void Install(const Machine& machine, const Module& module) {
     Installed& state = State();
-    state.machine = machine;
+    // A fresh copy rather than an assignment into the previous machine's buffers: a run sees the
+    // same memory whatever ran before it (an empty reply has no bytes to point at, ever).
+    state.machine = sim::Machine(machine);
     state.module = module;
     state.requests.clear();
     state.opens.clear();

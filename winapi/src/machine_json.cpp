@@ -11,6 +11,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <limits>
+#include <set>
 #include <sstream>
 
 namespace {
@@ -411,7 +412,13 @@ sim::Disk ReadDisk(const Field& field) {
                         "deviceNumber", "deviceDescriptor", "seekPenalty", "geometry",
                         "scsiAddress", "layout"});
     sim::Disk disk;
-    disk.path = field.Required("path").Text();
+    Field path = field.Required("path");
+    disk.path = path.Text();
+    // Windows never presents a controller as a disk interface, and opening the path would reach
+    // the controller rather than this disk.
+    if (sim::NamesController(disk.path)) {
+        path.Refuse("names a SCSI controller (\\\\.\\scsiN:), not a disk interface");
+    }
     if (field.Has("description")) {
         field.Member("description").Text();
     }
@@ -641,6 +648,84 @@ sim::Machine ReadMachine(const Field& top) {
     return machine;
 }
 
+// Follows the parser through the document, so that what only the parser sees (a member given
+// twice, a number no double can hold) is named by its field path like every other mistake.
+class ParsePosition {
+  public:
+    bool Follow(json::parse_event_t event, const json& parsed) {
+        switch (event) {
+        case json::parse_event_t::object_start:
+        case json::parse_event_t::array_start:
+            StartValue();
+            levels_.push_back(Level{event == json::parse_event_t::object_start, {}, {}, 0});
+            break;
+        case json::parse_event_t::object_end:
+        case json::parse_event_t::array_end:
+            levels_.pop_back();
+            break;
+        case json::parse_event_t::key:
+            NameMember(parsed.get<std::string>());
+            break;
+        case json::parse_event_t::value:
+            StartValue();
+            break;
+        }
+        return true;
+    }
+
+    // The value being read: the member last named, or the next element of an array.
+    std::string Where() const {
+        std::string path;
+        for (size_t i = 0; i < levels_.size(); ++i) {
+            const Level& level = levels_[i];
+            if (level.object && !level.key.empty()) {
+                path += (path.empty() ? "" : ".") + level.key;
+            } else if (!level.object) {
+                const bool last = i + 1 == levels_.size();
+                const size_t index = last ? level.elements : level.elements - 1;
+                path += "[" + std::to_string(index) + "]";
+            }
+        }
+        return path.empty() ? "top level" : path;
+    }
+
+    // The first member given twice in one object, or empty.
+    const std::string& Repeated() const {
+        return repeated_;
+    }
+
+  private:
+    struct Level {
+        bool object;
+        std::set<std::string> keys;
+        std::string key;
+        size_t elements; // arrays: the elements started so far
+    };
+
+    void StartValue() {
+        if (!levels_.empty() && !levels_.back().object) {
+            ++levels_.back().elements;
+        }
+    }
+
+    void NameMember(const std::string& key) {
+        Level& level = levels_.back();
+        level.key = key;
+        if (!level.keys.insert(key).second && repeated_.empty()) {
+            repeated_ = Where();
+        }
+    }
+
+    std::vector<Level> levels_;
+    std::string repeated_;
+};
+
+// The library's message without its "[json.exception.<kind>.<id>] " tag.
+std::string Untagged(const std::string& message) {
+    const size_t end = message.rfind("] ", message.find(' '));
+    return end == std::string::npos ? message : message.substr(end + 2);
+}
+
 } // namespace
 
 namespace sim {
@@ -648,11 +733,21 @@ namespace sim {
 extern const char kDefaultMachineJson[];
 
 Machine ParseMachine(const std::string& jsonText, const std::string& sourceName) {
+    ParsePosition position;
     json document;
     try {
-        document = json::parse(jsonText);
+        document = json::parse(jsonText, [&position](int, json::parse_event_t event, json& parsed) {
+            return position.Follow(event, parsed);
+        });
     } catch (const json::parse_error& error) {
         throw MachineError(sourceName + ": not valid JSON: " + error.what());
+    } catch (const json::exception& error) {
+        // The parser's other complaint: a number beyond the range of a double, such as 1e400.
+        throw MachineError(sourceName + ": " + position.Where() + ": " + Untagged(error.what()));
+    }
+    // The last of two equal members would silently win: a mistake like an unknown field.
+    if (!position.Repeated().empty()) {
+        throw MachineError(sourceName + ": " + position.Repeated() + ": duplicate field");
     }
     return ReadMachine(Field(document, "", sourceName));
 }

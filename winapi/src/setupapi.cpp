@@ -136,7 +136,10 @@ BOOL CopyOut(const void* data, DWORD size, PBYTE buffer, DWORD bufferSize, PDWOR
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    std::memcpy(buffer, data, size);
+    // An empty property has no data to point at: nothing is copied, and the call succeeds.
+    if (size != 0) {
+        std::memcpy(buffer, data, size);
+    }
     return TRUE;
 }
 

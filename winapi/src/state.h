@@ -13,7 +13,7 @@ SIZE_T PeakHeapBytes();
 void ResetHeapAccounting();
 
 // The handle table: every handle the stand-in hands out, whatever it opens.
-enum class HandleKind { File, Find, Disk, Controller };
+enum class HandleKind { File, Find, Disk, Controller, MemoryFile };
 struct HandleEntry {
     HandleKind kind = HandleKind::File;
     int fd = -1;            // File: the open descriptor
@@ -47,6 +47,15 @@ void ResetLoader();
 // CreateFileW of a device name (\\.\ or \\?\ but not a drive path): disks and controllers.
 HANDLE OpenDevice(const std::wstring& name, DWORD access, DWORD shareMode, DWORD disposition,
                   DWORD flagsAndAttributes);
+
+// Files of the folder kept in memory (memory_files.cpp). The file functions hand these paths and
+// handles over first; the handles are MemoryFile entries of the handle table.
+bool IsMemoryFilePath(const std::wstring& path);
+HANDLE OpenMemoryFile(const std::wstring& path, DWORD access, DWORD shareMode, DWORD disposition);
+DWORD SetMemoryFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD moveMethod);
+BOOL WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten);
+void CloseMemoryFile(HANDLE handle);
+HANDLE FindMemoryFile(const std::wstring& path, LPWIN32_FIND_DATAW findData);
 
 // Paths: Windows-style paths on drive Z: map to the POSIX file system from its root.
 bool MapToPosixPath(const std::wstring& windowsPath, std::string& posixPath);

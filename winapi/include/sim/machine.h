@@ -118,6 +118,10 @@ constexpr int kMachineRefusedExitCode = 78;
 // stand-in cannot run what such a DLL holds, so it ends the process there.
 constexpr int kForeignLibraryExitCode = 77;
 
+// True when the name opens a SCSI controller (\\.\scsiN:, N of one to four digits, any case):
+// the stand-in routes it to the controllers, so it can never be a disk's interface path.
+bool NamesController(const std::wstring& name);
+
 Machine ParseMachine(const std::string& jsonText, const std::string& sourceName);
 Machine LoadMachineFile(const std::string& fileName);
 Machine DefaultMachine();
@@ -134,6 +138,13 @@ void SetClock(std::optional<SYSTEMTIME> fixed);
 // Makes the n-th HeapAlloc from now (counting from 0) of at least minimumBytes fail; -1 lets
 // every allocation succeed.
 void FailHeapAllocation(int nth, SIZE_T minimumBytes = 0);
+
+// Keeps the files directly inside `folder` (a path as the tool sees it, such as Z:\\logs) in memory
+// rather than on the POSIX file system: they answer as files there do, and cost no system call.
+// Each call starts with no file in memory; an empty folder returns every file to the file system.
+void KeepFilesInMemory(const std::wstring& folder);
+// The bytes of a file kept in memory; empty when there is no such file.
+std::string MemoryFileBytes(const std::wstring& path);
 
 // What the process printed through the CRT's wide print, as UTF-8. While capturing, nothing
 // reaches the real standard output.

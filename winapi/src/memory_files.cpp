@@ -1,0 +1,238 @@
+// Files of one folder kept in memory: the same answers as files on the POSIX file system, without
+// a system call. A run writes its log entry by entry, each an open, a seek, a write and a close;
+// the fuzzer runs the system thousands of times a second, and there those calls would cost more
+// than the run itself.
+#include "state.h"
+
+#include <map>
+#include <unordered_map>
+
+namespace {
+
+constexpr DWORD kFileExists = 80;     // ERROR_FILE_EXISTS
+constexpr DWORD kNegativeSeek = 131;  // ERROR_NEGATIVE_SEEK
+constexpr DWORD kAppendData = 0x0004; // FILE_APPEND_DATA: writes land at the end of the file
+
+struct StoredFile {
+    std::wstring name; // as it was created, for FindFirstFileW
+    std::string bytes;
+    int opens = 0;
+    bool heldAlone = false; // opened with share mode 0
+};
+
+struct MemoryHandle {
+    StoredFile* file;
+    uint64_t position = 0;
+    bool writes = false;
+    bool appends = false; // append-only access: every write goes to the end
+};
+
+struct MemoryFolder {
+    std::wstring key; // the folder as a key (see Key); empty: no folder is kept in memory
+    std::map<std::wstring, StoredFile> files;
+    std::unordered_map<uintptr_t, MemoryHandle> handles;
+};
+
+MemoryFolder& Folder() {
+    static MemoryFolder folder;
+    return folder;
+}
+
+// Windows compares paths without regard to case, reads \\?\ and / like the plain form, and
+// one separator like several.
+std::wstring Key(const std::wstring& path) {
+    std::wstring key;
+    key.reserve(path.size());
+    for (size_t i = path.rfind(L"\\\\?\\", 0) == 0 ? 4 : 0; i < path.size(); ++i) {
+        const wchar_t c = path[i] == L'/' ? L'\\' : path[i];
+        if (c != L'\\' || key.empty() || key.back() != L'\\') {
+            key += c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c;
+        }
+    }
+    while (!key.empty() && key.back() == L'\\') {
+        key.pop_back();
+    }
+    return key;
+}
+
+MemoryHandle* FindOpen(HANDLE handle) {
+    auto found = Folder().handles.find(reinterpret_cast<uintptr_t>(handle));
+    return found == Folder().handles.end() ? nullptr : &found->second;
+}
+
+HANDLE Fail(DWORD error) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+bool WantsWrite(DWORD access) {
+    return (access & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0;
+}
+
+// The file the disposition leaves, or null after setting the error; `existed` tells which.
+StoredFile* Dispose(const std::wstring& path, DWORD access, DWORD disposition, bool& existed) {
+    std::map<std::wstring, StoredFile>& files = Folder().files;
+    auto found = files.find(Key(path));
+    existed = found != files.end();
+    const bool creates =
+        disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
+        (disposition == TRUNCATE_EXISTING && !WantsWrite(access))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (existed && disposition == CREATE_NEW) {
+        SetLastError(kFileExists);
+        return nullptr;
+    }
+    if (!existed && !creates) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    if (!existed) {
+        found = files
+                    .emplace(Key(path), StoredFile{path.substr(path.find_last_of(L"\\/") + 1),
+                                                   std::string(), 0, false})
+                    .first;
+    }
+    return &found->second;
+}
+
+} // namespace
+
+namespace sim {
+
+void KeepFilesInMemory(const std::wstring& folder) {
+    MemoryFolder& memory = Folder();
+    for (const auto& open : memory.handles) {
+        RemoveHandle(reinterpret_cast<HANDLE>(open.first));
+    }
+    memory.handles.clear();
+    memory.files.clear();
+    memory.key = Key(folder);
+}
+
+std::string MemoryFileBytes(const std::wstring& path) {
+    auto found = Folder().files.find(Key(path));
+    return found == Folder().files.end() ? std::string() : found->second.bytes;
+}
+
+bool IsMemoryFilePath(const std::wstring& path) {
+    const std::wstring& folder = Folder().key;
+    if (folder.empty()) {
+        return false;
+    }
+    const std::wstring key = Key(path);
+    return key.size() > folder.size() + 1 && key.compare(0, folder.size(), folder) == 0 &&
+           key[folder.size()] == L'\\' && key.find(L'\\', folder.size() + 1) == std::wstring::npos;
+}
+
+HANDLE OpenMemoryFile(const std::wstring& path, DWORD access, DWORD shareMode, DWORD disposition) {
+    bool existed = false;
+    StoredFile* file = Dispose(path, access, disposition, existed);
+    if (file == nullptr) {
+        return INVALID_HANDLE_VALUE;
+    }
+    // Share mode 0 holds the file alone; sharing opens coexist, as the POSIX files do.
+    if (file->heldAlone || (shareMode == 0 && file->opens > 0)) {
+        return Fail(ERROR_SHARING_VIOLATION);
+    }
+    if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
+        file->bytes.clear();
+    }
+    ++file->opens;
+    file->heldAlone = shareMode == 0;
+    HandleEntry entry;
+    entry.kind = HandleKind::MemoryFile;
+    entry.name = path;
+    HANDLE handle = AddHandle(entry);
+    MemoryHandle open{file};
+    open.writes = WantsWrite(access);
+    open.appends = !open.writes && (access & kAppendData) != 0;
+    Folder().handles[reinterpret_cast<uintptr_t>(handle)] = open;
+    const bool reportsExisting =
+        existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS);
+    SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+DWORD SetMemoryFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD moveMethod) {
+    MemoryHandle& open = *FindOpen(handle);
+    const int64_t move =
+        distanceHigh != nullptr
+            ? static_cast<int64_t>(
+                  (static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
+                  static_cast<uint32_t>(distance))
+            : distance;
+    const int64_t base = moveMethod == FILE_BEGIN     ? 0
+                         : moveMethod == FILE_CURRENT ? static_cast<int64_t>(open.position)
+                         : moveMethod == FILE_END ? static_cast<int64_t>(open.file->bytes.size())
+                                                  : -1;
+    if (base < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    const int64_t position = base + move;
+    if (position < 0) {
+        SetLastError(kNegativeSeek);
+        return INVALID_SET_FILE_POINTER;
+    }
+    // Without a high part the answer is one DWORD: a position beyond it is refused, unmoved.
+    if (distanceHigh == nullptr && static_cast<uint64_t>(position) > 0xFFFFFFFFu) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    open.position = static_cast<uint64_t>(position);
+    if (distanceHigh != nullptr) {
+        *distanceHigh = static_cast<LONG>(open.position >> 32);
+    }
+    return static_cast<DWORD>(open.position & 0xFFFFFFFFu);
+}
+
+BOOL WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten) {
+    CountFileWrite();
+    MemoryHandle& open = *FindOpen(handle);
+    if (!open.writes && !open.appends) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    std::string& bytes = open.file->bytes;
+    const uint64_t at = open.appends ? bytes.size() : open.position;
+    if (bytes.size() < at + bytesToWrite) {
+        bytes.resize(at + bytesToWrite, '\0');
+    }
+    if (bytesToWrite != 0) {
+        std::memcpy(&bytes[at], buffer, bytesToWrite);
+    }
+    open.position = at + bytesToWrite;
+    if (bytesWritten != nullptr) {
+        *bytesWritten = bytesToWrite;
+    }
+    return TRUE;
+}
+
+void CloseMemoryFile(HANDLE handle) {
+    MemoryHandle& open = *FindOpen(handle);
+    --open.file->opens;
+    open.file->heldAlone = false;
+    Folder().handles.erase(reinterpret_cast<uintptr_t>(handle));
+    RemoveHandle(handle);
+}
+
+HANDLE FindMemoryFile(const std::wstring& path, LPWIN32_FIND_DATAW findData) {
+    auto found = Folder().files.find(Key(path));
+    if (found == Folder().files.end()) {
+        return Fail(ERROR_FILE_NOT_FOUND);
+    }
+    const StoredFile& file = found->second;
+    std::memset(findData, 0, sizeof(*findData));
+    findData->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    findData->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(file.bytes.size()) >> 32);
+    findData->nFileSizeLow = static_cast<DWORD>(file.bytes.size() & 0xFFFFFFFFu);
+    wcsncpy(findData->cFileName, file.name.c_str(), MAX_PATH - 1);
+    HandleEntry entry;
+    entry.kind = HandleKind::Find;
+    return AddHandle(entry);
+}
+
+} // namespace sim
