@@ -238,8 +238,8 @@ void Check(const Figure& figure, const Sample& sample) {
         Fail(where + "the run printed " + sample.output);
     }
     if (figure.logLines != calls.fileWrites || calls.fileWrites != calls.fileOpens ||
-        calls.fileOpens != calls.fileFinds) {
-        Fail(where + "the log's lines, file opens, finds and writes differ");
+        calls.fileFinds != 0) {
+        Fail(where + "the log's lines, file opens and writes differ, or the log was searched");
     }
 }
 

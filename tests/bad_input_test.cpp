@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +25,35 @@ using testing_support::ScratchFolder;
 
 bool Has(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Sixteen fixed disks, numbered 0 to 15: a run of some 700 entries.
+sim::Machine SixteenDisks() {
+    sim::Machine machine;
+    for (DWORD k = 0; k < 16; ++k) {
+        machine.disks.push_back(FixedDisk(testing_support::kPath + std::to_wstring(k), k));
+    }
+    return machine;
+}
+
+// The log's lines, and how many of them do not start with the stamp of the tests' fixed clock.
+struct LogLines {
+    size_t count = 0;
+    size_t unstamped = 0;
+};
+LogLines CountLines(const std::string& log) {
+    const size_t stampLength = std::strlen(testing_support::kStamp);
+    LogLines lines;
+    size_t start = 0;
+    while (start < log.size()) {
+        ++lines.count;
+        if (log.compare(start, stampLength, testing_support::kStamp) != 0) {
+            ++lines.unstamped;
+        }
+        const size_t end = log.find('\n', start);
+        start = end == std::string::npos ? log.size() : end + 1;
+    }
+    return lines;
 }
 
 TEST(BadInput, LogFileLockedByAnotherProcessLosesTheRunsEntriesButNotItsAnswer) {
@@ -45,9 +77,12 @@ TEST(BadInput, LogFileLockedByAnotherProcessLosesTheRunsEntriesButNotItsAnswer) 
     char signal = 0;
     ASSERT_EQ(read(ready[0], &signal, 1), 1);
     ASSERT_EQ(signal, 'y');
-    sim::Machine machine;
-    machine.disks = {FixedDisk()};
+    const sim::Machine machine = SixteenDisks();
+    // Every entry of the run meets the held log: the waits it loses are bounded for the run as a
+    // whole, not per entry.
+    const auto start = std::chrono::steady_clock::now();
     testing_support::RunResult locked = RunSystem(machine, ModuleIn(folder));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
     EXPECT_EQ(locked.output, "Destination=\\\\.\\PHYSICALDRIVE0");
     EXPECT_EQ(folder.ReadFile("destpick.log"), "");
     ASSERT_EQ(write(release[1], "x", 1), 1);
@@ -60,6 +95,50 @@ TEST(BadInput, LogFileLockedByAnotherProcessLosesTheRunsEntriesButNotItsAnswer) 
     for (int fd : {ready[0], ready[1], release[0], release[1]}) {
         close(fd);
     }
+}
+
+TEST(BadInput, FourRunsAtOnceLoseNoEntryOfTheirLog) {
+    const sim::Machine machine = SixteenDisks();
+    ScratchFolder alone;
+    RunSystem(machine, ModuleIn(alone));
+    const size_t linesOfOneRun = CountLines(alone.ReadFile("destpick.log")).count;
+    ASSERT_GT(linesOfOneRun, 600u);
+
+    ScratchFolder shared;
+    std::vector<pid_t> runs;
+    for (int k = 0; k < 4; ++k) {
+        const pid_t run = fork();
+        ASSERT_GE(run, 0);
+        if (run == 0) {
+            const testing_support::RunResult result = RunSystem(machine, ModuleIn(shared));
+            _exit(result.output == "Destination=\\\\.\\PHYSICALDRIVE0" ? 0 : 1);
+        }
+        runs.push_back(run);
+    }
+    for (pid_t run : runs) {
+        int status = 0;
+        waitpid(run, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const LogLines lines = CountLines(shared.ReadFile("destpick.log"));
+    EXPECT_EQ(lines.count, 4 * linesOfOneRun);
+    EXPECT_EQ(lines.unstamped, 0u);
+}
+
+TEST(BadInput, LogThatIsAFifoIsRefusedWithoutBlockingTheRun) {
+    ScratchFolder folder;
+    const std::string fifo = folder.Posix() + "/destpick.log";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    sim::Machine machine;
+    machine.disks = {FixedDisk()};
+    // A run that blocked on the FIFO would never end: the alarm ends the test instead.
+    alarm(20);
+    testing_support::RunResult result = RunSystem(machine, ModuleIn(folder));
+    alarm(0);
+    EXPECT_EQ(result.output, "Destination=\\\\.\\PHYSICALDRIVE0");
+    struct stat info {};
+    ASSERT_EQ(stat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
 TEST(BadInput, BusTypeOutsideTheEnumerationIsKeptAndRanksLowest) {

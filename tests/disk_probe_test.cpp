@@ -11,6 +11,7 @@
 #include <setupapi.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -324,11 +325,27 @@ TEST_P(PartitionWalk, LogsEachEntryAndFindsTheSystemPartition) {
     });
     EXPECT_EQ(std::vector<std::string>(from, to), GetParam().walk);
     EXPECT_EQ(record.IsSysDisk, GetParam().isSysDisk);
+    // The count the driver wrote, read as the signed number the record and the log show.
+    LONG reported = 0;
+    std::memcpy(&reported,
+                GetParam().layout.bytes.data() +
+                    offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionCount),
+                sizeof(reported));
+    EXPECT_EQ(record.PartitionCount, reported);
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "[Disk0] PartitionCount=" + std::to_string(reported) + "."),
+              lines.end());
 }
 
 const std::wstring kName36 = L"abcdefghijklmnopqrstuvwxyz0123456789";
 sim::Partition LowerCaseEfi() {
     return sim::GptPartition(1024, L"c12a7328-f81f-11d2-ba4b-00a0c93ec93b", L"lower");
+}
+// A layout whose head carries the given count, whatever entries follow it.
+sim::Reply WithCount(sim::Reply layout, LONG count) {
+    std::memcpy(layout.bytes.data() + offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionCount), &count,
+                sizeof(count));
+    return layout;
 }
 
 const LayoutCase kLayouts[] = {
@@ -364,6 +381,18 @@ const LayoutCase kLayouts[] = {
      sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(1, false)}, 100000),
      0,
      {"[Disk0] Disk is MBR.", "[Disk0] Partition0: [] size=1Bytes."}},
+    {"LargestCountIsBounded",
+     WithCount(sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(1, false)}), 0x7FFFFFFF),
+     0,
+     {"[Disk0] Disk is MBR.", "[Disk0] Partition0: [] size=1Bytes."}},
+    {"NegativeCountWalksNoEntry",
+     WithCount(sim::LayoutReply(PARTITION_STYLE_GPT, {sim::GptPartition(1, kEfi, L"A")}), -1),
+     0,
+     {"[Disk0] Disk is GPT."}},
+    {"MostNegativeCountWalksNoEntry",
+     WithCount(sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(1, true)}), INT32_MIN),
+     0,
+     {"[Disk0] Disk is MBR."}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Layouts, PartitionWalk, testing::ValuesIn(kLayouts),

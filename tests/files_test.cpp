@@ -1,5 +1,6 @@
 // The stand-in's file, module and version services against the Windows behaviour the system
-// relies on: share modes, dispositions, existence tests, module path truncation, version blocks.
+// relies on: share modes, dispositions, existence tests, file pointers, what opens as a file,
+// module path truncation, version blocks.
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,9 @@
 #include <strsafe.h>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -73,7 +77,17 @@ TEST_F(StandInFiles, DispositionsAndTheirLastErrors) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
-TEST_F(StandInFiles, FindFirstFileTellsMissingFileFromMissingFolder) {
+TEST_F(StandInFiles, FindFirstFileTellsMissingFileFromMissingFolderAndUnlistedFolder) {
+    // A folder the account may write in but not list, as a drop box is: its files can be made
+    // and written, not searched for.
+    const std::string unlisted = folder_.Posix() + "/unlisted";
+    ASSERT_EQ(mkdir(unlisted.c_str(), 0333), 0);
+    const std::wstring inUnlisted = folder_.Windows() + L"\\unlisted\\in.log";
+    HANDLE created = CreateFileW(inUnlisted.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(created, INVALID_HANDLE_VALUE);
+    CloseHandle(created);
+
     WIN32_FIND_DATAW data;
     struct Case {
         std::wstring path;
@@ -82,7 +96,9 @@ TEST_F(StandInFiles, FindFirstFileTellsMissingFileFromMissingFolder) {
     const Case cases[] = {{folder_.Windows() + L"\\none.log", ERROR_FILE_NOT_FOUND},
                           {folder_.Windows() + L"\\no\\none.log", ERROR_PATH_NOT_FOUND},
                           {L"", ERROR_PATH_NOT_FOUND},
-                          {L"C:\\Windows\\x.log", ERROR_PATH_NOT_FOUND}};
+                          {L"C:\\Windows\\x.log", ERROR_PATH_NOT_FOUND},
+                          {inUnlisted, ERROR_ACCESS_DENIED},
+                          {folder_.Windows() + L"\\unlisted\\none.log", ERROR_ACCESS_DENIED}};
     for (const Case& c : cases) {
         EXPECT_EQ(FindFirstFileW(c.path.c_str(), &data), INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), c.error);
@@ -92,6 +108,89 @@ TEST_F(StandInFiles, FindFirstFileTellsMissingFileFromMissingFolder) {
     ASSERT_NE(found, INVALID_HANDLE_VALUE);
     EXPECT_STREQ(data.cFileName, L"f.txt");
     EXPECT_TRUE(FindClose(found));
+}
+
+TEST_F(StandInFiles, OnlyRegularFilesOpenAndNoneBlocks) {
+    const std::string fifo = folder_.Posix() + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    struct Case {
+        std::wstring path;
+        DWORD access;
+        DWORD disposition;
+    };
+    const Case cases[] = {{folder_.Windows() + L"\\fifo", GENERIC_WRITE, OPEN_ALWAYS},
+                          {folder_.Windows() + L"\\fifo", GENERIC_READ, OPEN_EXISTING},
+                          {L"Z:\\dev\\null", GENERIC_WRITE, OPEN_ALWAYS},
+                          {folder_.Windows(), GENERIC_READ, OPEN_EXISTING}};
+    // An open that blocked would never return: the alarm ends the test instead.
+    alarm(10);
+    for (const Case& c : cases) {
+        SetLastError(0);
+        EXPECT_EQ(CreateFileW(c.path.c_str(), c.access, 0, nullptr, c.disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    alarm(0);
+}
+
+TEST_F(StandInFiles, FilePointerMovesOnlyWhereItsCallerCanTell) {
+    const LONGLONG fourGiB = 0x100000000LL;
+    CloseHandle(Open(0));
+    ASSERT_EQ(truncate((folder_.Posix() + "/f.txt").c_str(), fourGiB + 10), 0);
+    HANDLE file = Open(0);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    struct Case {
+        const char* name;
+        LONG distance;
+        bool withHighPart;
+        LONG high;
+        DWORD method;
+        DWORD result;
+        DWORD error; // looked at only when the result reads as failure
+        LONGLONG position;
+    };
+    const DWORD kFailed = INVALID_SET_FILE_POINTER;
+    const Case cases[] = {
+        {"end beyond 32 bits, no high part", 0, false, 0, FILE_END, kFailed,
+         ERROR_INVALID_PARAMETER, 3},
+        {"end with the high part", 0, true, 0, FILE_END, 10, 0, fourGiB + 10},
+        {"within 32 bits", 7, false, 0, FILE_BEGIN, 7, 0, 7},
+        {"before the start", -4, false, 0, FILE_CURRENT, kFailed, ERROR_NEGATIVE_SEEK, 3},
+        {"low part that reads as failure", -1, true, 0, FILE_BEGIN, kFailed, ERROR_SUCCESS,
+         0xFFFFFFFFLL},
+    };
+    for (const Case& c : cases) {
+        LARGE_INTEGER start;
+        start.QuadPart = 3;
+        ASSERT_TRUE(SetFilePointerEx(file, start, nullptr, FILE_BEGIN));
+        SetLastError(ERROR_GEN_FAILURE);
+        LONG high = c.high;
+        EXPECT_EQ(SetFilePointer(file, c.distance, c.withHighPart ? &high : nullptr, c.method),
+                  c.result)
+            << c.name;
+        if (c.result == kFailed) {
+            EXPECT_EQ(GetLastError(), c.error) << c.name;
+        }
+        LARGE_INTEGER none;
+        none.QuadPart = 0;
+        LARGE_INTEGER position;
+        ASSERT_TRUE(SetFilePointerEx(file, none, &position, FILE_CURRENT));
+        EXPECT_EQ(position.QuadPart, c.position) << c.name;
+        if (c.withHighPart) {
+            EXPECT_EQ(high, static_cast<LONG>(c.position >> 32)) << c.name;
+        }
+    }
+    LARGE_INTEGER none;
+    none.QuadPart = 0;
+    LARGE_INTEGER end;
+    EXPECT_TRUE(SetFilePointerEx(file, none, &end, FILE_END));
+    EXPECT_EQ(end.QuadPart, fourGiB + 10);
+    LARGE_INTEGER back;
+    back.QuadPart = -fourGiB - 11;
+    EXPECT_FALSE(SetFilePointerEx(file, back, &end, FILE_CURRENT));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+    CloseHandle(file);
 }
 
 TEST(StandInModule, ModulePathTruncatesAsDocumented) {

@@ -1,11 +1,16 @@
-// The log writer: one entry per call with its UTC stamp, appended, in the ANSI code page, safe at
-// the formatter's limit and silent when the file cannot be had.
+// The log writer: one entry per call with its UTC stamp, appended after everything the file
+// holds, in the ANSI code page, safe at the formatter's limit, patient with a log another process
+// holds for a moment and silent when the file cannot be had.
 #include "log/log_writer.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,10 +76,90 @@ TEST_F(LogWriter, FileHeldByAnotherOpenLosesTheEntry) {
     HANDLE held = CreateFileW(logPath_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(LogMessage(logPath_.c_str(), L"lost\r\n"), 0);
+    // Each entry waits for the log until the waits lost on it reach two seconds in all; from
+    // then on an entry costs one attempt.
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(LogMessage(logPath_.c_str(), L"lost\r\n"), 0);
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(1900));
+    EXPECT_LT(waited, std::chrono::milliseconds(3500));
     CloseHandle(held);
     LogMessage(logPath_.c_str(), L"after\r\n");
     EXPECT_EQ(Log(), Entries({"before", "after"}));
+}
+
+TEST_F(LogWriter, EntryWaitsForALogHeldForAMoment) {
+    LogMessage(logPath_.c_str(), L"before\r\n");
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        HANDLE held = CreateFileW(logPath_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        const char signal = held != INVALID_HANDLE_VALUE ? 'y' : 'n';
+        if (write(ready[1], &signal, 1) != 1) {
+            _exit(2);
+        }
+        Sleep(200);
+        CloseHandle(held);
+        _exit(0);
+    }
+    char signal = 0;
+    ASSERT_EQ(read(ready[0], &signal, 1), 1);
+    EXPECT_EQ(signal, 'y');
+    EXPECT_NE(LogMessage(logPath_.c_str(), L"after a moment\r\n"), 0);
+    int status = 0;
+    waitpid(holder, &status, 0);
+    close(ready[0]);
+    close(ready[1]);
+    EXPECT_EQ(Log(), Entries({"before", "after a moment"}));
+}
+
+TEST_F(LogWriter, EarlierEntriesSurviveAFolderThatCannotBeListed) {
+    LogMessage(logPath_.c_str(), L"earlier run, first entry\r\n");
+    LogMessage(logPath_.c_str(), L"earlier run, last entry\r\n");
+    chmod(folder_.Posix().c_str(), 0333);
+    const std::wstring fresh = folder_.Windows() + L"\\fresh.log";
+    EXPECT_NE(LogMessage(logPath_.c_str(), L"this run\r\n"), 0);
+    EXPECT_NE(LogMessage(fresh.c_str(), L"first\r\n"), 0);
+    EXPECT_NE(LogMessage(fresh.c_str(), L"second\r\n"), 0);
+    chmod(folder_.Posix().c_str(), 0755);
+    EXPECT_EQ(Log(), Entries({"earlier run, first entry", "earlier run, last entry", "this run"}));
+    EXPECT_EQ(folder_.ReadFile("fresh.log"), Entries({"first", "second"}));
+}
+
+TEST_F(LogWriter, EntryLandsAtTheEndOfALogBeyond32Bits) {
+    const std::string head = "[2021.09.07-05:44:06] earlier\r\n";
+    const std::string entry = std::string(testing_support::kStamp) + "appended\r\n";
+    // The last size whose end a 32-bit pointer reaches (its low part reads as failure), the
+    // first it does not, and one well beyond.
+    for (const off_t size : {0xFFFFFFFFLL, 0x100000000LL, 0x140000003LL}) {
+        const std::string posix = folder_.Posix() + "/big.log";
+        const int fd = open(posix.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
+        ASSERT_EQ(ftruncate(fd, size), 0);
+        close(fd);
+
+        const std::wstring big = folder_.Windows() + L"\\big.log";
+        EXPECT_NE(LogMessage(big.c_str(), L"appended\r\n"), 0) << size;
+        struct stat info {};
+        ASSERT_EQ(stat(posix.c_str(), &info), 0);
+        EXPECT_EQ(info.st_size, size + static_cast<off_t>(entry.size())) << size;
+        std::string start(head.size(), '\0');
+        std::string end(entry.size(), '\0');
+        const int readable = open(posix.c_str(), O_RDONLY);
+        ASSERT_GE(readable, 0);
+        EXPECT_EQ(pread(readable, &start[0], start.size(), 0), static_cast<ssize_t>(start.size()));
+        EXPECT_EQ(pread(readable, &end[0], end.size(), size), static_cast<ssize_t>(end.size()));
+        close(readable);
+        EXPECT_EQ(start, head) << size;
+        EXPECT_EQ(end, entry) << size;
+        unlink(posix.c_str());
+    }
 }
 
 TEST_F(LogWriter, ReadOnlyFileAndFolderLoseTheEntry) {
@@ -111,13 +196,28 @@ TEST_F(LogWriter, LineBreaksInsideArgumentsDoNotStartUnstampedLines) {
 }
 
 TEST_F(LogWriter, MessageAtTheFormatterLimitIsCutSafely) {
-    std::wstring huge(3000, L'x');
-    LogMessage(logPath_.c_str(), L"%s\r\n", huge.c_str());
-    const std::string log = Log();
-    // The entry buffer holds 1023 characters: the stamp and as much of the message as fits.
-    ASSERT_EQ(log.size(), 1023u);
-    EXPECT_EQ(log.substr(0, 22), testing_support::kStamp);
-    EXPECT_EQ(log.find_first_not_of('x', 22), std::string::npos);
+    struct Case {
+        LPCWSTR format;
+        size_t messageChars;
+        std::string ending;
+    };
+    // The entry buffer holds 1023 characters: the 22 of the stamp, the message's text and the
+    // format's line ending. A text that does not fit is cut before the ending, never the ending
+    // itself, so the next entry still starts a line of its own.
+    const Case cases[] = {{L"%s\r\n", 3000, "\r\n"},
+                          {L"%s\n", 3000, "\n"},
+                          {L"%s\r\n", 999, "\r\n"},
+                          {L"%s\r\n", 1000, "\r\n"},
+                          {L"%s", 3000, ""}};
+    std::string expected;
+    for (const Case& c : cases) {
+        const std::wstring text(c.messageChars, L'x');
+        LogMessage(logPath_.c_str(), c.format, text.c_str());
+        const size_t room = 1023 - 22 - c.ending.size();
+        expected += testing_support::kStamp +
+                    std::string(c.messageChars < room ? c.messageChars : room, 'x') + c.ending;
+    }
+    EXPECT_EQ(Log(), expected);
 }
 
 } // namespace

@@ -254,6 +254,16 @@ void WalkPartitions(const Probe& probe, const DRIVE_LAYOUT_INFORMATION_EX* layou
     }
 }
 
+// The count is a signed number, as the record and its log line show it: a negative count names
+// no entry, and a count beyond the entries the driver filled is bounded by those entries.
+DWORD EntriesToWalk(LONG partitionCount, DWORD entriesFilled) {
+    if (partitionCount < 0) {
+        return 0;
+    }
+    const DWORD count = static_cast<DWORD>(partitionCount);
+    return count < entriesFilled ? count : entriesFilled;
+}
+
 // False when the layout could not be read at all: the run cannot go on without it.
 bool GetPartitions(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, L"[Disk%i] Get partition amount. \r\n", probe.n);
@@ -281,11 +291,9 @@ bool GetPartitions(const Probe& probe, HANDLE disk) {
         LogMessage(probe.logPath, L"[Disk%i] PartitionCount=%d.\r\n", probe.n,
                    probe.record->PartitionCount);
         LogMessage(probe.logPath, L"[Disk%i] Go through each partition. \r\n", probe.n);
-        // A count beyond the entries the driver filled is bounded by those entries.
-        const DWORD entriesFilled = (filled - LayoutHeadBytes) / PartitionEntryBytes;
         WalkPartitions(probe, layout,
-                       layout->PartitionCount < entriesFilled ? layout->PartitionCount
-                                                              : entriesFilled);
+                       EntriesToWalk(probe.record->PartitionCount,
+                                     (filled - LayoutHeadBytes) / PartitionEntryBytes));
     }
     HeapFree(GetProcessHeap(), 0, layout);
     return true;

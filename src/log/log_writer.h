@@ -7,6 +7,6 @@
 // file at logPath. An empty logPath writes nothing. Non-zero when the entry was written.
 int LogMessage(LPCWSTR logPath, LPCWSTR format, ...);
 
-// Writes one entry, converted to the ANSI code page, from the given origin (FILE_BEGIN for a new
-// file, FILE_END for an existing one).
-BOOL AppendLogText(LPCWSTR entry, LPCWSTR logPath, DWORD moveMethod);
+// Writes one entry, converted to the ANSI code page, after everything the file already holds.
+// FALSE, with nothing written, when the file cannot be had or its end cannot be reached.
+BOOL AppendLogText(LPCWSTR entry, LPCWSTR logPath);

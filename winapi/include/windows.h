@@ -68,7 +68,7 @@ typedef union _LARGE_INTEGER {
         LONG HighPart;
     } u;
     LONGLONG QuadPart;
-} LARGE_INTEGER;
+} LARGE_INTEGER, *PLARGE_INTEGER;
 
 typedef struct _GUID {
     uint32_t Data1;
@@ -158,6 +158,7 @@ static_assert(sizeof(LARGE_INTEGER) == 8, "LARGE_INTEGER layout");
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_NEGATIVE_SEEK 131L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
@@ -200,6 +201,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
                           DWORD flagsAndAttributes, HANDLE templateFile);
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
                             DWORD moveMethod);
+BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
+                             PLARGE_INTEGER newFilePointer, DWORD moveMethod);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                       LPOVERLAPPED overlapped);
 BOOL WINAPI CloseHandle(HANDLE object);
@@ -210,6 +213,8 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer,
                             LPOVERLAPPED overlapped);
 
 void WINAPI GetSystemTime(LPSYSTEMTIME systemTime);
+ULONGLONG WINAPI GetTickCount64(void);
+void WINAPI Sleep(DWORD milliseconds);
 
 HANDLE WINAPI GetProcessHeap(void);
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);

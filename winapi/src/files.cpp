@@ -1,6 +1,6 @@
 // Files over POSIX: paths on drive Z: are the POSIX tree, share modes are advisory locks (so two
-// processes of the stand-in refuse each other as Windows does), and the read-only checks are made
-// here because a process running as root would otherwise pass them.
+// processes of the stand-in refuse each other as Windows does), and the read-only and list checks
+// are made here because a process running as root would otherwise pass them.
 #include "state.h"
 
 #include <cerrno>
@@ -49,6 +49,7 @@ DWORD ErrorFromErrno(int error, const std::string& path) {
     case EPERM:
     case EISDIR:
     case EROFS:
+    case ENXIO:
         return ERROR_ACCESS_DENIED;
     case EEXIST:
         return 80; // ERROR_FILE_EXISTS
@@ -68,6 +69,12 @@ bool WantsRead(DWORD access) {
 bool NoWriteBits(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && (info.st_mode & 0222) == 0;
+}
+
+// A folder without read bits is one whose entries the account may not list.
+bool NoReadBits(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && (info.st_mode & 0444) == 0;
 }
 
 HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD disposition) {
@@ -93,7 +100,9 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD di
     }
     struct stat existing {};
     const bool existed = stat(path.c_str(), &existing) == 0;
-    if (existed && S_ISDIR(existing.st_mode)) {
+    // A folder does not open as a file; nor does a FIFO, socket or device node of the POSIX tree,
+    // which Windows has no files like, and whose open could block the run forever.
+    if (existed && !S_ISREG(existing.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -102,9 +111,17 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD di
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    int fd = open(path.c_str(), flags | O_CLOEXEC, 0644);
+    // Non-blocking, and checked again on the descriptor: a FIFO put in the file's place after the
+    // check above must not block the open either (a regular file ignores the flag).
+    int fd = open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) {
         SetLastError(ErrorFromErrno(errno, path));
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat opened {};
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     // Share mode 0 holds the file alone; any sharing open coexists with other sharing opens.
@@ -121,6 +138,67 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD di
         existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS);
     SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
+}
+
+// Where a move of the file pointer would go, before it is made: Windows refuses a move that
+// fails without moving the pointer.
+bool TargetPosition(HANDLE file, LONGLONG distance, DWORD moveMethod, int* fd, LONGLONG* target) {
+    sim::HandleEntry* entry = sim::FindHandle(file);
+    if (entry == nullptr || entry->kind != sim::HandleKind::File) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    LONGLONG origin = 0;
+    if (moveMethod == FILE_CURRENT) {
+        origin = lseek(entry->fd, 0, SEEK_CUR);
+    } else if (moveMethod == FILE_END) {
+        struct stat info {};
+        origin = fstat(entry->fd, &info) == 0 ? info.st_size : -1;
+    } else if (moveMethod != FILE_BEGIN) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (origin < 0) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return false;
+    }
+    if (__builtin_add_overflow(origin, distance, target)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (*target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return false;
+    }
+    *fd = entry->fd;
+    return true;
+}
+
+bool MoveTo(int fd, LONGLONG position) {
+    if (lseek(fd, static_cast<off_t>(position), SEEK_SET) < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return true;
+}
+
+// The pointer of a file or memory file moved by a 64-bit distance; fitsDword refuses a position
+// beyond 32 bits and leaves the pointer where it was.
+bool MovePointer(HANDLE file, LONGLONG distance, DWORD moveMethod, bool fitsDword,
+                 LONGLONG* position) {
+    const sim::HandleEntry* entry = sim::FindHandle(file);
+    if (entry != nullptr && entry->kind == sim::HandleKind::MemoryFile) {
+        return sim::MoveMemoryFilePointer(file, distance, moveMethod, fitsDword, position);
+    }
+    int fd = -1;
+    if (!TargetPosition(file, distance, moveMethod, &fd, position)) {
+        return false;
+    }
+    if (fitsDword && static_cast<ULONGLONG>(*position) > 0xFFFFFFFFu) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return MoveTo(fd, *position);
 }
 
 } // namespace
@@ -281,37 +359,40 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
 
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
                             DWORD moveMethod) {
-    sim::HandleEntry* entry = sim::FindHandle(file);
-    if (entry != nullptr && entry->kind == sim::HandleKind::MemoryFile) {
-        return sim::SetMemoryFilePointer(file, distanceToMove, distanceToMoveHigh, moveMethod);
+    LARGE_INTEGER distance;
+    if (distanceToMoveHigh != nullptr) {
+        distance.LowPart = static_cast<DWORD>(distanceToMove);
+        distance.HighPart = *distanceToMoveHigh;
+    } else {
+        distance.QuadPart = distanceToMove;
     }
-    if (entry == nullptr || entry->kind != sim::HandleKind::File) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return INVALID_SET_FILE_POINTER;
-    }
-    int64_t distance =
-        distanceToMoveHigh != nullptr
-            ? static_cast<int64_t>(
-                  (static_cast<uint64_t>(static_cast<uint32_t>(*distanceToMoveHigh)) << 32) |
-                  static_cast<uint32_t>(distanceToMove))
-            : distanceToMove;
-    int whence = moveMethod == FILE_BEGIN     ? SEEK_SET
-                 : moveMethod == FILE_CURRENT ? SEEK_CUR
-                 : moveMethod == FILE_END     ? SEEK_END
-                                              : -1;
-    if (whence < 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_SET_FILE_POINTER;
-    }
-    off_t position = lseek(entry->fd, static_cast<off_t>(distance), whence);
-    if (position < 0) {
-        SetLastError(131); // ERROR_NEGATIVE_SEEK
+    // Without the high part the caller could not tell where the pointer went: Windows refuses
+    // the move and leaves the pointer where it was.
+    LARGE_INTEGER position;
+    if (!MovePointer(file, distance.QuadPart, moveMethod, distanceToMoveHigh == nullptr,
+                     &position.QuadPart)) {
         return INVALID_SET_FILE_POINTER;
     }
     if (distanceToMoveHigh != nullptr) {
-        *distanceToMoveHigh = static_cast<LONG>(static_cast<uint64_t>(position) >> 32);
+        *distanceToMoveHigh = position.HighPart;
     }
-    return static_cast<DWORD>(static_cast<uint64_t>(position) & 0xFFFFFFFFu);
+    // A position whose low part reads as the failure value is told apart by the last error.
+    if (position.LowPart == INVALID_SET_FILE_POINTER) {
+        SetLastError(ERROR_SUCCESS);
+    }
+    return position.LowPart;
+}
+
+BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
+                             PLARGE_INTEGER newFilePointer, DWORD moveMethod) {
+    LONGLONG position = 0;
+    if (!MovePointer(file, distanceToMove.QuadPart, moveMethod, false, &position)) {
+        return FALSE;
+    }
+    if (newFilePointer != nullptr) {
+        newFilePointer->QuadPart = position;
+    }
+    return TRUE;
 }
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
@@ -379,6 +460,12 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
     }
     if (sim::IsMemoryFilePath(fileName)) {
         return sim::FindMemoryFile(fileName, findData);
+    }
+    // A search reads the folder's entries, which takes the right to list it; creating and writing
+    // a file there does not.
+    if (NoReadBits(ParentOf(path))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
     }
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {

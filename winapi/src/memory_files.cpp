@@ -10,7 +10,6 @@
 namespace {
 
 constexpr DWORD kFileExists = 80;     // ERROR_FILE_EXISTS
-constexpr DWORD kNegativeSeek = 131;  // ERROR_NEGATIVE_SEEK
 constexpr DWORD kAppendData = 0x0004; // FILE_APPEND_DATA: writes land at the end of the file
 
 struct StoredFile {
@@ -156,37 +155,29 @@ HANDLE OpenMemoryFile(const std::wstring& path, DWORD access, DWORD shareMode, D
     return handle;
 }
 
-DWORD SetMemoryFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD moveMethod) {
+bool MoveMemoryFilePointer(HANDLE handle, LONGLONG distance, DWORD moveMethod, bool fitsDword,
+                           LONGLONG* position) {
     MemoryHandle& open = *FindOpen(handle);
-    const int64_t move =
-        distanceHigh != nullptr
-            ? static_cast<int64_t>(
-                  (static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
-                  static_cast<uint32_t>(distance))
-            : distance;
     const int64_t base = moveMethod == FILE_BEGIN     ? 0
                          : moveMethod == FILE_CURRENT ? static_cast<int64_t>(open.position)
                          : moveMethod == FILE_END ? static_cast<int64_t>(open.file->bytes.size())
                                                   : -1;
-    if (base < 0) {
+    int64_t target = 0;
+    if (base < 0 || __builtin_add_overflow(base, distance, &target)) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_SET_FILE_POINTER;
+        return false;
     }
-    const int64_t position = base + move;
-    if (position < 0) {
-        SetLastError(kNegativeSeek);
-        return INVALID_SET_FILE_POINTER;
+    if (target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return false;
     }
-    // Without a high part the answer is one DWORD: a position beyond it is refused, unmoved.
-    if (distanceHigh == nullptr && static_cast<uint64_t>(position) > 0xFFFFFFFFu) {
+    if (fitsDword && static_cast<uint64_t>(target) > 0xFFFFFFFFu) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_SET_FILE_POINTER;
+        return false;
     }
-    open.position = static_cast<uint64_t>(position);
-    if (distanceHigh != nullptr) {
-        *distanceHigh = static_cast<LONG>(open.position >> 32);
-    }
-    return static_cast<DWORD>(open.position & 0xFFFFFFFFu);
+    open.position = static_cast<uint64_t>(target);
+    *position = target;
+    return true;
 }
 
 BOOL WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten) {

@@ -1,12 +1,14 @@
-// Process services of the stand-in: the thread's last error, the process heap, the system clock.
+// Process services of the stand-in: the thread's last error, the process heap, the system clock,
+// the tick count and the thread's sleep.
 #include "state.h"
 
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdlib>
-#include <unordered_map>
 #include <ctime>
 #include <sys/time.h>
+#include <unordered_map>
 
 namespace {
 
@@ -97,6 +99,23 @@ void WINAPI SetLastError(DWORD error) {
 void WINAPI GetSystemTime(LPSYSTEMTIME systemTime) {
     const std::optional<SYSTEMTIME>& fixed = sim::FixedClock();
     *systemTime = fixed ? *fixed : HostClockUtc();
+}
+
+// The tick count runs on the host's monotonic clock: a fixed system time (the tests' clock) must
+// not stop the time that waits are measured in.
+ULONGLONG WINAPI GetTickCount64(void) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<ULONGLONG>(now.tv_sec) * 1000u +
+           static_cast<ULONGLONG>(now.tv_nsec) / 1000000u;
+}
+
+void WINAPI Sleep(DWORD milliseconds) {
+    timespec left{};
+    left.tv_sec = static_cast<time_t>(milliseconds / 1000u);
+    left.tv_nsec = static_cast<long>(milliseconds % 1000u) * 1000000L;
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
 }
 
 HANDLE WINAPI GetProcessHeap(void) {

@@ -52,7 +52,9 @@ HANDLE OpenDevice(const std::wstring& name, DWORD access, DWORD shareMode, DWORD
 // handles over first; the handles are MemoryFile entries of the handle table.
 bool IsMemoryFilePath(const std::wstring& path);
 HANDLE OpenMemoryFile(const std::wstring& path, DWORD access, DWORD shareMode, DWORD disposition);
-DWORD SetMemoryFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD moveMethod);
+// Moves the pointer of a memory file; fitsDword refuses a position beyond 32 bits, unmoved.
+bool MoveMemoryFilePointer(HANDLE handle, LONGLONG distance, DWORD moveMethod, bool fitsDword,
+                           LONGLONG* position);
 BOOL WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten);
 void CloseMemoryFile(HANDLE handle);
 HANDLE FindMemoryFile(const std::wstring& path, LPWIN32_FIND_DATAW findData);
