@@ -70,10 +70,9 @@ timeout 300 "$wine" "$windows_dir/wine_launcher.exe" "$service" "$driver_path" \
     </dev/null >"$outdir/launcher.out" 2>"$outdir/launcher.err"
 status=$?
 timeout 120 "$wineserver" -w
-rm -f "$outdir/destpick.exe" "$outdir/machine.reg"
-if [ "$status" -ne 0 ]; then
-    die 2 "the launcher failed ($status): $(cat "$outdir/launcher.err")"
-fi
-tr -d '\r' <"$outdir/launcher.out" | sed -n 's/^exit-code=//p' >"$outdir/exit-code"
-tr -d '\r' <"$outdir/launcher.out" | grep -v '^exit-code=' >"$outdir/driver-counts"
-rm -f "$outdir/launcher.out" "$outdir/launcher.err"
+report=$(tr -d '\r' <"$outdir/launcher.out")
+problem=$(cat "$outdir/launcher.err")
+rm -f "$outdir/destpick.exe" "$outdir/machine.reg" "$outdir/launcher.out" "$outdir/launcher.err"
+[ "$status" -eq 0 ] || die 2 "the launcher failed ($status): $problem"
+printf '%s\n' "$report" | sed -n 's/^exit-code=//p' >"$outdir/exit-code"
+printf '%s\n' "$report" | grep -v '^exit-code=' >"$outdir/driver-counts"

@@ -40,7 +40,8 @@ cases=(
     "controllers[0].lastError|{\"controllers\": [{$OPENS, \"lastError\": 183}]}"
     "controllers[0].bytesReturned|{\"controllers\": [{$OPENS, \"bytesReturned\": 45}]}"
     "controllers[0].reply|{\"controllers\": [{$OPENS, \"bytesReturned\": 2, \"reply\": {\"bytes\": \"010203\"}}]}"
-    "controllers[0]|{\"controllers\": [{$OPENS, \"result\": false, \"lastError\": 1}]}"
+    "controllers[0].bytesReturned|{\"controllers\": [{$OPENS, \"result\": false, \"lastError\": 1}]}"
+    "controllers[0].reply|{\"controllers\": [{$OPENS, \"result\": false, \"lastError\": 1, \"bytesReturned\": 0, \"reply\": {\"bytes\": \"00\"}}]}"
     "controllers[0].lastError|{\"controllers\": [{$OPENS, \"result\": false, \"bytesReturned\": 0}]}"
     "controllers[0].diskAnswers[0].lastError|{\"controllers\": [{$OPENS, \"diskAnswers\": [{\"diskId\": 1, \"lastError\": 5}]}]}"
 )

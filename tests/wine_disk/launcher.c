@@ -57,8 +57,13 @@ static BOOL RunProgram(const wchar_t* program, const wchar_t* stdoutFile, DWORD*
     PROCESS_INFORMATION process;
     wchar_t commandLine[MAX_PATH + 2];
     BOOL ran = FALSE;
-    HANDLE output = CreateFileW(stdoutFile, GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE output;
+    if (swprintf(commandLine, MAX_PATH + 2, L"\"%ls\"", program) < 0) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
+    output = CreateFileW(stdoutFile, GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, NULL);
     if (output == INVALID_HANDLE_VALUE) {
         return FALSE;
     }
@@ -68,7 +73,6 @@ static BOOL RunProgram(const wchar_t* program, const wchar_t* stdoutFile, DWORD*
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = output;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    swprintf(commandLine, MAX_PATH + 2, L"\"%ls\"", program);
     if (CreateProcessW(program, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
         WaitForSingleObject(process.hProcess, INFINITE);
         ran = GetExitCodeProcess(process.hProcess, exitCode);

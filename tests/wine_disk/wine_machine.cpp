@@ -104,12 +104,26 @@ Value Dword(const std::wstring& name, DWORD number) {
     return value;
 }
 
+// UTF-16LE; a character beyond the BMP becomes its surrogate pair.
+void AppendUtf16(std::vector<BYTE>& data, const std::wstring& text) {
+    const auto unit = [&data](unsigned value) {
+        data.push_back(static_cast<BYTE>(value & 0xFF));
+        data.push_back(static_cast<BYTE>((value >> 8) & 0xFF));
+    };
+    for (wchar_t c : text) {
+        const unsigned code = static_cast<unsigned>(c);
+        if (code > 0xFFFF) {
+            unit(0xD800 + ((code - 0x10000) >> 10));
+            unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            unit(code);
+        }
+    }
+}
+
 Value Text(const std::wstring& name, const std::wstring& text, DWORD type = kRegSz) {
     Value value{name, type, {}};
-    for (wchar_t c : text + L'\0') {
-        value.data.push_back(static_cast<BYTE>(c & 0xFF));
-        value.data.push_back(static_cast<BYTE>((c >> 8) & 0xFF));
-    }
+    AppendUtf16(value.data, text + L'\0');
     return value;
 }
 
@@ -172,13 +186,11 @@ void WriteRegFile(const std::vector<Key>& keys, const std::string& fileName) {
             text += name + L"=" + Readable(value).value_or(Hex(value)) + L"\r\n";
         }
     }
-    std::string bytes = "\xFF\xFE";
-    for (wchar_t c : text) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>((c >> 8) & 0xFF);
-    }
+    std::vector<BYTE> bytes = {0xFF, 0xFE};
+    AppendUtf16(bytes, text);
     std::ofstream out(fileName, std::ios::binary);
-    out << bytes;
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out.flush()) {
         throw std::runtime_error(fileName + ": cannot be written");
     }
@@ -339,11 +351,14 @@ Key DiskParameters(const sim::Disk& disk, size_t index) {
             key.values.push_back(ReplyValue(named.value, *named.reply, field + "." + named.field));
         }
     }
-    key.values.push_back(Dword(L"LayoutFailures", disk.layoutFailures < 0
-                                                      ? kAlwaysFails
-                                                      : static_cast<DWORD>(disk.layoutFailures)));
-    key.values.push_back(Dword(L"LayoutFailureStatus",
-                               StatusFor(disk.layoutFailureError, field + ".layout.failureError")));
+    if (disk.layoutFailures != 0) {
+        key.values.push_back(Dword(
+            L"LayoutFailures",
+            disk.layoutFailures < 0 ? kAlwaysFails : static_cast<DWORD>(disk.layoutFailures)));
+        key.values.push_back(
+            Dword(L"LayoutFailureStatus",
+                  StatusFor(disk.layoutFailureError, field + ".layout.failureError")));
+    }
     return key;
 }
 
@@ -358,9 +373,12 @@ sim::MiniportAnswer OwnAnswer(const sim::Controller& controller) {
 std::vector<BYTE> AnswerData(const sim::MiniportAnswer& answer, const std::string& field) {
     std::vector<BYTE> data;
     if (!answer.result) {
-        if (answer.bytesReturned != 0 || !answer.reply.empty()) {
+        if (answer.bytesReturned != 0) {
             throw Refusal(field +
-                          ": a failed request hands back no bytes and no byte count under Wine");
+                          ".bytesReturned: a failed request hands back no count under Wine");
+        }
+        if (!answer.reply.empty()) {
+            throw Refusal(field + ".reply: a failed request hands back no bytes under Wine");
         }
         AppendWords(data, {StatusFor(answer.lastError, field + ".lastError"), 0});
         return data;
