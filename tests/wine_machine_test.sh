@@ -61,7 +61,11 @@ done
 # What the stand-in itself refuses comes through as its one line.
 printf '{"colour": 1}' >"$scratch/machine.json"
 message=$("$generator" "$scratch/machine.json" "$scratch/machine.reg" 2>&1)
-[ $? -eq 2 ] && [[ $message == *"colour: unknown field" ]] && pass || fail "unknown field: $message"
+if [ $? -eq 2 ] && [[ $message == *"colour: unknown field" ]]; then
+    pass
+else
+    fail "unknown field: $message"
+fi
 
 # Every answer the route plays, in one description.
 cat >"$scratch/machine.json" <<EOF
