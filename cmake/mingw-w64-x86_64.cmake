@@ -7,3 +7,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# The test disk driver and its launcher for Wine are plain C.
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)

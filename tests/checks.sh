@@ -15,3 +15,12 @@ finish() {
     [ "$failed" -eq 0 ]
     exit
 }
+
+# A log with its time stamps and the run's folder masked, so that runs at other times and in other
+# places compare. The folder is named as Wine and the stand-in report it: drive Z: and backslashes.
+mask_log() { # log, folder
+    local folder="Z:${2//\//\\}"
+    sed -E 's/^\[[ 0-9]{4}\.[0-9]{2}\.[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}\] /[stamp] /' "$1" |
+        FOLDER=$folder awk '{ folder = ENVIRON["FOLDER"]; while ((i = index($0, folder)) > 0)
+            $0 = substr($0, 1, i - 1) "<folder>" substr($0, i + length(folder)); print }'
+}

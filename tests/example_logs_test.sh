@@ -16,22 +16,14 @@ pinned=$source_dir/tests/example_logs
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-# The log names its folder as the stand-in reports it: drive Z: and backslashes.
-mask() { # log, folder
-    local folder="Z:${2//\//\\}"
-    sed -E -e 's/^\[[ 0-9]{4}\.[0-9]{2}\.[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}\] /[stamp] /' \
-        -e 's/ExeVersion=\[[0-9.]*\]/ExeVersion=[version]/' "$1" |
-        FOLDER=$folder awk '{ folder = ENVIRON["FOLDER"]; while ((i = index($0, folder)) > 0)
-            $0 = substr($0, 1, i - 1) "<folder>" substr($0, i + length(folder)); print }'
-}
-
 for machine in "$source_dir"/examples/machines/*.json; do
     name=$(basename "$machine" .json)
     folder=$scratch/$name
     mkdir -p "$folder"
     cp "$exe" "$folder/destpick.exe"
     (cd "$folder" && DESTPICK_SIM_MACHINE=$machine ./destpick.exe >/dev/null 2>&1)
-    mask "$folder/destpick.log" "$folder" >"$scratch/$name.log"
+    mask_log "$folder/destpick.log" "$folder" | sed -E 's/ExeVersion=\[[0-9.]*\]/ExeVersion=[version]/' \
+        >"$scratch/$name.log"
     if [ "$update" = --update ]; then
         cp "$scratch/$name.log" "$pinned/$name.log"
         pass "$name: pinned"

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Runs the real destpick.exe under Wine on a simulated machine: the test disk driver
+# (tests/wine_disk/) plays the description's disks and controllers, and the registry describes
+# their interfaces and device nodes to Wine's own SetupAPI. The executable runs unmodified.
+#
+# Usage: scripts/wine-run.sh MACHINE.json OUTDIR
+# Leaves in OUTDIR: stdout (the executable's standard output), exit-code (its whole 32-bit exit
+# code, in decimal), destpick.log, and driver-counts (requests the driver refused as unknown, and
+# writes). Exit code 0 when the executable ran; 3 when the description cannot be played this way
+# (one line says which field); 4 when Wine cannot start; 2 on any other failure.
+#
+# Needs the sim preset (wine_machine) and the windows preset (destpick.exe, destpick_disk.sys,
+# wine_launcher.exe) built. The Wine prefix is build/wine-disk/prefix, made on first use; every run
+# starts from its registry as it was then. DESTPICK_NATIVE_BUILD_DIR, DESTPICK_WINDOWS_BUILD_DIR
+# and DESTPICK_WINE name other builds or another wine64.
+set -u
+usage="usage: scripts/wine-run.sh MACHINE.json OUTDIR"
+machine=${1:?$usage}
+outdir=${2:?$usage}
+root=$(cd "$(dirname "$0")/.." && pwd -P)
+native_dir=${DESTPICK_NATIVE_BUILD_DIR:-$root/build/sim}
+windows_dir=${DESTPICK_WINDOWS_BUILD_DIR:-$root/build/windows}
+wine=${DESTPICK_WINE:-/usr/lib/wine/wine64}
+state=$root/build/wine-disk
+service=destpick_disk
+driver_path='C:\windows\system32\drivers\destpick_disk.sys'
+
+die() { # exit code, message
+    echo "wine-run: $2" >&2
+    exit "$1"
+}
+for built in "$native_dir/wine_machine" "$windows_dir/destpick.exe" "$windows_dir/$service.sys" \
+    "$windows_dir/wine_launcher.exe"; do
+    [ -f "$built" ] || die 2 "no $built: build the sim and windows presets first"
+done
+[ -x "$wine" ] || die 4 "no Wine at $wine"
+wineserver=$(dirname "$wine")/wineserver
+[ -x "$wineserver" ] || wineserver=$(command -v wineserver) || die 4 "no wineserver beside $wine"
+
+mkdir -p "$outdir" "$state" || die 2 "cannot create $outdir"
+outdir=$(cd "$outdir" && pwd -P)
+rm -f "$outdir/stdout" "$outdir/exit-code" "$outdir/destpick.log" "$outdir/driver-counts"
+"$native_dir/wine_machine" "$machine" "$outdir/machine.reg" || exit 3
+
+# Quiet and unattended, as the other Wine checks run it.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" WINEPREFIX=$state/prefix LC_ALL=C.UTF-8
+unset DISPLAY WAYLAND_DISPLAY
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+# One run at a time per prefix; the server must be gone for its registry file to be replaced.
+exec 9>"$state/lock"
+flock 9
+if [ ! -f "$state/system.reg.pristine" ]; then
+    echo "wine-run: creating the Wine prefix $WINEPREFIX (once)" >&2
+    rm -rf "$WINEPREFIX"
+    timeout 600 "$wine" wineboot -i </dev/null >"$state/wineboot.out" 2>&1
+    timeout 120 "$wineserver" -w
+    [ -f "$WINEPREFIX/system.reg" ] || die 4 "Wine could not create its prefix: $(tail -n 5 "$state/wineboot.out")"
+    cp "$WINEPREFIX/system.reg" "$state/system.reg.pristine"
+fi
+timeout 120 "$wineserver" -w
+cp "$state/system.reg.pristine" "$WINEPREFIX/system.reg"
+cp "$windows_dir/$service.sys" "$WINEPREFIX/drive_c/windows/system32/drivers/$service.sys"
+cp "$windows_dir/destpick.exe" "$outdir/destpick.exe"
+
+timeout 120 "$wine" regedit /S "$(windows_path "$outdir/machine.reg")" </dev/null >/dev/null 2>&1 ||
+    die 4 "Wine could not import the machine into its registry"
+timeout 300 "$wine" "$windows_dir/wine_launcher.exe" "$service" "$driver_path" \
+    "$(windows_path "$outdir/destpick.exe")" "$(windows_path "$outdir/stdout")" \
+    </dev/null >"$outdir/launcher.out" 2>"$outdir/launcher.err"
+status=$?
+timeout 120 "$wineserver" -w
+report=$(tr -d '\r' <"$outdir/launcher.out")
+problem=$(cat "$outdir/launcher.err")
+rm -f "$outdir/destpick.exe" "$outdir/machine.reg" "$outdir/launcher.out" "$outdir/launcher.err"
+[ "$status" -eq 0 ] || die 2 "the launcher failed ($status): $problem"
+printf '%s\n' "$report" | sed -n 's/^exit-code=//p' >"$outdir/exit-code"
+printf '%s\n' "$report" | grep -v '^exit-code=' >"$outdir/driver-counts"
