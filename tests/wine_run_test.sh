@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the built destpick.exe under Wine, where the disk-interface query answers an empty set,
 # and checks what a run leaves behind: the standard output, the exit code and the log beside the
-# executable, named after it.
+# executable, named after it, also in a folder that the account may write in but not list.
 #
 # Usage: wine_run_test.sh <destpick.exe> <wine64> <project version a.b.c.d>
 # The Wine prefix is kept beside the executable (wine-prefix/) so that only the first run pays
@@ -241,6 +241,46 @@ if [ -f "$log" ]; then
     fi
 else
     fail "non-ASCII folder: no destpick.log; the folder holds $(ls -A "$folder" | tr '\n' ' ')"
+fi
+
+# --- (f) A folder the account may write in but not list, as a drop box is -------------------
+# A search for the log (FindFirstFileW) fails there, so the end of the log must be found without
+# one. The folder's mode binds only an account other than root: a root run of this check drops to
+# the nobody account, whose Wine prefix is kept beside the usual one.
+folder="$scratch/drop box"
+mkdir "$folder"
+cp "$exe" "$folder/destpick.exe"
+earlier=$'[2020.01.01-00:00:01] earlier run, entry 1\r\n[2020.01.01-00:00:02] earlier run, entry 2\r\n[2020.01.01-00:00:03] earlier run, entry 3\r\n'
+printf '%s' "$earlier" >"$folder/destpick.log"
+chmod 0666 "$folder/destpick.log"
+as_account=()
+if [ "$(id -u)" -eq 0 ]; then
+    nobody_prefix=$WINEPREFIX-nobody
+    mkdir -p "$nobody_prefix" "$scratch/nobody-home"
+    chown 65534:65534 "$nobody_prefix" "$scratch/nobody-home"
+    chmod 0711 "$scratch"
+    as_account=(setpriv --reuid=65534 --regid=65534 --clear-groups
+        env HOME="$scratch/nobody-home" WINEPREFIX="$nobody_prefix")
+fi
+chmod 0333 "$folder"
+# Started from a folder the account may read: Wine reads the folder it starts in.
+(cd / && timeout 300 "${as_account[@]}" "$wine" "$folder/destpick.exe" </dev/null \
+    >"$scratch/stdout.bin" 2>"$scratch/stderr.txt")
+status=$?
+chmod 0755 "$folder"
+check_stdout "unlisted folder" 'Destination=UNKNOWN'
+check_status "unlisted folder" 231
+if head -c "${#earlier}" "$folder/destpick.log" | cmp -s - <(printf '%s' "$earlier"); then
+    pass "unlisted folder: the earlier runs' entries kept byte for byte"
+else
+    fail "unlisted folder: the earlier runs' entries changed; the log begins:"
+    head -n 5 "$folder/destpick.log" | od -c | head -n 10
+fi
+read_log "unlisted folder" "$folder/destpick.log"
+expected_block "$folder" destpick
+check_block "unlisted folder" 3
+if [ "${#as_account[@]}" -gt 0 ]; then
+    timeout 30 "${as_account[@]}" "$wineserver" -w 2>/dev/null
 fi
 
 finish

@@ -12,10 +12,10 @@ const size_t kLogBufferChars = 1024;
 // Windows one Sleep(1) may last a whole 15.6 ms timer tick; a scanner that reads the file after
 // each close holds it for a similar span. Half a second per entry outlasts all of them.
 // A log held for the whole run (an editor, a copy, a stuck process) would cost that half second
-// on each of the run's hundreds of entries, several minutes on a machine of many disks, while
-// any bound per entry short enough to avoid that would lose the entries of concurrent runs. So
-// the waits that end without the file are added up, and once they reach two seconds every
-// further entry to that log is tried once: this sum is the only state kept between calls.
+// on each of the run's hundreds of entries, eight minutes on 16 disks, while any bound per entry
+// short enough to avoid that would lose the entries of concurrent runs. So the waits that end
+// without the file are added up, and once they reach two seconds every further entry to that log
+// is tried once: this sum is the only state kept between calls.
 const ULONGLONG kEntryWaitLimitMs = 500;
 const ULONGLONG kHeldLogBudgetMs = 2000;
 const DWORD kRetryPauseMs = 1;
@@ -46,8 +46,8 @@ void ChargeLostWait(LPCWSTR logPath, ULONGLONG waitedMs) {
     heldLog.lostWaitMs += waitedMs;
 }
 
-// Share mode 0 keeps each entry whole; a log that another process holds is waited for, within
-// the allowance, rather than given up at once.
+// The log opened for this process alone, waited for within the allowance while another process
+// holds it.
 HANDLE OpenLogAlone(LPCWSTR logPath) {
     const ULONGLONG allowance = WaitAllowance(logPath);
     const ULONGLONG start = GetTickCount64();
