@@ -107,6 +107,8 @@ TEST_F(DiskProbe, FullyAnsweringDiskLeavesItsWholeAccount) {
                   "[Disk0] Convert device path to device id. SRC: " + kPathText + " ",
                   "[Disk0] Convert device path to device id. DST:     " + kIdText + " ",
                   "[Disk0] Try to get NVMe generation.",
+                  // The disk's own node, which the machine does not describe: its ID alone.
+                  "SCSI\\DISK&VEN_NVME&PROD_MODEL_X100\\4&2C41E0AA&0&020000",
                   "[Disk0] Try to get information under Intel RST/VMD.",
                   "[Disk 1-0-2-0] Checking \\\\.\\scsi0:.",
                   "[Disk 1-0-2-0] Checking \\\\.\\scsi1:.",

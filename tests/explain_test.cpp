@@ -119,7 +119,7 @@ const ExampleCase ExampleCases[] = {
     {"layout-retry",
      "Destination=\\\\.\\PHYSICALDRIVE0",
      {"chosen", "lost on speed class (1 < 6)"},
-     {{0, "the PCIe link speed lookup failed (NVMeGen=-1"},
+     {{0, "the PCIe link speed lookup failed (NVMeGen=-2"},
       {1, "layout read only at i=[2] though its 1 entries fit at i=[0]: 2 requests failed"}}},
     {"empty", "Destination=UNKNOWN", {}, {}},
 };

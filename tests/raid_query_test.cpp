@@ -178,19 +178,20 @@ TEST_P(RaidRules, UpdateTheRecord) {
     EXPECT_EQ(sim::CurrentCounters().liveDeviceInfoSets, 0);
 }
 
-// -1: the NVMe lookup found no device set for the disk, so the RAID generation replaces it.
+// -2: the disk's node tells no parent, so the NVMe lookup found nothing and the RAID generation
+// replaces it.
 const RuleCase kRules[] = {
-    {"NothingBelowTwo", 1, 1, 99, -1, false, false},
-    {"NegativeValues", -5, -5, 99, -1, false, false},
-    {"SataConnection", 2, 0, 11, -1, true, false},
-    {"NvmeConnection3", 3, 0, 17, -1, true, false},
-    {"NvmeConnection4", 4, 0, 17, -1, true, false},
-    {"UnknownConnectionChangesNothing", 5, 0, 99, -1, true, false},
+    {"NothingBelowTwo", 1, 1, 99, -2, false, false},
+    {"NegativeValues", -5, -5, 99, -2, false, false},
+    {"SataConnection", 2, 0, 11, -2, true, false},
+    {"NvmeConnection3", 3, 0, 17, -2, true, false},
+    {"NvmeConnection4", 4, 0, 17, -2, true, false},
+    {"UnknownConnectionChangesNothing", 5, 0, 99, -2, true, false},
     {"Speed2IsGen1", 0, 2, 99, 1, false, true},
     {"Speed3IsGen2", 0, 3, 99, 2, false, true},
     {"Speed4IsGen3", 0, 4, 99, 3, false, true},
     {"Speed5IsGen4", 0, 5, 99, 4, false, true},
-    {"Speed6ChangesNothing", 0, 6, 99, -1, false, true},
+    {"Speed6ChangesNothing", 0, 6, 99, -2, false, true},
     {"Both", 3, 5, 17, 4, true, true},
 };
 

@@ -34,7 +34,6 @@ cases=(
     "disks[0].openError|{\"disks\": [$D0, \"openError\": 5}]}"
     "disks[0].geometry.error|{\"disks\": [$D0, \"geometry\": {\"error\": 9999}}]}"
     "disks[0].layout.failureError|{\"disks\": [$D0, \"layout\": {\"style\": \"raw\", \"failures\": 1, \"failureError\": 0}}]}"
-    "disks[0]|{\"disks\": [$D0, $NVME}]}"
     "controllers[0].open|{\"controllers\": [{\"open\": \"null\"}]}"
     "controllers[0].openError|{\"controllers\": [{\"open\": \"fails\", \"openError\": 5}]}"
     "controllers[0].lastError|{\"controllers\": [{$OPENS, \"lastError\": 183}]}"

@@ -290,16 +290,6 @@ const sim::DeviceNode* NodeWithId(const sim::Machine& machine, const std::wstrin
     return nullptr;
 }
 
-bool IsNvme(const sim::Disk& disk) {
-    const size_t busTypeOffset = 28;
-    const std::vector<BYTE>* bytes =
-        disk.deviceDescriptor ? &disk.deviceDescriptor->bytes : nullptr;
-    return bytes != nullptr && !disk.deviceDescriptor->error &&
-           bytes->size() >= busTypeOffset + 4 && (*bytes)[busTypeOffset] == 17 &&
-           (*bytes)[busTypeOffset + 1] == 0 && (*bytes)[busTypeOffset + 2] == 0 &&
-           (*bytes)[busTypeOffset + 3] == 0;
-}
-
 // The device's name, or none when the open fails with error 2: Wine opens a device whatever its
 // driver answers to the open, so a name that leads nowhere is the one failing open it can play.
 std::vector<Value> LinkValue(const std::wstring& link, std::optional<DWORD> openError,
@@ -485,11 +475,6 @@ void AddDiskInterface(std::vector<Key>& keys, const sim::Machine& machine, size_
     const std::wstring& path = machine.disks[disk].path;
     const std::wstring derived = InstanceIdOfPath(path, Field("disks", disk, "path"));
     const sim::DeviceNode* node = NodeWithId(machine, derived);
-    if (node == nullptr && IsNvme(machine.disks[disk])) {
-        throw Refusal(
-            Field("disks", disk) +
-            ": an NVMe disk without a device node; Wine lists the node of every interface");
-    }
     const std::wstring id = node != nullptr ? node->instanceId : Upper(derived);
     // Wine lists interfaces in the order of their key names: the place comes first in the name.
     wchar_t placeName[16];

@@ -61,7 +61,48 @@ const bool machineLoaded = [] {
 
 } // namespace
 
+namespace {
+
+// On Windows every disk interface belongs to a device node. A description may leave a disk's
+// node out; the node is there all the same, with its ID and nothing else to tell.
+void AddUndescribedDiskNodes(sim::Machine& machine) {
+    for (const sim::Disk& disk : machine.disks) {
+        const std::optional<std::wstring> id = sim::InterfaceInstanceId(disk.path);
+        if (!id) {
+            continue;
+        }
+        bool described = false;
+        for (const sim::DeviceNode& node : machine.nodes) {
+            described = described || sim::EqualsIgnoringCase(node.instanceId, *id);
+        }
+        for (const sim::EnumeratorSet& set : machine.enumeratorSets) {
+            described = described || sim::EqualsIgnoringCase(set.enumerator, *id);
+        }
+        if (!described) {
+            sim::DeviceNode node;
+            node.instanceId = *id;
+            machine.nodes.push_back(node);
+        }
+    }
+}
+
+} // namespace
+
 namespace sim {
+
+std::optional<std::wstring> InterfaceInstanceId(const std::wstring& path) {
+    const std::wstring prefix = L"\\\\?\\";
+    const size_t classStart = path.rfind(L"#{");
+    if (path.compare(0, prefix.size(), prefix) != 0 || classStart == std::wstring::npos ||
+        classStart <= prefix.size() || path.back() != L'}') {
+        return std::nullopt;
+    }
+    std::wstring id = path.substr(prefix.size(), classStart - prefix.size());
+    for (wchar_t& c : id) {
+        c = c == L'#' ? L'\\' : (c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c);
+    }
+    return id;
+}
 
 Module DefaultModule() {
     Module module;
@@ -79,6 +120,7 @@ void Install(const Machine& machine, const Module& module) {
     // A fresh copy rather than an assignment into the previous machine's buffers: a run sees the
     // same memory whatever ran before it (an empty reply has no bytes to point at, ever).
     state.machine = sim::Machine(machine);
+    AddUndescribedDiskNodes(state.machine);
     state.module = module;
     state.requests.clear();
     state.opens.clear();

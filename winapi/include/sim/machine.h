@@ -122,6 +122,12 @@ constexpr int kForeignLibraryExitCode = 77;
 // the stand-in routes it to the controllers, so it can never be a disk's interface path.
 bool NamesController(const std::wstring& name);
 
+// The instance ID of the device node a disk interface belongs to, as Windows registers it:
+// "\\?\scsi#disk&ven_x#4&2c&0#{class}" belongs to "SCSI\DISK&VEN_X\4&2C&0". None for a name
+// that is no interface path. Install adds a node with this ID, and nothing else, for every disk
+// whose node the description leaves out.
+std::optional<std::wstring> InterfaceInstanceId(const std::wstring& path);
+
 Machine ParseMachine(const std::string& jsonText, const std::string& sourceName);
 Machine LoadMachineFile(const std::string& fileName);
 Machine DefaultMachine();
