@@ -2,20 +2,20 @@
 find_package(nlohmann_json 3 REQUIRED)
 
 add_library(winapi_sim STATIC
-    winapi/src/process.cpp
-    winapi/src/format.cpp
-    winapi/src/codepage.cpp
-    winapi/src/console.cpp
-    winapi/src/files.cpp
-    winapi/src/memory_files.cpp
-    winapi/src/modules.cpp
-    winapi/src/setupapi.cpp
-    winapi/src/devices.cpp
-    winapi/src/replies.cpp
-    winapi/src/machine.cpp
-    winapi/src/machine_json.cpp
+    winapi/src/kernel32/process.cpp
+    winapi/src/user32/wsprintf.cpp
+    winapi/src/kernel32/codepage.cpp
+    winapi/src/crt/console.cpp
+    winapi/src/kernel32/files.cpp
+    winapi/src/kernel32/memory_files.cpp
+    winapi/src/kernel32/loader.cpp
+    winapi/src/setupapi/setupapi.cpp
+    winapi/src/kernel32/devices.cpp
+    machine/src/replies.cpp
+    winapi/src/standin/installed.cpp
+    machine/src/description_reader.cpp
     ${CMAKE_CURRENT_BINARY_DIR}/default_machine.cpp)
-target_include_directories(winapi_sim PUBLIC winapi/include PRIVATE winapi/src)
+target_include_directories(winapi_sim PUBLIC winapi/include machine/include PRIVATE winapi/src)
 target_compile_options(winapi_sim PRIVATE ${DESTPICK_WARNINGS})
 target_link_libraries(winapi_sim PRIVATE nlohmann_json::nlohmann_json)
 target_compile_definitions(winapi_sim PRIVATE
@@ -28,25 +28,25 @@ target_compile_definitions(winapi_sim PRIVATE
 set(DESTPICK_DEFAULT_MACHINE ${CMAKE_CURRENT_SOURCE_DIR}/examples/machines/default.json)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${DESTPICK_DEFAULT_MACHINE})
 file(READ ${DESTPICK_DEFAULT_MACHINE} DESTPICK_DEFAULT_MACHINE_JSON)
-configure_file(winapi/src/default_machine.cpp.in ${CMAKE_CURRENT_BINARY_DIR}/default_machine.cpp @ONLY)
+configure_file(winapi/src/standin/default_machine.cpp.in ${CMAKE_CURRENT_BINARY_DIR}/default_machine.cpp @ONLY)
 
 target_link_libraries(destpick_core PUBLIC winapi_sim)
 
 enable_testing()
 find_package(GTest REQUIRED)
 add_executable(destpick_tests
-    tests/format_test.cpp
-    tests/files_test.cpp
-    tests/machine_test.cpp
+    tests/winapi/format_test.cpp
+    tests/winapi/files_test.cpp
+    tests/machine/description_test.cpp
     tests/log_writer_test.cpp
     tests/weighting_test.cpp
     tests/run_driver_test.cpp
-    tests/devices_test.cpp
+    tests/winapi/devices_test.cpp
     tests/disk_probe_test.cpp
     tests/device_id_test.cpp
     tests/pci_link_speed_test.cpp
     tests/raid_query_test.cpp
-    tests/counters_test.cpp
+    tests/winapi/counters_test.cpp
     tests/bad_input_test.cpp
     tests/test_support.cpp
     tests/test_main.cpp)
