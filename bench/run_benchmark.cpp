@@ -9,7 +9,7 @@
 #include "selection/run_driver.h"
 #include "selection/weighting.h"
 
-#include <sim/machine.h>
+#include <sim/standin.h>
 
 #include <winioctl.h>
 

@@ -1,23 +1,26 @@
 # Native build against the Windows-API stand-in and its simulated machine.
-find_package(nlohmann_json 3 REQUIRED)
-
 add_library(winapi_sim STATIC
-    winapi/src/kernel32/process.cpp
-    winapi/src/user32/wsprintf.cpp
-    winapi/src/kernel32/codepage.cpp
-    winapi/src/crt/console.cpp
+    winapi/src/kernel32/handles.cpp
     winapi/src/kernel32/files.cpp
+    winapi/src/kernel32/paths.cpp
     winapi/src/kernel32/memory_files.cpp
-    winapi/src/kernel32/loader.cpp
-    winapi/src/setupapi/setupapi.cpp
     winapi/src/kernel32/devices.cpp
-    machine/src/replies.cpp
+    winapi/src/kernel32/heap.cpp
+    winapi/src/kernel32/process.cpp
+    winapi/src/kernel32/codepage.cpp
+    winapi/src/kernel32/loader.cpp
+    winapi/src/user32/wsprintf.cpp
+    winapi/src/user32/char_upper.cpp
+    winapi/src/crt/console.cpp
+    winapi/src/crt/strsafe.cpp
+    winapi/src/setupapi/setupapi.cpp
+    winapi/src/setupapi/config_manager.cpp
+    winapi/src/version/version.cpp
     winapi/src/standin/installed.cpp
-    machine/src/description_reader.cpp
     ${CMAKE_CURRENT_BINARY_DIR}/default_machine.cpp)
-target_include_directories(winapi_sim PUBLIC winapi/include machine/include PRIVATE winapi/src)
+target_include_directories(winapi_sim PUBLIC winapi/include PRIVATE winapi/src)
 target_compile_options(winapi_sim PRIVATE ${DESTPICK_WARNINGS})
-target_link_libraries(winapi_sim PRIVATE nlohmann_json::nlohmann_json)
+target_link_libraries(winapi_sim PUBLIC destpick_machine)
 target_compile_definitions(winapi_sim PRIVATE
     DESTPICK_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
     DESTPICK_VERSION_MINOR=${PROJECT_VERSION_MINOR}
@@ -35,22 +38,27 @@ target_link_libraries(destpick_core PUBLIC winapi_sim)
 enable_testing()
 find_package(GTest REQUIRED)
 add_executable(destpick_tests
-    tests/winapi/format_test.cpp
-    tests/winapi/files_test.cpp
     tests/machine/description_test.cpp
+    tests/machine/replies_test.cpp
+    tests/winapi/format_test.cpp
+    tests/winapi/codepage_test.cpp
+    tests/winapi/files_test.cpp
+    tests/winapi/modules_test.cpp
+    tests/winapi/heap_test.cpp
+    tests/winapi/devices_test.cpp
+    tests/winapi/setupapi_test.cpp
+    tests/winapi/counters_test.cpp
     tests/log_writer_test.cpp
     tests/weighting_test.cpp
     tests/run_driver_test.cpp
-    tests/winapi/devices_test.cpp
     tests/disk_probe_test.cpp
     tests/device_id_test.cpp
     tests/pci_link_speed_test.cpp
     tests/raid_query_test.cpp
-    tests/winapi/counters_test.cpp
     tests/bad_input_test.cpp
     tests/test_support.cpp
     tests/test_main.cpp)
-target_include_directories(destpick_tests PRIVATE tests winapi/src)
+target_include_directories(destpick_tests PRIVATE tests)
 target_compile_options(destpick_tests PRIVATE ${DESTPICK_WARNINGS})
 target_link_libraries(destpick_tests PRIVATE destpick_core winapi_sim GTest::gtest)
 target_compile_definitions(destpick_tests PRIVATE

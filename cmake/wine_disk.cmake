@@ -23,7 +23,7 @@ if(WIN32)
 else()
     add_executable(wine_machine tests/wine_disk/wine_machine.cpp)
     target_compile_options(wine_machine PRIVATE ${DESTPICK_WARNINGS})
-    target_link_libraries(wine_machine PRIVATE winapi_sim)
+    target_link_libraries(wine_machine PRIVATE destpick_machine)
     add_test(NAME wine_machine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_machine_test.sh
         $<TARGET_FILE:wine_machine>)
 endif()

@@ -3,7 +3,6 @@
 #include "inventory/disk_probe.h"
 #include "inventory/pci_link_speed.h"
 #include "inventory/raid_query.h"
-#include "state.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -2,12 +2,12 @@
 // log, the partition walk, the layout retry, and odd answers from drivers.
 #include "inventory/disk_probe.h"
 #include "selection/run_driver.h"
-#include "state.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <sim/replies.h>
+#include <sim/text.h>
 #include <setupapi.h>
 
 #include <algorithm>

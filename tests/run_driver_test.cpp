@@ -1,10 +1,11 @@
 // Whole runs in process: the report and exit code, the log a run leaves, the start-up failures,
 // the paths derived from the executable's name, and what the machine may do between passes.
 #include "selection/run_driver.h"
-#include "state.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <sim/text.h>
 
 #include "inventory/drive_record.h"
 

@@ -1,7 +1,7 @@
 // The suites' entry point. After every test the process must hold no handle and no
 // device-information set, and no write or unknown request may have reached a simulated device:
 // a test that leaves one fails, whatever it asserted itself.
-#include <sim/machine.h>
+#include <sim/standin.h>
 
 #include <gtest/gtest.h>
 

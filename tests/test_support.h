@@ -1,7 +1,7 @@
 // Running the system in process on a simulated machine, in a scratch folder of its own.
 #pragma once
 
-#include <sim/machine.h>
+#include <sim/standin.h>
 #include <sim/replies.h>
 
 #include "inventory/drive_record.h"

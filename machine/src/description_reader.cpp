@@ -1,13 +1,14 @@
 // Reading a machine description. Every field is checked for its type and range, and a field the
 // format does not know is refused, so a typing mistake in a description never goes unnoticed.
-#include "state.h"
+#include <sim/machine.h>
+#include <sim/replies.h>
+#include <sim/text.h>
 
 #include <nlohmann/json.hpp>
 
-#include <sim/replies.h>
-
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <initializer_list>
 #include <limits>
@@ -730,8 +731,6 @@ std::string Untagged(const std::string& message) {
 
 namespace sim {
 
-extern const char kDefaultMachineJson[];
-
 Machine ParseMachine(const std::string& jsonText, const std::string& sourceName) {
     ParsePosition position;
     json document;
@@ -763,10 +762,6 @@ Machine LoadMachineFile(const std::string& fileName) {
         throw MachineError(fileName + ": cannot be read");
     }
     return ParseMachine(text.str(), fileName);
-}
-
-Machine DefaultMachine() {
-    return ParseMachine(kDefaultMachineJson, "the embedded default machine");
 }
 
 } // namespace sim

@@ -12,7 +12,7 @@
 #include "inventory/drive_record.h"
 #include "selection/run_driver.h"
 
-#include <sim/machine.h>
+#include <sim/standin.h>
 #include <sim/replies.h>
 
 #include <fuzzer/FuzzedDataProvider.h>

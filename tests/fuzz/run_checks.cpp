@@ -5,7 +5,7 @@
 
 #include "selection/run_driver.h"
 
-#include <sim/machine.h>
+#include <sim/standin.h>
 #include <winioctl.h>
 
 #include <algorithm>

@@ -1,12 +1,16 @@
-// Machine descriptions: the shipped ones load, and a description with a mistake is refused with a
-// message that names the file and the field.
-#include "test_support.h"
+// Machine descriptions: every field and form reads into the model as the builders make it, the
+// shipped ones load, and a description with a mistake is refused with a message that names the
+// file and the field.
+#include <sim/machine.h>
+#include <sim/replies.h>
+#include <sim/standin.h>
 
 #include <gtest/gtest.h>
 
-#include <setupapi.h>
-
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -127,64 +131,178 @@ TEST(MachineDescription, DefaultIsTheShippedDefault) {
     }
 }
 
-TEST(SimulatedSetupApi, InterfaceListsChangeBetweenQueries) {
-    sim::Machine machine;
-    machine.disks = {testing_support::DiskWithPath(L"a"), testing_support::DiskWithPath(L"bb")};
-    machine.interfaceLists = {{0, 1}, {1}};
-    sim::Install(machine);
-    const GUID disk = {
-        0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
-    std::vector<std::vector<std::wstring>> seen;
-    for (int query = 0; query < 3; ++query) {
-        HDEVINFO set =
-            SetupDiGetClassDevsW(&disk, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-        ASSERT_NE(set, INVALID_HANDLE_VALUE);
-        SP_DEVICE_INTERFACE_DATA data{};
-        data.cbSize = sizeof(data);
-        seen.emplace_back();
-        for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &disk, i, &data); ++i) {
-            DWORD size = 0;
-            EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &size, nullptr));
-            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-            std::vector<BYTE> buffer(size);
-            auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
-            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-            EXPECT_TRUE(
-                SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, nullptr));
-            seen.back().push_back(detail->DevicePath);
-        }
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
-        EXPECT_EQ(sim::CurrentCounters().liveDeviceInfoSets, 1);
-        SetupDiDestroyDeviceInfoList(set);
-    }
-    EXPECT_EQ(seen, (std::vector<std::vector<std::wstring>>{{L"a", L"bb"}, {L"bb"}, {L"bb"}}));
-    EXPECT_EQ(sim::CurrentCounters().liveDeviceInfoSets, 0);
+sim::Partition Named(LONGLONG length, const wchar_t* type, const wchar_t* name, bool boot = false) {
+    sim::Partition partition;
+    partition.length = length;
+    partition.gptType = type;
+    partition.nameUnits = sim::NameUnits(name);
+    partition.bootIndicator = boot;
+    return partition;
 }
 
-TEST(SimulatedSetupApi, DetailRefusesAWrongBufferLikeWindows) {
-    sim::Machine machine;
-    machine.disks = {testing_support::DiskWithPath(L"abc")};
-    sim::Install(machine);
-    const GUID disk = {
-        0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
-    HDEVINFO set =
-        SetupDiGetClassDevsW(&disk, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    SP_DEVICE_INTERFACE_DATA data{};
-    data.cbSize = sizeof(data);
-    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &disk, 0, &data));
-    DWORD size = 99;
-    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 16, &size, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
-    EXPECT_EQ(size, 99u);
-    std::vector<BYTE> buffer(64);
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
-    detail->cbSize = 6;
-    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set, &data, detail, 64, nullptr, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
-    data.cbSize = 28;
-    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &disk, 0, &data));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
-    SetupDiDestroyDeviceInfoList(set);
+// A description with one disk holding the given members.
+std::string OneDisk(const std::string& members) {
+    return R"({"disks": [{"path": "p", )" + members + "}]}";
+}
+
+TEST(MachineDescription, RepliesAreTheBuildersReplies) {
+    sim::Machine machine = sim::ParseMachine(R"({
+        "disks": [{
+            "path": "d",
+            "deviceNumber": {"deviceNumber": 4, "partitionNumber": 1},
+            "deviceDescriptor": {"busType": "sd", "removable": true, "deviceType": 5},
+            "seekPenalty": {"incursSeekPenalty": true},
+            "geometry": {"cylinders": -2, "tracksPerCylinder": 255, "sectorsPerTrack": 63,
+                         "bytesPerSector": 512, "mediaType": "removable"},
+            "scsiAddress": {"port": 1, "pathId": 2, "targetId": 3, "lun": 255},
+            "layout": {"style": "gpt", "reportedCount": -1, "failures": "always", "failureError": 21,
+                       "partitions": [{"length": 4096, "type": "C12A7328-F81F-11D2-BA4B-00A0C93EC93B",
+                                       "name": "EFI system partition"}]}
+        }, {
+            "path": "e",
+            "deviceNumber": {"error": 31},
+            "deviceDescriptor": {"bytes": "28 00 00 00 2800"},
+            "seekPenalty": {"error": 50},
+            "geometry": {"bytes": ""},
+            "layout": {"bytes": "02000000", "failures": 3},
+            "scsiAddress": {"error": 1}
+        }]
+    })",
+                                             "m.json");
+    const sim::Disk& full = machine.disks[0];
+    EXPECT_EQ(full.deviceNumber->bytes, sim::DeviceNumberReply(4, 1).bytes);
+    EXPECT_EQ(full.deviceDescriptor->bytes, sim::DeviceDescriptorReply(BusTypeSd, true, 5).bytes);
+    EXPECT_EQ(full.seekPenalty->bytes, sim::SeekPenaltyReply(true).bytes);
+    EXPECT_EQ(full.geometry->bytes, sim::GeometryReply(-2, 255, 63, 512, RemovableMedia).bytes);
+    EXPECT_EQ(full.scsiAddress->bytes, sim::ScsiAddressReply(1, 2, 3, 255).bytes);
+    sim::Partition efi =
+        Named(4096, L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", L"EFI system partition");
+    std::vector<BYTE> layout = sim::LayoutReply(PARTITION_STYLE_GPT, {efi}).bytes;
+    std::memset(layout.data() + 4, 0xFF, 4);
+    EXPECT_EQ(full.layout->bytes, layout);
+    EXPECT_EQ(full.layoutFailures, -1);
+    EXPECT_EQ(full.layoutFailureError, static_cast<DWORD>(ERROR_NOT_READY));
+    const sim::Disk& odd = machine.disks[1];
+    EXPECT_EQ(odd.deviceNumber->error, std::optional<DWORD>(31));
+    EXPECT_EQ(odd.deviceDescriptor->bytes, (std::vector<BYTE>{0x28, 0, 0, 0, 0x28, 0}));
+    EXPECT_FALSE(odd.deviceDescriptor->error);
+    EXPECT_TRUE(odd.geometry->bytes.empty());
+    EXPECT_EQ(odd.layout->bytes, (std::vector<BYTE>{2, 0, 0, 0}));
+    EXPECT_EQ(odd.layoutFailures, 3);
+    EXPECT_EQ(odd.layoutFailureError, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+TEST(MachineDescription, NodesSetsAndControllers) {
+    sim::Machine machine = sim::ParseMachine(R"({
+        "deviceNodes": [
+            {"instanceId": "PCI\\X", "idFails": true, "parent": "P", "maxLinkSpeed": 65539},
+            {"instanceId": "PCI\\Y", "maxLinkSpeed": {"bytes": "04"}}
+        ],
+        "enumeratorSets": [{"enumerator": "PCI\\X", "refused": true, "members": [1, 0]}],
+        "controllers": [
+            {"open": "null"},
+            {"open": "opens", "result": false, "lastError": 1117, "bytesReturned": 4096,
+             "reply": {"returnCode": 9, "connectionType": -1, "connectionInterface": 2,
+                       "pciBusWidth": 4, "pciBusSpeed": 5}}
+        ],
+        "devicePropertyFunctionMissing": true
+    })",
+                                             "m.json");
+    EXPECT_EQ(machine.nodes[0].parent, std::optional<std::wstring>(L"P"));
+    EXPECT_EQ(machine.nodes[0].maxLinkSpeed, (std::vector<BYTE>{3, 0, 1, 0}));
+    EXPECT_EQ(machine.nodes[1].maxLinkSpeed, (std::vector<BYTE>{4}));
+    EXPECT_EQ(machine.enumeratorSets[0].members, (std::vector<size_t>{1, 0}));
+    EXPECT_EQ(machine.controllers[0].open, sim::Controller::Open::NullHandle);
+    EXPECT_EQ(machine.controllers[0].bytesReturned, 44u);
+    EXPECT_EQ(machine.controllers[1].result, FALSE);
+    EXPECT_EQ(machine.controllers[1].lastError, static_cast<DWORD>(ERROR_IO_DEVICE));
+    EXPECT_EQ(machine.controllers[1].bytesReturned, 4096u);
+    EXPECT_EQ(machine.controllers[1].reply, sim::RaidReply(9, -1, 2, 4, 5));
+    EXPECT_TRUE(machine.devicePropertyFunctionMissing);
+}
+
+struct Refusal {
+    const char* name;
+    std::string json;
+    const char* message; // what follows "m.json: "
+};
+
+const std::string kEfiType = R"("type": "C12A7328-F81F-11D2-BA4B-00A0C93EC93B")";
+
+std::string Layout(const std::string& members) {
+    return OneDisk(R"("layout": {)" + members + "}");
+}
+
+std::string Partition(const std::string& style, const std::string& members) {
+    return Layout(R"("style": ")" + style + R"(", "partitions": [)" + members + "]");
+}
+
+// clang-format off
+const Refusal kReplyRefusals[] = {
+    {"GptTypeMalformed", Partition("gpt", R"({"length": 1, )" + kEfiType + R"(}, {"length": 1, "type": "EFI"})"),
+     "disks[0].layout.partitions[1].type: expected a GUID"},
+    {"GptTypeUnbalancedBrace", Partition("gpt", R"({"length": 1, "type": "{C12A7328-F81F-11D2-BA4B-00A0C93EC93B"})"),
+     "disks[0].layout.partitions[0].type: expected a GUID"},
+    {"GptTypeMissing", Partition("gpt", R"({"length": 1})"), "disks[0].layout.partitions[0]: missing field \"type\""},
+    {"TypeOnMbr", Partition("mbr", R"({"length": 1, "type": "x"})"), "disks[0].layout.partitions[0].type: only GPT partitions"},
+    {"BootOnGpt", Partition("gpt", R"({"length": 1, "bootIndicator": true, )" + kEfiType + "}"),
+     "disks[0].layout.partitions[0].bootIndicator: only MBR and raw"},
+    {"NameTooLong", Partition("raw", R"({"length": 1, "name": "0123456789012345678901234567890123456"})"),
+     "disks[0].layout.partitions[0].name: too long: 37"},
+    {"LengthTooLarge", Partition("mbr", R"({"length": 9223372036854775808})"), "disks[0].layout.partitions[0].length: out of range"},
+    {"StyleUnknown", Layout(R"("style": "apm")"), "disks[0].layout.style: expected \"mbr\""},
+    {"FailuresWord", Layout(R"("style": "mbr", "failures": "often")"), "disks[0].layout.failures: expected a count"},
+    {"CountTooLarge", Layout(R"("style": "mbr", "reportedCount": 2147483648)"), "disks[0].layout.reportedCount: out of range"},
+    {"BusTypeName", OneDisk(R"("deviceDescriptor": {"busType": "NVMe"})"), "disks[0].deviceDescriptor.busType: unknown bus type \"NVMe\""},
+    {"FieldBesideError", OneDisk(R"("seekPenalty": {"error": 50, "incursSeekPenalty": true})"),
+     "disks[0].seekPenalty.incursSeekPenalty: not allowed beside \"error\""},
+    {"ErrorBesideBytes", OneDisk(R"("geometry": {"bytes": "00", "error": 1})"), "disks[0].geometry.bytes: not allowed beside \"error\""},
+    {"OddHexDigits", OneDisk(R"("geometry": {"bytes": "0 0"})"), "disks[0].geometry.bytes: expected hex digits"},
+    {"NumberUnknownField", OneDisk(R"("deviceNumber": {"deviceNumber": 1, "partition": 2})"), "disks[0].deviceNumber.partition: unknown field"},
+    {"LinkSpeedRange", R"({"deviceNodes": [{"instanceId": "x", "maxLinkSpeed": 4294967296}]})", "deviceNodes[0].maxLinkSpeed: out of range"},
+    {"MemberBeyondNodes", R"({"deviceNodes": [{"instanceId": "x"}], "enumeratorSets": [{"enumerator": "x", "members": [0, 1]}]})",
+     "enumeratorSets[0].members[1]: out of range"},
+    {"OpenMissing", R"({"controllers": [{"result": true}]})", "controllers[0]: missing field \"open\""},
+    {"RaidValueMissing", R"({"controllers": [{"open": "opens", "reply": {"connectionType": 1, "connectionInterface": 1, "pciBusWidth": 1}}]})",
+     "controllers[0].reply: missing field \"pciBusSpeed\""},
+    {"RaidValueRange", R"({"controllers": [{"open": "opens", "reply": {"connectionType": 2147483648}}]})",
+     "controllers[0].reply.connectionType: out of range"},
+};
+// clang-format on
+
+class RefusedReply : public testing::TestWithParam<Refusal> {};
+
+TEST_P(RefusedReply, NamesTheField) {
+    try {
+        sim::ParseMachine(GetParam().json, "m.json");
+        FAIL() << "accepted";
+    } catch (const sim::MachineError& error) {
+        EXPECT_EQ(std::string(error.what()).rfind(std::string("m.json: ") + GetParam().message, 0),
+                  0u)
+            << error.what();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Descriptions, RefusedReply, testing::ValuesIn(kReplyRefusals),
+                         [](const testing::TestParamInfo<Refusal>& param) {
+                             return param.param.name;
+                         });
+
+std::string ReadSource(const std::string& name) {
+    std::ifstream file(std::string(DESTPICK_SOURCE_DIR) + "/" + name);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+TEST(MachineDescription, DocumentedExampleLoads) {
+    const std::string doc = ReadSource("docs/machine-format.md");
+    const size_t start = doc.find("```json\n");
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = doc.find("```", start + 8);
+    sim::Machine machine = sim::ParseMachine(doc.substr(start + 8, end - start - 8), "example");
+    EXPECT_EQ(machine.disks.size(), 2u);
+    EXPECT_EQ(machine.controllers.size(), 2u);
 }
 
 } // namespace

@@ -143,16 +143,4 @@ TEST_F(CallCounters, InstallStartsEveryCountAndThePeakAgain) {
     EXPECT_EQ(fresh.peakHeapBytes, 0u);
 }
 
-TEST(HeapPeak, IsTheMostHeldAtOnceNotTheSumHandedOut) {
-    sim::Install(sim::Machine{});
-    LPVOID first = HeapAlloc(GetProcessHeap(), 0, 1000);
-    HeapFree(GetProcessHeap(), 0, first);
-    LPVOID second = HeapAlloc(GetProcessHeap(), 0, 1000);
-    EXPECT_EQ(sim::CurrentCounters().peakHeapBytes, 1000u);
-    LPVOID third = HeapAlloc(GetProcessHeap(), 0, 500);
-    HeapFree(GetProcessHeap(), 0, second);
-    HeapFree(GetProcessHeap(), 0, third);
-    EXPECT_EQ(sim::CurrentCounters().peakHeapBytes, 1500u);
-}
-
 } // namespace

@@ -1,7 +1,6 @@
 // The stand-in's disks and controllers against the Windows behaviour the probe depends on: size
 // checks, truncated property replies, short replies from odd drivers, the layout retry, refused
-// write and unknown requests, hostile controller counts; the reply layouts; the JSON replies.
-#include "state.h"
+// write and unknown requests, hostile controller counts.
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -10,15 +9,13 @@
 #include <ntddscsi.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
 constexpr BYTE kFill = 0xCC;
 // The last error Send sets before a request; a successful request must leave it.
 constexpr DWORD kPending = 0xDEAD;
-constexpr DWORD kNotReady = 21;
+constexpr DWORD kNotReady = ERROR_NOT_READY;
 constexpr DWORD kIoDevice = ERROR_IO_DEVICE;
 // Short names keep the tables at one row per case.
 constexpr DWORD kNumber = IOCTL_STORAGE_GET_DEVICE_NUMBER;
@@ -389,248 +386,6 @@ TEST_F(StandInDevices, RecordsEveryOpenAndRequest) {
     sim::Install(machine);
     EXPECT_TRUE(sim::OpenRequests().empty());
     EXPECT_TRUE(sim::IoRequests().empty());
-}
-
-// Little-endian field of a reply, as the tool's structures read it on Windows x64.
-uint64_t At(const std::vector<BYTE>& bytes, size_t offset, size_t width) {
-    uint64_t value = 0;
-    std::memcpy(&value, bytes.data() + offset, width);
-    return value;
-}
-
-sim::Partition Named(LONGLONG length, const wchar_t* type, const wchar_t* name, bool boot = false) {
-    sim::Partition partition;
-    partition.length = length;
-    partition.gptType = type;
-    partition.nameUnits = sim::NameUnits(name);
-    partition.bootIndicator = boot;
-    return partition;
-}
-
-struct LayoutCheck {
-    const char* what;
-    size_t offset;
-    size_t width;
-    uint64_t value;
-};
-
-TEST_F(StandInDevices, RepliesHaveTheWindowsLayout) {
-    const std::vector<BYTE> gpt =
-        sim::LayoutReply(PARTITION_STYLE_GPT,
-                         {Named(100 << 20, L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", L"EFI"),
-                          Named(5LL << 30, L"{ebd0a0a2-b9e5-4433-87c0-68b6b72699c7}", L"")})
-            .bytes;
-    const std::vector<BYTE> mbr =
-        sim::LayoutReply(PARTITION_STYLE_MBR, {Named(1 << 20, L"", L"Sys", true)}).bytes;
-    const std::vector<BYTE> raid = sim::RaidReply(0x01000200, 3, -1, 4, 5);
-    struct Source {
-        const char* name;
-        std::vector<BYTE> bytes;
-        size_t size;
-        std::vector<LayoutCheck> checks;
-    };
-    // clang-format off
-    const Source sources[] = {
-        {"number", sim::DeviceNumberReply(5, 2).bytes, 12, {{"type", 0, 4, 7}, {"number", 4, 4, 5}, {"partition", 8, 4, 2}}},
-        {"descriptor", sim::DeviceDescriptorReply(BusTypeNvme, true, 5).bytes, 40,
-         {{"version", 0, 4, 40}, {"size", 4, 4, 40}, {"type", 8, 1, 5}, {"removable", 10, 1, 1}, {"bus", 28, 4, 17}}},
-        {"penalty", sim::SeekPenaltyReply(true).bytes, 12, {{"size", 4, 4, 12}, {"incurs", 8, 1, 1}}},
-        {"geometry", sim::GeometryReply(-3, 255, 63, 4096).bytes, 24,
-         {{"cylinders", 0, 8, static_cast<uint64_t>(-3)}, {"media", 8, 4, 12}, {"bytes", 20, 4, 4096}}},
-        {"address", sim::ScsiAddressReply(1, 2, 3, 4).bytes, 8, {{"length", 0, 4, 8}, {"port", 4, 1, 1}, {"lun", 7, 1, 4}}},
-        {"gpt", gpt, 48 + 2 * 144,
-         {{"style", 0, 4, 1}, {"count", 4, 4, 2}, {"entry style", 48, 4, 1}, {"start", 56, 8, 1 << 20},
-          {"length", 64, 8, 100 << 20}, {"number", 72, 4, 1}, {"type", 80, 4, 0xC12A7328}, {"name", 120, 6, 0x0049'0046'0045},
-          {"second start", 192 + 8, 8, 101 << 20}, {"braced lower-case type", 192 + 32, 4, 0xEBD0A0A2},
-          {"type tail", 192 + 40, 8, 0xC7'99'26'B7'B6'68'C0'87}}},
-        {"mbr", mbr, 48 + 144,
-         {{"style", 0, 4, 0}, {"entry style", 48, 4, 0}, {"type", 80, 1, 7}, {"boot", 81, 1, 1},
-          {"hidden sectors", 84, 4, 2048}, {"name area", 120, 6, 0x0073'0079'0053}}},
-        {"raw", sim::LayoutReply(PARTITION_STYLE_RAW, {}).bytes, 48, {{"style", 0, 4, 2}, {"count", 4, 4, 0}}},
-        {"wrapping", sim::LayoutReply(PARTITION_STYLE_MBR, {Named(INT64_MAX, L"", L""), Named(1, L"", L"")}).bytes, 336,
-         {{"second start", 192 + 8, 8, 0x8000'0000'000F'FFFF}}},
-        {"reported", sim::LayoutReply(PARTITION_STYLE_MBR, {Named(1, L"", L"")}, 9).bytes, 192, {{"count", 4, 4, 9}}},
-        {"raid", raid, 44,
-         {{"header", 0, 4, 28}, {"signature", 4, 8, 0x706D'526C'6574'6E49}, {"control", 16, 4, 0x80000D01},
-          {"return", 20, 4, 0x01000200}, {"length", 24, 4, 16}, {"type", 28, 4, 3}, {"interface", 32, 4, 0xFFFFFFFF},
-          {"speed", 40, 4, 5}}},
-    };
-    // clang-format on
-    for (const Source& source : sources) {
-        ASSERT_EQ(source.bytes.size(), source.size) << source.name;
-        for (const LayoutCheck& check : source.checks) {
-            EXPECT_EQ(At(source.bytes, check.offset, check.width), check.value)
-                << source.name << " " << check.what;
-        }
-    }
-    EXPECT_THROW(sim::LayoutReply(PARTITION_STYLE_GPT, {Named(1, L"not-a-guid", L"")}),
-                 std::invalid_argument);
-    EXPECT_EQ(sim::NameUnits(L"a\U0001F600"), (std::vector<WORD>{0x61, 0xD83D, 0xDE00}));
-}
-
-// A description with one disk holding the given members.
-std::string OneDisk(const std::string& members) {
-    return R"({"disks": [{"path": "p", )" + members + "}]}";
-}
-
-TEST_F(StandInDevices, DescriptionRepliesAreTheBuildersReplies) {
-    sim::Machine machine = sim::ParseMachine(R"({
-        "disks": [{
-            "path": "d",
-            "deviceNumber": {"deviceNumber": 4, "partitionNumber": 1},
-            "deviceDescriptor": {"busType": "sd", "removable": true, "deviceType": 5},
-            "seekPenalty": {"incursSeekPenalty": true},
-            "geometry": {"cylinders": -2, "tracksPerCylinder": 255, "sectorsPerTrack": 63,
-                         "bytesPerSector": 512, "mediaType": "removable"},
-            "scsiAddress": {"port": 1, "pathId": 2, "targetId": 3, "lun": 255},
-            "layout": {"style": "gpt", "reportedCount": -1, "failures": "always", "failureError": 21,
-                       "partitions": [{"length": 4096, "type": "C12A7328-F81F-11D2-BA4B-00A0C93EC93B",
-                                       "name": "EFI system partition"}]}
-        }, {
-            "path": "e",
-            "deviceNumber": {"error": 31},
-            "deviceDescriptor": {"bytes": "28 00 00 00 2800"},
-            "seekPenalty": {"error": 50},
-            "geometry": {"bytes": ""},
-            "layout": {"bytes": "02000000", "failures": 3},
-            "scsiAddress": {"error": 1}
-        }]
-    })",
-                                             "m.json");
-    const sim::Disk& full = machine.disks[0];
-    EXPECT_EQ(full.deviceNumber->bytes, sim::DeviceNumberReply(4, 1).bytes);
-    EXPECT_EQ(full.deviceDescriptor->bytes, sim::DeviceDescriptorReply(BusTypeSd, true, 5).bytes);
-    EXPECT_EQ(full.seekPenalty->bytes, sim::SeekPenaltyReply(true).bytes);
-    EXPECT_EQ(full.geometry->bytes, sim::GeometryReply(-2, 255, 63, 512, RemovableMedia).bytes);
-    EXPECT_EQ(full.scsiAddress->bytes, sim::ScsiAddressReply(1, 2, 3, 255).bytes);
-    sim::Partition efi =
-        Named(4096, L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", L"EFI system partition");
-    std::vector<BYTE> layout = sim::LayoutReply(PARTITION_STYLE_GPT, {efi}).bytes;
-    std::memset(layout.data() + 4, 0xFF, 4);
-    EXPECT_EQ(full.layout->bytes, layout);
-    EXPECT_EQ(full.layoutFailures, -1);
-    EXPECT_EQ(full.layoutFailureError, kNotReady);
-    const sim::Disk& odd = machine.disks[1];
-    EXPECT_EQ(odd.deviceNumber->error, std::optional<DWORD>(31));
-    EXPECT_EQ(odd.deviceDescriptor->bytes, (std::vector<BYTE>{0x28, 0, 0, 0, 0x28, 0}));
-    EXPECT_FALSE(odd.deviceDescriptor->error);
-    EXPECT_TRUE(odd.geometry->bytes.empty());
-    EXPECT_EQ(odd.layout->bytes, (std::vector<BYTE>{2, 0, 0, 0}));
-    EXPECT_EQ(odd.layoutFailures, 3);
-    EXPECT_EQ(odd.layoutFailureError, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-}
-
-TEST_F(StandInDevices, DescriptionNodesSetsAndControllers) {
-    sim::Machine machine = sim::ParseMachine(R"({
-        "deviceNodes": [
-            {"instanceId": "PCI\\X", "idFails": true, "parent": "P", "maxLinkSpeed": 65539},
-            {"instanceId": "PCI\\Y", "maxLinkSpeed": {"bytes": "04"}}
-        ],
-        "enumeratorSets": [{"enumerator": "PCI\\X", "refused": true, "members": [1, 0]}],
-        "controllers": [
-            {"open": "null"},
-            {"open": "opens", "result": false, "lastError": 1117, "bytesReturned": 4096,
-             "reply": {"returnCode": 9, "connectionType": -1, "connectionInterface": 2,
-                       "pciBusWidth": 4, "pciBusSpeed": 5}}
-        ],
-        "devicePropertyFunctionMissing": true
-    })",
-                                             "m.json");
-    EXPECT_EQ(machine.nodes[0].parent, std::optional<std::wstring>(L"P"));
-    EXPECT_EQ(machine.nodes[0].maxLinkSpeed, (std::vector<BYTE>{3, 0, 1, 0}));
-    EXPECT_EQ(machine.nodes[1].maxLinkSpeed, (std::vector<BYTE>{4}));
-    EXPECT_EQ(machine.enumeratorSets[0].members, (std::vector<size_t>{1, 0}));
-    EXPECT_EQ(machine.controllers[0].open, sim::Controller::Open::NullHandle);
-    EXPECT_EQ(machine.controllers[0].bytesReturned, 44u);
-    EXPECT_EQ(machine.controllers[1].result, FALSE);
-    EXPECT_EQ(machine.controllers[1].lastError, kIoDevice);
-    EXPECT_EQ(machine.controllers[1].bytesReturned, 4096u);
-    EXPECT_EQ(machine.controllers[1].reply, sim::RaidReply(9, -1, 2, 4, 5));
-    EXPECT_TRUE(machine.devicePropertyFunctionMissing);
-}
-
-struct Refusal {
-    const char* name;
-    std::string json;
-    const char* message; // what follows "m.json: "
-};
-
-const std::string kEfiType = R"("type": "C12A7328-F81F-11D2-BA4B-00A0C93EC93B")";
-
-std::string Layout(const std::string& members) {
-    return OneDisk(R"("layout": {)" + members + "}");
-}
-
-std::string Partition(const std::string& style, const std::string& members) {
-    return Layout(R"("style": ")" + style + R"(", "partitions": [)" + members + "]");
-}
-
-// clang-format off
-const Refusal kRefusals[] = {
-    {"GptTypeMalformed", Partition("gpt", R"({"length": 1, )" + kEfiType + R"(}, {"length": 1, "type": "EFI"})"),
-     "disks[0].layout.partitions[1].type: expected a GUID"},
-    {"GptTypeUnbalancedBrace", Partition("gpt", R"({"length": 1, "type": "{C12A7328-F81F-11D2-BA4B-00A0C93EC93B"})"),
-     "disks[0].layout.partitions[0].type: expected a GUID"},
-    {"GptTypeMissing", Partition("gpt", R"({"length": 1})"), "disks[0].layout.partitions[0]: missing field \"type\""},
-    {"TypeOnMbr", Partition("mbr", R"({"length": 1, "type": "x"})"), "disks[0].layout.partitions[0].type: only GPT partitions"},
-    {"BootOnGpt", Partition("gpt", R"({"length": 1, "bootIndicator": true, )" + kEfiType + "}"),
-     "disks[0].layout.partitions[0].bootIndicator: only MBR and raw"},
-    {"NameTooLong", Partition("raw", R"({"length": 1, "name": "0123456789012345678901234567890123456"})"),
-     "disks[0].layout.partitions[0].name: too long: 37"},
-    {"LengthTooLarge", Partition("mbr", R"({"length": 9223372036854775808})"), "disks[0].layout.partitions[0].length: out of range"},
-    {"StyleUnknown", Layout(R"("style": "apm")"), "disks[0].layout.style: expected \"mbr\""},
-    {"FailuresWord", Layout(R"("style": "mbr", "failures": "often")"), "disks[0].layout.failures: expected a count"},
-    {"CountTooLarge", Layout(R"("style": "mbr", "reportedCount": 2147483648)"), "disks[0].layout.reportedCount: out of range"},
-    {"BusTypeName", OneDisk(R"("deviceDescriptor": {"busType": "NVMe"})"), "disks[0].deviceDescriptor.busType: unknown bus type \"NVMe\""},
-    {"FieldBesideError", OneDisk(R"("seekPenalty": {"error": 50, "incursSeekPenalty": true})"),
-     "disks[0].seekPenalty.incursSeekPenalty: not allowed beside \"error\""},
-    {"ErrorBesideBytes", OneDisk(R"("geometry": {"bytes": "00", "error": 1})"), "disks[0].geometry.bytes: not allowed beside \"error\""},
-    {"OddHexDigits", OneDisk(R"("geometry": {"bytes": "0 0"})"), "disks[0].geometry.bytes: expected hex digits"},
-    {"NumberUnknownField", OneDisk(R"("deviceNumber": {"deviceNumber": 1, "partition": 2})"), "disks[0].deviceNumber.partition: unknown field"},
-    {"LinkSpeedRange", R"({"deviceNodes": [{"instanceId": "x", "maxLinkSpeed": 4294967296}]})", "deviceNodes[0].maxLinkSpeed: out of range"},
-    {"MemberBeyondNodes", R"({"deviceNodes": [{"instanceId": "x"}], "enumeratorSets": [{"enumerator": "x", "members": [0, 1]}]})",
-     "enumeratorSets[0].members[1]: out of range"},
-    {"OpenMissing", R"({"controllers": [{"result": true}]})", "controllers[0]: missing field \"open\""},
-    {"RaidValueMissing", R"({"controllers": [{"open": "opens", "reply": {"connectionType": 1, "connectionInterface": 1, "pciBusWidth": 1}}]})",
-     "controllers[0].reply: missing field \"pciBusSpeed\""},
-    {"RaidValueRange", R"({"controllers": [{"open": "opens", "reply": {"connectionType": 2147483648}}]})",
-     "controllers[0].reply.connectionType: out of range"},
-};
-// clang-format on
-
-class RefusedReply : public StandInDevices, public testing::WithParamInterface<Refusal> {};
-
-TEST_P(RefusedReply, NamesTheField) {
-    try {
-        sim::ParseMachine(GetParam().json, "m.json");
-        FAIL() << "accepted";
-    } catch (const sim::MachineError& error) {
-        EXPECT_EQ(std::string(error.what()).rfind(std::string("m.json: ") + GetParam().message, 0),
-                  0u)
-            << error.what();
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Descriptions, RefusedReply, testing::ValuesIn(kRefusals),
-                         [](const testing::TestParamInfo<Refusal>& param) {
-                             return param.param.name;
-                         });
-
-std::string ReadSource(const std::string& name) {
-    std::ifstream file(std::string(DESTPICK_SOURCE_DIR) + "/" + name);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-TEST_F(StandInDevices, DocumentedExampleLoads) {
-    const std::string doc = ReadSource("docs/machine-format.md");
-    const size_t start = doc.find("```json\n");
-    ASSERT_NE(start, std::string::npos);
-    const size_t end = doc.find("```", start + 8);
-    sim::Machine machine = sim::ParseMachine(doc.substr(start + 8, end - start - 8), "example");
-    EXPECT_EQ(machine.disks.size(), 2u);
-    EXPECT_EQ(machine.controllers.size(), 2u);
 }
 
 // The shipped retry example does what its description says for the probe's growing buffers.

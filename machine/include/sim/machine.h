@@ -1,7 +1,8 @@
-// The simulated machine behind the Windows-API stand-in: the disks that the disk interface class
-// presents, the device nodes that SetupAPI and the configuration manager answer for, the SCSI
-// controllers, and the running module. A test builds one in C++ and installs it; a native run
-// loads one from the JSON file named by DESTPICK_SIM_MACHINE, or uses the embedded default.
+// The machine model: the disks that the disk interface class presents, the device nodes that
+// SetupAPI and the configuration manager answer for, and the SCSI controllers, as a description
+// (docs/machine-format.md) tells them. Plain C++ over the Windows types alone, so that it builds
+// against the stand-in's headers and the SDK's: the stand-in answers from it, and tools read and
+// write descriptions with it.
 #pragma once
 
 #include <windows.h>
@@ -98,99 +99,27 @@ struct Machine {
     bool devicePropertyFunctionMissing = false;
 };
 
-// The running module: its path as GetModuleFileNameW reports it and its version resource.
-struct Module {
-    enum class Version { Present, Absent, InfoFails, QueryFails };
-    std::wstring path;
-    Version version = Version::Present;
-    WORD fileVersion[4] = {0, 0, 0, 0};
-};
-
 // A description that cannot be read or is invalid; `what()` names the file and the field.
 class MachineError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
 };
 
-// Exit code of a native run whose machine description is refused.
-constexpr int kMachineRefusedExitCode = 78;
-// Exit code of a native run that would load a version.dll from the executable's folder: the
-// stand-in cannot run what such a DLL holds, so it ends the process there.
-constexpr int kForeignLibraryExitCode = 77;
-
-// True when the name opens a SCSI controller (\\.\scsiN:, N of one to four digits, any case):
-// the stand-in routes it to the controllers, so it can never be a disk's interface path.
+// The number N of a SCSI controller's name (\\.\scsiN:, N of one to four digits, any case);
+// none for any other name. Such a name opens the controller, so it can never be a disk's
+// interface path.
+std::optional<size_t> ControllerNumber(const std::wstring& name);
 bool NamesController(const std::wstring& name);
 
 // The instance ID of the device node a disk interface belongs to, as Windows registers it:
 // "\\?\scsi#disk&ven_x#4&2c&0#{class}" belongs to "SCSI\DISK&VEN_X\4&2C&0". None for a name
-// that is no interface path. Install adds a node with this ID, and nothing else, for every disk
-// whose node the description leaves out.
+// that is no interface path. On Windows every disk interface has its node: the stand-in adds one
+// with this ID, and nothing else, for every disk whose node the description leaves out.
 std::optional<std::wstring> InterfaceInstanceId(const std::wstring& path);
 
+// Reads a description; a mistake throws MachineError naming sourceName (or the file) and the
+// field.
 Machine ParseMachine(const std::string& jsonText, const std::string& sourceName);
 Machine LoadMachineFile(const std::string& fileName);
-Machine DefaultMachine();
-Module DefaultModule();
-
-// Installs a machine and a module for the next run; clears the console, the request record and
-// the counters.
-void Install(const Machine& machine, const Module& module = DefaultModule());
-const Machine& CurrentMachine();
-const Module& CurrentModule();
-
-// Fixes what GetSystemTime reports; std::nullopt returns to the host's clock.
-void SetClock(std::optional<SYSTEMTIME> fixed);
-// Makes the n-th HeapAlloc from now (counting from 0) of at least minimumBytes fail; -1 lets
-// every allocation succeed.
-void FailHeapAllocation(int nth, SIZE_T minimumBytes = 0);
-
-// Keeps the files directly inside `folder` (a path as the tool sees it, such as Z:\\logs) in memory
-// rather than on the POSIX file system: they answer as files there do, and cost no system call.
-// Each call starts with no file in memory; an empty folder returns every file to the file system.
-void KeepFilesInMemory(const std::wstring& folder);
-// The bytes of a file kept in memory; empty when there is no such file.
-std::string MemoryFileBytes(const std::wstring& path);
-
-// What the process printed through the CRT's wide print, as UTF-8. While capturing, nothing
-// reaches the real standard output.
-void CaptureConsole(bool capture);
-std::string ConsoleText();
-
-struct OpenRequest {
-    std::wstring name;
-    DWORD access = 0;
-    DWORD shareMode = 0;
-    DWORD disposition = 0;
-    DWORD flagsAndAttributes = 0;
-};
-
-struct IoRequest {
-    std::wstring device;
-    DWORD code = 0;
-    std::vector<BYTE> input;
-    DWORD outputSize = 0;
-};
-
-struct Counters {
-    int openHandles = 0; // files, find handles, disks and controllers still open
-    int liveDeviceInfoSets = 0;
-    int liveHeapBlocks = 0;
-    int classQueries = 0;
-    int deviceWrites = 0;    // WriteFile attempts on disks or controllers (always refused)
-    int unknownRequests = 0; // control codes the stand-in does not know (always refused)
-    // Calls into the platform since Install, to weigh what a run asks of it; failed calls count.
-    int fileOpens = 0;        // CreateFileW of anything but a disk or controller
-    int fileFinds = 0;        // FindFirstFileW
-    int fileWrites = 0;       // WriteFile on files
-    int deviceOpens = 0;      // CreateFileW of disks and controllers
-    int deviceIoControls = 0; // DeviceIoControl, whatever the handle
-    int setupApiCalls = 0;    // every SetupDi* and CM_* function
-    SIZE_T peakHeapBytes = 0; // the most bytes the process heap held at once
-};
-Counters CurrentCounters();
-const std::vector<IoRequest>& IoRequests();
-// Every CreateFileW of a device name (disks and controllers), in order.
-const std::vector<OpenRequest>& OpenRequests();
 
 } // namespace sim

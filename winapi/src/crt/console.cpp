@@ -1,7 +1,8 @@
 // The CRT's wide print, routed through a console that tests can read. The text goes out as UTF-8
 // with narrow writes, so the process's stdout never turns wide-oriented. Standard output is in
 // the CRT's text mode, as on Windows: every line feed goes out as carriage return and line feed.
-#include "state.h"
+#include <sim/standin.h>
+#include <sim/text.h>
 
 #include <unistd.h>
 

@@ -1,7 +1,7 @@
 // Code-page services of the stand-in. The ANSI code page is Windows-1252, Windows' code page for
 // Western European languages; the host's UTF-32 wchar_t is read as the UTF-16 text Windows would
 // hold.
-#include "state.h"
+#include "kernel32/codepage.h"
 
 #include <cstdint>
 
@@ -46,23 +46,6 @@ int AnsiByteFor(uint32_t unit) {
         }
     }
     return -1;
-}
-
-uint32_t UpperOf(uint32_t c) {
-    if ((c >= L'a' && c <= L'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) {
-        return c - 0x20;
-    }
-    if (c == 0xFF) {
-        return 0x178; // ÿ's capital lies outside Latin-1
-    }
-    // Latin Extended-A pairs capital and small letter, capital first, except in the two runs
-    // whose pairs start on an odd code point. Dotless ı, ĸ, ŉ and ſ have no capital partner here.
-    bool evenCapitals = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
-    bool oddCapitals = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    if ((evenCapitals && c % 2 == 1 && c != 0x131) || (oddCapitals && c % 2 == 0)) {
-        return c - 1;
-    }
-    return c;
 }
 
 } // namespace
@@ -125,17 +108,4 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wideText, int wideL
         *usedDefaultChar = replaced ? TRUE : FALSE;
     }
     return produced;
-}
-
-LPWSTR WINAPI CharUpperW(LPWSTR text) {
-    // A "pointer" with a zero high word is Windows' way of passing a single character by value.
-    uintptr_t value = reinterpret_cast<uintptr_t>(text);
-    if (value < 0x10000) {
-        return reinterpret_cast<LPWSTR>(
-            static_cast<uintptr_t>(UpperOf(static_cast<uint32_t>(value))));
-    }
-    for (WCHAR* p = text; *p != L'\0'; ++p) {
-        *p = static_cast<WCHAR>(UpperOf(static_cast<uint32_t>(*p)));
-    }
-    return text;
 }

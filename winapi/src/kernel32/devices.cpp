@@ -3,7 +3,12 @@
 // then the call's own parameters, then whether the driver knows the request, then the buffers,
 // and only then what the device answers. A wrong answer here would let the tool pick a disk that
 // Windows would never have offered, so anything the stand-in does not know is refused.
-#include "state.h"
+#include "kernel32/devices.h"
+
+#include "kernel32/handles.h"
+#include "standin/installed.h"
+
+#include <sim/text.h>
 
 #include <winioctl.h>
 #include <ntddscsi.h>
@@ -12,26 +17,6 @@
 #include <map>
 
 namespace {
-
-bool ControllerNumber(const std::wstring& name, size_t& number) {
-    const std::wstring prefix = L"\\\\.\\scsi";
-    if (name.size() < prefix.size() + 2 ||
-        !sim::EqualsIgnoringCase(name.substr(0, prefix.size()), prefix) || name.back() != L':') {
-        return false;
-    }
-    std::wstring digits = name.substr(prefix.size(), name.size() - prefix.size() - 1);
-    if (digits.empty() || digits.size() > 4) {
-        return false;
-    }
-    number = 0;
-    for (wchar_t c : digits) {
-        if (c < L'0' || c > L'9') {
-            return false;
-        }
-        number = number * 10 + static_cast<size_t>(c - L'0');
-    }
-    return true;
-}
 
 HANDLE OpenController(size_t number, const std::wstring& name) {
     const std::vector<sim::Controller>& controllers = sim::CurrentMachine().controllers;
@@ -55,11 +40,6 @@ HANDLE OpenController(size_t number, const std::wstring& name) {
 
 namespace sim {
 
-bool NamesController(const std::wstring& name) {
-    size_t number = 0;
-    return ControllerNumber(name, number);
-}
-
 HANDLE OpenDevice(const std::wstring& name, DWORD access, DWORD shareMode, DWORD disposition,
                   DWORD flagsAndAttributes) {
     OpenRequest request;
@@ -74,9 +54,8 @@ HANDLE OpenDevice(const std::wstring& name, DWORD access, DWORD shareMode, DWORD
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    size_t number = 0;
-    if (ControllerNumber(name, number)) {
-        return OpenController(number, name);
+    if (const std::optional<size_t> number = ControllerNumber(name)) {
+        return OpenController(*number, name);
     }
     const std::vector<Disk>& disks = CurrentMachine().disks;
     for (size_t i = 0; i < disks.size(); ++i) {

@@ -1,23 +1,21 @@
 // Files over POSIX: paths on drive Z: are the POSIX tree, share modes are advisory locks (so two
 // processes of the stand-in refuse each other as Windows does), and the read-only and list checks
 // are made here because a process running as root would otherwise pass them.
-#include "state.h"
+#include "kernel32/devices.h"
+#include "kernel32/handles.h"
+#include "kernel32/memory_files.h"
+#include "kernel32/paths.h"
+#include "standin/installed.h"
+
+#include <sim/text.h>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <map>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-std::map<uintptr_t, sim::HandleEntry>& Handles() {
-    static std::map<uintptr_t, sim::HandleEntry> handles;
-    return handles;
-}
-
-uintptr_t nextHandleValue = 0x100;
 
 bool IsDeviceName(const std::wstring& name) {
     return name.rfind(L"\\\\.\\", 0) == 0 || name.rfind(L"\\\\?\\", 0) == 0;
@@ -52,7 +50,7 @@ DWORD ErrorFromErrno(int error, const std::string& path) {
     case ENXIO:
         return ERROR_ACCESS_DENIED;
     case EEXIST:
-        return 80; // ERROR_FILE_EXISTS
+        return ERROR_FILE_EXISTS;
     default:
         return ERROR_GEN_FAILURE;
     }
@@ -202,136 +200,6 @@ bool MovePointer(HANDLE file, LONGLONG distance, DWORD moveMethod, bool fitsDwor
 }
 
 } // namespace
-
-namespace sim {
-
-HANDLE AddHandle(const HandleEntry& entry) {
-    uintptr_t value = nextHandleValue;
-    nextHandleValue += 4;
-    Handles()[value] = entry;
-    return reinterpret_cast<HANDLE>(value);
-}
-
-HandleEntry* FindHandle(HANDLE handle) {
-    auto found = Handles().find(reinterpret_cast<uintptr_t>(handle));
-    return found == Handles().end() ? nullptr : &found->second;
-}
-
-void RemoveHandle(HANDLE handle) {
-    Handles().erase(reinterpret_cast<uintptr_t>(handle));
-}
-
-int OpenHandleCount() {
-    return static_cast<int>(Handles().size());
-}
-
-bool MapToPosixPath(const std::wstring& windowsPath, std::string& posixPath) {
-    std::wstring path = windowsPath;
-    if (path.rfind(L"\\\\?\\", 0) == 0) {
-        path = path.substr(4);
-    }
-    if (path.size() < 2 || (path[0] != L'Z' && path[0] != L'z') || path[1] != L':') {
-        return false;
-    }
-    std::wstring rest = path.substr(2);
-    for (wchar_t& c : rest) {
-        if (c == L'\\') {
-            c = L'/';
-        }
-    }
-    if (rest.empty() || rest[0] != L'/') {
-        rest.insert(rest.begin(), L'/');
-    }
-    posixPath = ToUtf8(rest);
-    return true;
-}
-
-std::wstring PosixToWindowsPath(const std::string& posixPath) {
-    std::wstring path = FromUtf8(posixPath);
-    for (wchar_t& c : path) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    return L"Z:" + path;
-}
-
-// Text is held as UTF-16 units whatever the width of wchar_t, as on Windows: a pair of
-// surrogates is one character, a lone surrogate is no character at all.
-std::string ToUtf8(const std::wstring& text) {
-    std::string bytes;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = static_cast<uint32_t>(text[i]);
-        const bool high = c >= 0xD800 && c <= 0xDBFF;
-        const uint32_t next = i + 1 < text.size() ? static_cast<uint32_t>(text[i + 1]) : 0;
-        if (high && next >= 0xDC00 && next <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
-            ++i;
-        } else if (c > 0xFFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            bytes += static_cast<char>(c);
-        } else if (c < 0x800) {
-            bytes += static_cast<char>(0xC0 | (c >> 6));
-            bytes += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            bytes += static_cast<char>(0xE0 | (c >> 12));
-            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            bytes += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            bytes += static_cast<char>(0xF0 | (c >> 18));
-            bytes += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            bytes += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return bytes;
-}
-
-std::wstring FromUtf8(const std::string& bytes) {
-    std::wstring text;
-    size_t i = 0;
-    while (i < bytes.size()) {
-        unsigned char lead = static_cast<unsigned char>(bytes[i]);
-        int extra = lead < 0x80         ? 0
-                    : (lead >> 5) == 6  ? 1
-                    : (lead >> 4) == 14 ? 2
-                    : (lead >> 3) == 30 ? 3
-                                        : -1;
-        uint32_t c = extra == 0   ? lead
-                     : extra == 1 ? (lead & 0x1Fu)
-                     : extra == 2 ? (lead & 0x0Fu)
-                                  : (lead & 0x07u);
-        bool valid = extra >= 0;
-        for (int k = 1; valid && k <= extra; ++k) {
-            if (i + static_cast<size_t>(k) >= bytes.size()) {
-                valid = false;
-                break;
-            }
-            unsigned char next = static_cast<unsigned char>(bytes[i + static_cast<size_t>(k)]);
-            valid = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3Fu);
-        }
-        if (!valid) {
-            text += static_cast<wchar_t>(0xFFFD);
-            ++i;
-            continue;
-        }
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            text += static_cast<wchar_t>(0xFFFD);
-        } else if (c >= 0x10000) {
-            text += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-            text += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            text += static_cast<wchar_t>(c);
-        }
-        i += static_cast<size_t>(extra) + 1;
-    }
-    return text;
-}
-
-} // namespace sim
 
 HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES, DWORD creationDisposition,

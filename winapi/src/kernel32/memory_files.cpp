@@ -2,7 +2,10 @@
 // a system call. A run writes its log entry by entry, each an open, a seek, a write and a close;
 // the fuzzer runs the system thousands of times a second, and there those calls would cost more
 // than the run itself.
-#include "state.h"
+#include "kernel32/memory_files.h"
+
+#include "kernel32/handles.h"
+#include "standin/installed.h"
 
 #include <map>
 #include <unordered_map>

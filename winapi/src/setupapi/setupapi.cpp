@@ -1,9 +1,10 @@
-// SetupAPI and the configuration manager over the simulated machine: disk interfaces for the disk
-// class, device nodes for an instance ID as enumerator, and the nodes' properties.
-#include "state.h"
+// SetupAPI over the simulated machine: disk interfaces for the disk class, device nodes for an
+// instance ID as enumerator, and the nodes' properties.
+#include "standin/installed.h"
+
+#include <sim/text.h>
 
 #include <setupapi.h>
-#include <cfgmgr32.h>
 #include <devpkey.h>
 #include <pciprop.h>
 
@@ -335,21 +336,4 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
     delete found;
     sim::CountSetDestroyed();
     return TRUE;
-}
-
-CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST devInst, PWSTR buffer, ULONG bufferLength, ULONG flags) {
-    sim::CountSetupApiCall();
-    const std::vector<sim::DeviceNode>& nodes = sim::CurrentMachine().nodes;
-    if (devInst == 0 || devInst > nodes.size() || nodes[devInst - 1].idFails) {
-        return CR_NO_SUCH_DEVNODE;
-    }
-    if (buffer == nullptr || flags != 0) {
-        return CR_INVALID_DEVNODE;
-    }
-    const std::wstring& id = nodes[devInst - 1].instanceId;
-    if (id.size() + 1 > bufferLength) {
-        return CR_BUFFER_SMALL;
-    }
-    std::wmemcpy(buffer, id.c_str(), id.size() + 1);
-    return CR_SUCCESS;
 }

@@ -1,10 +1,17 @@
 // The installed machine and module, the counters, and the native run's start-up: the machine
 // description is read before the system's entry point runs, and a refused one ends the process.
-#include "state.h"
+#include "standin/installed.h"
+
+#include "kernel32/devices.h"
+#include "kernel32/handles.h"
+#include "kernel32/heap.h"
+#include "kernel32/loader.h"
+#include "kernel32/paths.h"
+
+#include <sim/text.h>
 
 #include <cstdlib>
 #include <iostream>
-#include <map>
 #include <unistd.h>
 
 namespace {
@@ -90,18 +97,10 @@ void AddUndescribedDiskNodes(sim::Machine& machine) {
 
 namespace sim {
 
-std::optional<std::wstring> InterfaceInstanceId(const std::wstring& path) {
-    const std::wstring prefix = L"\\\\?\\";
-    const size_t classStart = path.rfind(L"#{");
-    if (path.compare(0, prefix.size(), prefix) != 0 || classStart == std::wstring::npos ||
-        classStart <= prefix.size() || path.back() != L'}') {
-        return std::nullopt;
-    }
-    std::wstring id = path.substr(prefix.size(), classStart - prefix.size());
-    for (wchar_t& c : id) {
-        c = c == L'#' ? L'\\' : (c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c);
-    }
-    return id;
+extern const char kDefaultMachineJson[];
+
+Machine DefaultMachine() {
+    return ParseMachine(kDefaultMachineJson, "the embedded default machine");
 }
 
 Module DefaultModule() {
@@ -219,20 +218,6 @@ void RecordIoRequest(const IoRequest& request) {
 
 void RecordOpenRequest(const OpenRequest& request) {
     State().opens.push_back(request);
-}
-
-bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        wchar_t x = a[i] >= L'a' && a[i] <= L'z' ? static_cast<wchar_t>(a[i] - 32) : a[i];
-        wchar_t y = b[i] >= L'a' && b[i] <= L'z' ? static_cast<wchar_t>(b[i] - 32) : b[i];
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
 }
 
 } // namespace sim

@@ -1,7 +1,9 @@
-// Formatted text of the stand-in: user32's wsprintf family and strsafe's bounded copy and print.
-// One formatter serves every print; the callers differ only in how much room they give it and in
-// how they report running out of it.
-#include "state.h"
+// Formatted text of the stand-in: user32's wsprintf family and the formatter behind it, which
+// strsafe's prints share. The callers differ only in how much room they give it and in how they
+// report running out of it.
+#include "user32/wide_format.h"
+
+#include "kernel32/codepage.h"
 
 #include <strsafe.h>
 
@@ -272,11 +274,18 @@ void Format(Sink& sink, const WCHAR* format, va_list source) {
     va_end(arguments.list);
 }
 
-bool IsValidStrsafeDestination(LPWSTR destination, size_t destinationSize) {
-    return destination != nullptr && destinationSize != 0 && destinationSize <= STRSAFE_MAX_CCH;
+} // namespace
+
+namespace sim {
+
+bool FormatWide(WCHAR* output, size_t capacity, const WCHAR* format, va_list arguments) {
+    Sink sink(output, capacity);
+    Format(sink, format, arguments);
+    sink.Finish();
+    return !sink.Overflowed();
 }
 
-} // namespace
+} // namespace sim
 
 int WINAPI wvsprintfW(LPWSTR output, LPCWSTR format, va_list arguments) {
     if (output == nullptr) {
@@ -292,36 +301,6 @@ int WINAPI wsprintfW(LPWSTR output, LPCWSTR format, ...) {
     va_list arguments;
     va_start(arguments, format);
     int result = wvsprintfW(output, format, arguments);
-    va_end(arguments);
-    return result;
-}
-
-HRESULT StringCchCopyW(LPWSTR destination, size_t destinationSize, LPCWSTR source) {
-    if (!IsValidStrsafeDestination(destination, destinationSize) || source == nullptr) {
-        return STRSAFE_E_INVALID_PARAMETER;
-    }
-    Sink sink(destination, destinationSize);
-    for (const WCHAR* p = source; *p != L'\0' && sink.Put(*p); ++p) {
-    }
-    sink.Finish();
-    return sink.Overflowed() ? STRSAFE_E_INSUFFICIENT_BUFFER : S_OK;
-}
-
-HRESULT StringCchVPrintfW(LPWSTR destination, size_t destinationSize, LPCWSTR format,
-                          va_list arguments) {
-    if (!IsValidStrsafeDestination(destination, destinationSize) || format == nullptr) {
-        return STRSAFE_E_INVALID_PARAMETER;
-    }
-    Sink sink(destination, destinationSize);
-    Format(sink, format, arguments);
-    sink.Finish();
-    return sink.Overflowed() ? STRSAFE_E_INSUFFICIENT_BUFFER : S_OK;
-}
-
-HRESULT StringCchPrintfW(LPWSTR destination, size_t destinationSize, LPCWSTR format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    HRESULT result = StringCchVPrintfW(destination, destinationSize, format, arguments);
     va_end(arguments);
     return result;
 }

@@ -1,0 +1,12 @@
+// Paths: Windows-style paths on drive Z: map to the POSIX file system from its root.
+#pragma once
+
+#include <string>
+
+namespace sim {
+
+// False for a path that is not on drive Z: (\\?\ before the drive is allowed).
+bool MapToPosixPath(const std::wstring& windowsPath, std::string& posixPath);
+std::wstring PosixToWindowsPath(const std::string& posixPath);
+
+} // namespace sim
