@@ -183,9 +183,9 @@ sim::Machine FleetMachine(int diskCount) {
     absent.open = sim::Controller::Open::Fails;
     sim::Controller raid;
     raid.open = sim::Controller::Open::Opens;
-    raid.result = FALSE;
-    raid.lastError = ERROR_INVALID_FUNCTION;
-    raid.bytesReturned = 0;
+    raid.answer.result = FALSE;
+    raid.answer.lastError = ERROR_INVALID_FUNCTION;
+    raid.answer.bytesReturned = 0;
     for (int index = 0; index < diskCount; ++index) {
         const Kind kind = KindOf(index);
         machine.disks.push_back(MakeDisk(kind, index));

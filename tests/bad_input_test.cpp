@@ -168,8 +168,8 @@ TEST(BadInput, ControllerReportingMoreBytesThanItsReplyIsLoggedAsItSays) {
     sim::Machine machine;
     sim::Controller controller;
     controller.open = sim::Controller::Open::Opens;
-    controller.bytesReturned = 100000;
-    controller.reply = sim::RaidReply(0, 3, 1, 4, 4);
+    controller.answer.bytesReturned = 100000;
+    controller.answer.reply = sim::RaidReply(0, 3, 1, 4, 4);
     machine.controllers = {controller};
     sim::Install(machine);
     LONG values[4] = {0, 0, 0, 0};

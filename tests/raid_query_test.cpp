@@ -17,10 +17,8 @@ using testing_support::ScratchFolder;
 sim::Controller Answering(std::vector<BYTE> reply, BOOL result = TRUE, DWORD bytes = 44) {
     sim::Controller controller;
     controller.open = sim::Controller::Open::Opens;
-    controller.result = result;
-    controller.lastError = result ? 0 : ERROR_INVALID_FUNCTION;
-    controller.bytesReturned = bytes;
-    controller.reply = reply;
+    const DWORD lastError = result ? 0u : static_cast<DWORD>(ERROR_INVALID_FUNCTION);
+    controller.answer = {result, lastError, bytes, reply};
     return controller;
 }
 

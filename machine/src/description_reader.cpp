@@ -579,12 +579,7 @@ sim::Controller ReadController(const Field& field) {
     if (field.Has("openError")) {
         controller.openError = ErrorCode(field.Member("openError"));
     }
-    sim::MiniportAnswer answer;
-    ReadMiniportAnswer(field, answer);
-    controller.result = answer.result;
-    controller.lastError = answer.lastError;
-    controller.bytesReturned = answer.bytesReturned;
-    controller.reply = answer.reply;
+    ReadMiniportAnswer(field, controller.answer);
     if (field.Has("diskAnswers")) {
         Field answers = field.Member("diskAnswers");
         for (size_t i = 0; i < answers.ArraySize(); ++i) {

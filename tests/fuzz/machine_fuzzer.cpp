@@ -170,10 +170,10 @@ sim::Controller AnyController(FuzzedDataProvider& data) {
     sim::Controller controller;
     controller.open = static_cast<sim::Controller::Open>(data.ConsumeIntegralInRange<int>(0, 2));
     controller.openError = data.ConsumeIntegral<DWORD>();
-    controller.result = data.ConsumeBool();
-    controller.lastError = data.ConsumeIntegral<DWORD>();
-    controller.bytesReturned = data.ConsumeIntegral<DWORD>();
-    controller.reply =
+    controller.answer.result = data.ConsumeBool();
+    controller.answer.lastError = data.ConsumeIntegral<DWORD>();
+    controller.answer.bytesReturned = data.ConsumeIntegral<DWORD>();
+    controller.answer.reply =
         data.ConsumeBool()
             ? sim::RaidReply(data.ConsumeIntegral<DWORD>(), data.ConsumeIntegral<LONG>(),
                              data.ConsumeIntegral<LONG>(), data.ConsumeIntegral<LONG>(),

@@ -213,11 +213,11 @@ TEST(MachineDescription, NodesSetsAndControllers) {
     EXPECT_EQ(machine.nodes[1].maxLinkSpeed, (std::vector<BYTE>{4}));
     EXPECT_EQ(machine.enumeratorSets[0].members, (std::vector<size_t>{1, 0}));
     EXPECT_EQ(machine.controllers[0].open, sim::Controller::Open::NullHandle);
-    EXPECT_EQ(machine.controllers[0].bytesReturned, 44u);
-    EXPECT_EQ(machine.controllers[1].result, FALSE);
-    EXPECT_EQ(machine.controllers[1].lastError, static_cast<DWORD>(ERROR_IO_DEVICE));
-    EXPECT_EQ(machine.controllers[1].bytesReturned, 4096u);
-    EXPECT_EQ(machine.controllers[1].reply, sim::RaidReply(9, -1, 2, 4, 5));
+    EXPECT_EQ(machine.controllers[0].answer.bytesReturned, 44u);
+    EXPECT_EQ(machine.controllers[1].answer.result, FALSE);
+    EXPECT_EQ(machine.controllers[1].answer.lastError, static_cast<DWORD>(ERROR_IO_DEVICE));
+    EXPECT_EQ(machine.controllers[1].answer.bytesReturned, 4096u);
+    EXPECT_EQ(machine.controllers[1].answer.reply, sim::RaidReply(9, -1, 2, 4, 5));
     EXPECT_TRUE(machine.devicePropertyFunctionMissing);
 }
 

@@ -56,8 +56,8 @@ sim::Machine SmallMachine() {
     sim::Controller absent;
     sim::Controller refusing;
     refusing.open = sim::Controller::Open::Opens;
-    refusing.result = FALSE;
-    refusing.lastError = ERROR_INVALID_FUNCTION;
+    refusing.answer.result = FALSE;
+    refusing.answer.lastError = ERROR_INVALID_FUNCTION;
     machine.controllers = {absent, refusing};
     return machine;
 }

@@ -253,10 +253,7 @@ TEST_F(StandInDevices, LayoutFailsAsScriptedThenNeedsRoomForTheWhole) {
 sim::Controller Controller(BOOL result, DWORD lastError, DWORD count, std::vector<BYTE> reply) {
     sim::Controller controller;
     controller.open = sim::Controller::Open::Opens;
-    controller.result = result;
-    controller.lastError = lastError;
-    controller.bytesReturned = count;
-    controller.reply = std::move(reply);
+    controller.answer = {result, lastError, count, std::move(reply)};
     return controller;
 }
 

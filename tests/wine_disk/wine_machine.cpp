@@ -352,12 +352,6 @@ Key DiskParameters(const sim::Disk& disk, size_t index) {
     return key;
 }
 
-// The controller's answer for any disk. Its fields are the one place that knows how the model
-// holds that answer.
-sim::MiniportAnswer OwnAnswer(const sim::Controller& controller) {
-    return {controller.result, controller.lastError, controller.bytesReturned, controller.reply};
-}
-
 // [NTSTATUS][byte count][reply]: Wine hands back neither bytes nor a count with a failure, and
 // a success only as many bytes as it counts, so the answer must say no more than that.
 std::vector<BYTE> AnswerData(const sim::MiniportAnswer& answer, const std::string& field) {
@@ -401,7 +395,7 @@ Key ControllerParameters(const sim::Controller& controller, size_t index) {
                 std::to_wstring(index),
             LinkValue(L"\\DosDevices\\Scsi" + std::to_wstring(index) + L":", openError,
                       field + ".openError")};
-    std::vector<BYTE> own = AnswerData(OwnAnswer(controller), field);
+    std::vector<BYTE> own = AnswerData(controller.answer, field);
     key.values.push_back(Value{L"Answer", kRegBinary, own});
     key.values.push_back(
         Dword(L"DiskAnswerCount", static_cast<DWORD>(controller.diskAnswers.size())));

@@ -79,10 +79,7 @@ struct Controller {
     enum class Open { Fails, NullHandle, Opens };
     Open open = Open::Fails;
     DWORD openError = ERROR_FILE_NOT_FOUND;
-    BOOL result = TRUE; // the answer for a disk without one of its own
-    DWORD lastError = 0;
-    DWORD bytesReturned = 44;
-    std::vector<BYTE> reply;
+    MiniportAnswer answer; // for a disk without an answer of its own
     // Answers for particular disks, by the Disk ID the request carries in its ReturnCode field.
     std::vector<std::pair<DWORD, MiniportAnswer>> diskAnswers;
 };

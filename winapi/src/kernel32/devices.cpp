@@ -228,27 +228,26 @@ BOOL ControllerRequest(const Call& call, DWORD code, size_t number) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
     const sim::Controller& controller = controllers[number];
-    sim::MiniportAnswer answer{controller.result, controller.lastError, controller.bytesReturned,
-                               controller.reply};
+    const sim::MiniportAnswer* answer = &controller.answer;
     SRB_IO_CONTROL header;
     std::memcpy(&header, call.input, sizeof(header));
     // A description names each disk once; a machine built in C++ with two answers for one disk
     // gets the first.
     for (const auto& diskAnswer : controller.diskAnswers) {
         if (diskAnswer.first == header.ReturnCode) {
-            answer = diskAnswer.second;
+            answer = &diskAnswer.second;
             break;
         }
     }
-    const size_t count = std::min<size_t>(answer.reply.size(), call.outputSize);
+    const size_t count = std::min<size_t>(answer->reply.size(), call.outputSize);
     if (count != 0) {
-        std::memcpy(call.output, answer.reply.data(), count);
+        std::memcpy(call.output, answer->reply.data(), count);
     }
-    *call.bytesReturned = answer.bytesReturned;
-    if (!answer.result) {
-        SetLastError(answer.lastError);
+    *call.bytesReturned = answer->bytesReturned;
+    if (!answer->result) {
+        SetLastError(answer->lastError);
     }
-    return answer.result;
+    return answer->result;
 }
 
 } // namespace
