@@ -6,7 +6,11 @@ add_library(destpick_machine STATIC
     machine/src/machine.cpp
     machine/src/text.cpp
     machine/src/replies.cpp
-    machine/src/description_reader.cpp)
+    machine/src/description_field.cpp
+    machine/src/reply_forms.cpp
+    machine/src/disk_requests.cpp
+    machine/src/description_reader.cpp
+    machine/src/description_writer.cpp)
 target_include_directories(destpick_machine PUBLIC machine/include)
 target_compile_options(destpick_machine PRIVATE ${DESTPICK_WARNINGS})
 if(WIN32)
@@ -26,3 +30,10 @@ else()
     target_link_libraries(destpick_machine PRIVATE nlohmann_json::nlohmann_json)
     target_include_directories(destpick_machine PUBLIC winapi/include)
 endif()
+
+# Writes a description anew: the example-log check runs the rewritten examples, and the Windows
+# build's output is compared with the native one's.
+add_executable(rewrite_description tests/machine/rewrite_description.cpp)
+set_target_properties(rewrite_description PROPERTIES SUFFIX ".exe")
+target_compile_options(rewrite_description PRIVATE ${DESTPICK_WARNINGS})
+target_link_libraries(rewrite_description PRIVATE destpick_machine)

@@ -40,6 +40,7 @@ find_package(GTest REQUIRED)
 add_executable(destpick_tests
     tests/machine/description_test.cpp
     tests/machine/replies_test.cpp
+    tests/machine/writer_test.cpp
     tests/winapi/format_test.cpp
     tests/winapi/codepage_test.cpp
     tests/winapi/files_test.cpp
@@ -60,7 +61,8 @@ add_executable(destpick_tests
     tests/test_main.cpp)
 target_include_directories(destpick_tests PRIVATE tests)
 target_compile_options(destpick_tests PRIVATE ${DESTPICK_WARNINGS})
-target_link_libraries(destpick_tests PRIVATE destpick_core winapi_sim GTest::gtest)
+target_link_libraries(destpick_tests PRIVATE destpick_core winapi_sim GTest::gtest
+    nlohmann_json::nlohmann_json)
 target_compile_definitions(destpick_tests PRIVATE
     DESTPICK_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
     DESTPICK_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
@@ -72,6 +74,9 @@ add_test(NAME native_cli COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/native_c
     $<TARGET_FILE:destpick> ${CMAKE_CURRENT_SOURCE_DIR})
 add_test(NAME example_logs COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/example_logs_test.sh
     $<TARGET_FILE:destpick> ${CMAKE_CURRENT_SOURCE_DIR})
+add_test(NAME example_logs_rewritten COMMAND bash
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/example_logs_test.sh $<TARGET_FILE:destpick>
+    ${CMAKE_CURRENT_SOURCE_DIR} --rewritten-by $<TARGET_FILE:rewrite_description>)
 
 # The benchmark: whole runs on simulated machines of 1 to 256 disks. Its figures come from the
 # bench preset (Release); here it is built and its runs checked, never timed.

@@ -3,12 +3,17 @@
 # examples/machines and its log, with time stamps, the run's folder and the tool's version masked,
 # must equal tests/example_logs/<machine>.log byte for byte. After a deliberate change to what the
 # tool logs, scripts/pin-example-logs.sh writes them anew; review the diff before committing it.
+# With --rewritten-by, each description is first written anew by the description writer
+# (rewrite_description), and the run on what it wrote must leave the same pinned log.
 #
-# Usage: example_logs_test.sh <native destpick.exe> <source folder> [--update]
+# Usage: example_logs_test.sh <native destpick.exe> <source folder>
+#            [--update | --rewritten-by <rewrite_description>]
 set -u
-exe=${1:?usage: example_logs_test.sh <native destpick.exe> <source folder> [--update]}
-source_dir=${2:?usage: example_logs_test.sh <native destpick.exe> <source folder> [--update]}
+usage="usage: example_logs_test.sh <native destpick.exe> <source folder> [--update | --rewritten-by <program>]"
+exe=${1:?$usage}
+source_dir=${2:?$usage}
 update=${3:-}
+rewriter=${4:-}
 pinned=$source_dir/tests/example_logs
 
 # shellcheck source=checks.sh
@@ -20,6 +25,13 @@ for machine in "$source_dir"/examples/machines/*.json; do
     name=$(basename "$machine" .json)
     folder=$scratch/$name
     mkdir -p "$folder"
+    if [ "$update" = --rewritten-by ]; then
+        if ! "$rewriter" "$machine" "$scratch/$name.json"; then
+            fail "$name: the description was not written anew"
+            continue
+        fi
+        machine=$scratch/$name.json
+    fi
     cp "$exe" "$folder/destpick.exe"
     (cd "$folder" && DESTPICK_SIM_MACHINE=$machine ./destpick.exe >/dev/null 2>&1)
     mask_log "$folder/destpick.log" "$folder" | sed -E 's/ExeVersion=\[[0-9.]*\]/ExeVersion=[version]/' \

@@ -1,10 +1,9 @@
 // Reading a machine description. Every field is checked for its type and range, and a field the
 // format does not know is refused, so a typing mistake in a description never goes unnoticed.
-#include <sim/machine.h>
-#include <sim/replies.h>
-#include <sim/text.h>
+#include "description_field.h"
+#include "reply_forms.h"
 
-#include <nlohmann/json.hpp>
+#include <sim/disk_requests.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,379 +17,20 @@
 namespace {
 
 using nlohmann::json;
+using sim::Dword;
+using sim::ErrorCode;
+using sim::Field;
+using sim::HexBytes;
 
-// A position in the description, kept for the message that names an offending field.
-class Field {
-  public:
-    Field(const json& value, std::string where, const std::string& source)
-        : value_(value), where_(std::move(where)), source_(source) {}
-
-    [[noreturn]] void Refuse(const std::string& problem) const {
-        throw sim::MachineError(source_ + ": " + (where_.empty() ? "top level" : where_) + ": " +
-                                problem);
+std::optional<std::wstring> OptionalText(const Field& field, const char* name) {
+    if (!field.Has(name)) {
+        return std::nullopt;
     }
-
-    const json& Value() const {
-        return value_;
-    }
-
-    void ExpectObject(const std::vector<std::string>& known,
-                      const std::string& problem = "unknown field") const {
-        if (!value_.is_object()) {
-            Refuse("expected an object");
-        }
-        for (auto item = value_.begin(); item != value_.end(); ++item) {
-            if (std::find(known.begin(), known.end(), item.key()) == known.end()) {
-                Member(item.key()).Refuse(problem);
-            }
-        }
-    }
-
-    bool IsObject() const {
-        return value_.is_object();
-    }
-
-    bool IsString() const {
-        return value_.is_string();
-    }
-
-    // A member that must be there.
-    Field Required(const std::string& name) const {
-        if (!Has(name.c_str())) {
-            Refuse("missing field \"" + name + "\"");
-        }
-        return Member(name);
-    }
-
-    bool Has(const char* name) const {
-        return value_.contains(name);
-    }
-
-    Field Member(const std::string& name) const {
-        return Field(value_.at(name), where_.empty() ? name : where_ + "." + name, source_);
-    }
-
-    Field Element(size_t index) const {
-        return Field(value_.at(index), where_ + "[" + std::to_string(index) + "]", source_);
-    }
-
-    size_t ArraySize() const {
-        if (!value_.is_array()) {
-            Refuse("expected an array");
-        }
-        return value_.size();
-    }
-
-    bool Boolean() const {
-        if (!value_.is_boolean()) {
-            Refuse("expected true or false");
-        }
-        return value_.get<bool>();
-    }
-
-    uint64_t Unsigned(uint64_t maximum) const {
-        if (!value_.is_number_integer() ||
-            (value_.is_number_integer() && !value_.is_number_unsigned() &&
-             value_.get<int64_t>() < 0)) {
-            Refuse("expected a whole number from 0 to " + std::to_string(maximum));
-        }
-        uint64_t number = value_.get<uint64_t>();
-        if (number > maximum) {
-            Refuse("out of range: " + std::to_string(number) + " is above " +
-                   std::to_string(maximum));
-        }
-        return number;
-    }
-
-    int64_t Signed(int64_t minimum, int64_t maximum) const {
-        const std::string range = "expected a whole number from " + std::to_string(minimum) +
-                                  " to " + std::to_string(maximum);
-        if (!value_.is_number_integer()) {
-            Refuse(range);
-        }
-        if (value_.is_number_unsigned() &&
-            value_.get<uint64_t>() > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
-            Refuse("out of range: " + std::to_string(value_.get<uint64_t>()) + " is above " +
-                   std::to_string(maximum));
-        }
-        int64_t number = value_.get<int64_t>();
-        if (number < minimum || number > maximum) {
-            Refuse("out of range: " + std::to_string(number) + " is " +
-                   (number < minimum ? "below " + std::to_string(minimum)
-                                     : "above " + std::to_string(maximum)));
-        }
-        return number;
-    }
-
-    std::wstring Text() const {
-        if (!value_.is_string()) {
-            Refuse("expected a string");
-        }
-        return sim::FromUtf8(value_.get<std::string>());
-    }
-
-  private:
-    const json& value_;
-    std::string where_;
-    const std::string& source_;
-};
-
-constexpr uint64_t kDwordMax = std::numeric_limits<DWORD>::max();
-constexpr int64_t kLongMin = std::numeric_limits<LONG>::min();
-constexpr int64_t kLongMax = std::numeric_limits<LONG>::max();
-
-DWORD ErrorCode(const Field& field) {
-    return static_cast<DWORD>(field.Unsigned(kDwordMax));
+    return field.Member(name).Text();
 }
 
-DWORD Dword(const Field& field) {
-    return static_cast<DWORD>(field.Unsigned(kDwordMax));
-}
-
-BYTE Byte(const Field& field) {
-    return static_cast<BYTE>(field.Unsigned(0xFF));
-}
-
-LONG Long(const Field& field) {
-    return static_cast<LONG>(field.Signed(kLongMin, kLongMax));
-}
-
-std::vector<BYTE> HexBytes(const Field& field) {
-    const std::wstring text = field.Text();
-    std::vector<BYTE> bytes;
-    int high = -1;
-    for (wchar_t c : text) {
-        if (c == L' ' && high < 0) {
-            continue;
-        }
-        int digit = c >= L'0' && c <= L'9'   ? c - L'0'
-                    : c >= L'a' && c <= L'f' ? c - L'a' + 10
-                    : c >= L'A' && c <= L'F' ? c - L'A' + 10
-                                             : -1;
-        if (digit < 0) {
-            field.Refuse("expected hex digits, two per byte, spaces allowed between bytes");
-        }
-        if (high < 0) {
-            high = digit;
-        } else {
-            bytes.push_back(static_cast<BYTE>(high * 16 + digit));
-            high = -1;
-        }
-    }
-    if (high >= 0) {
-        field.Refuse("expected hex digits, two per byte, spaces allowed between bytes");
-    }
-    return bytes;
-}
-
-// The two forms every scripted reply may take instead of its own fields: {"error": N}, the
-// request fails, and {"bytes": "hex"}, the driver's answer as raw bytes. `alongside` names
-// fields that keep their meaning in every form.
-std::optional<sim::Reply> AlternativeForm(const Field& field,
-                                          std::vector<std::string> alongside = {}) {
-    if (!field.IsObject()) {
-        field.Refuse("expected an object");
-    }
-    for (const char* form : {"error", "bytes"}) {
-        if (field.Has(form)) {
-            alongside.push_back(form);
-            field.ExpectObject(alongside, std::string("not allowed beside \"") + form + "\"");
-            if (std::string(form) == "error") {
-                return sim::FailingReply(ErrorCode(field.Member("error")));
-            }
-            sim::Reply reply;
-            reply.bytes = HexBytes(field.Member("bytes"));
-            return reply;
-        }
-    }
-    return std::nullopt;
-}
-
-sim::Reply ReadDeviceNumber(const Field& field) {
-    if (std::optional<sim::Reply> other = AlternativeForm(field)) {
-        return *other;
-    }
-    field.ExpectObject({"deviceNumber", "partitionNumber", "deviceType"});
-    DWORD partition = field.Has("partitionNumber") ? Dword(field.Member("partitionNumber")) : 0;
-    DWORD type = field.Has("deviceType") ? Dword(field.Member("deviceType")) : 7;
-    return sim::DeviceNumberReply(Dword(field.Required("deviceNumber")), partition, type);
-}
-
-struct BusTypeName {
-    const char* name;
-    STORAGE_BUS_TYPE value;
-};
-
-const BusTypeName kBusTypes[] = {
-    {"unknown", BusTypeUnknown}, {"scsi", BusTypeScsi},
-    {"atapi", BusTypeAtapi},     {"ata", BusTypeAta},
-    {"1394", BusType1394},       {"ssa", BusTypeSsa},
-    {"fibre", BusTypeFibre},     {"usb", BusTypeUsb},
-    {"raid", BusTypeRAID},       {"iscsi", BusTypeiScsi},
-    {"sas", BusTypeSas},         {"sata", BusTypeSata},
-    {"sd", BusTypeSd},           {"mmc", BusTypeMmc},
-    {"virtual", BusTypeVirtual}, {"fileBackedVirtual", BusTypeFileBackedVirtual},
-    {"spaces", BusTypeSpaces},   {"nvme", BusTypeNvme},
-};
-
-STORAGE_BUS_TYPE BusType(const Field& field) {
-    if (!field.IsString()) {
-        return static_cast<STORAGE_BUS_TYPE>(field.Unsigned(0xFF));
-    }
-    const std::string name = sim::ToUtf8(field.Text());
-    for (const BusTypeName& known : kBusTypes) {
-        if (name == known.name) {
-            return known.value;
-        }
-    }
-    std::string names;
-    for (const BusTypeName& known : kBusTypes) {
-        names += (names.empty() ? "" : ", ") + std::string(known.name);
-    }
-    field.Refuse("unknown bus type \"" + name + "\"; expected 0 to 255 or one of " + names);
-}
-
-sim::Reply ReadDeviceDescriptor(const Field& field) {
-    if (std::optional<sim::Reply> other = AlternativeForm(field)) {
-        return *other;
-    }
-    field.ExpectObject({"busType", "removable", "deviceType"});
-    bool removable = field.Has("removable") && field.Member("removable").Boolean();
-    BYTE type = field.Has("deviceType") ? Byte(field.Member("deviceType")) : 0;
-    return sim::DeviceDescriptorReply(BusType(field.Required("busType")), removable, type);
-}
-
-sim::Reply ReadSeekPenalty(const Field& field) {
-    if (std::optional<sim::Reply> other = AlternativeForm(field)) {
-        return *other;
-    }
-    field.ExpectObject({"incursSeekPenalty"});
-    return sim::SeekPenaltyReply(field.Required("incursSeekPenalty").Boolean());
-}
-
-MEDIA_TYPE MediaType(const Field& field) {
-    if (!field.IsString()) {
-        return static_cast<MEDIA_TYPE>(field.Unsigned(kDwordMax));
-    }
-    const std::wstring name = field.Text();
-    if (name == L"fixed") {
-        return FixedMedia;
-    }
-    if (name == L"removable") {
-        return RemovableMedia;
-    }
-    if (name == L"unknown") {
-        return Unknown;
-    }
-    field.Refuse("expected \"fixed\", \"removable\", \"unknown\" or a number");
-}
-
-sim::Reply ReadGeometry(const Field& field) {
-    if (std::optional<sim::Reply> other = AlternativeForm(field)) {
-        return *other;
-    }
-    field.ExpectObject(
-        {"cylinders", "tracksPerCylinder", "sectorsPerTrack", "bytesPerSector", "mediaType"});
-    LONGLONG cylinders =
-        field.Required("cylinders")
-            .Signed(std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max());
-    DWORD tracks = Dword(field.Required("tracksPerCylinder"));
-    DWORD sectors = Dword(field.Required("sectorsPerTrack"));
-    DWORD bytes = Dword(field.Required("bytesPerSector"));
-    MEDIA_TYPE media = field.Has("mediaType") ? MediaType(field.Member("mediaType")) : FixedMedia;
-    return sim::GeometryReply(cylinders, tracks, sectors, bytes, media);
-}
-
-sim::Reply ReadScsiAddress(const Field& field) {
-    if (std::optional<sim::Reply> other = AlternativeForm(field)) {
-        return *other;
-    }
-    field.ExpectObject({"port", "pathId", "targetId", "lun"});
-    // One by one, so that the first faulty field in reading order is the one named.
-    const BYTE port = Byte(field.Required("port"));
-    const BYTE pathId = Byte(field.Required("pathId"));
-    const BYTE targetId = Byte(field.Required("targetId"));
-    const BYTE lun = Byte(field.Required("lun"));
-    return sim::ScsiAddressReply(port, pathId, targetId, lun);
-}
-
-sim::Partition ReadPartition(const Field& field, PARTITION_STYLE style) {
-    field.ExpectObject({"length", "type", "name", "bootIndicator", "mbrType"});
-    sim::Partition partition;
-    partition.length = field.Required("length").Signed(std::numeric_limits<int64_t>::min(),
-                                                       std::numeric_limits<int64_t>::max());
-    if (style == PARTITION_STYLE_GPT) {
-        for (const char* mbrOnly : {"bootIndicator", "mbrType"}) {
-            if (field.Has(mbrOnly)) {
-                field.Member(mbrOnly).Refuse("only MBR and raw layouts have it");
-            }
-        }
-        Field type = field.Required("type");
-        partition.gptType = type.Text();
-        GUID parsed{};
-        if (!sim::ParseGuid(partition.gptType, parsed)) {
-            type.Refuse("expected a GUID such as C12A7328-F81F-11D2-BA4B-00A0C93EC93B");
-        }
-    } else {
-        if (field.Has("type")) {
-            field.Member("type").Refuse("only GPT partitions have a type GUID; use \"mbrType\"");
-        }
-        if (field.Has("bootIndicator")) {
-            partition.bootIndicator = field.Member("bootIndicator").Boolean();
-        }
-        if (field.Has("mbrType")) {
-            partition.mbrType = Byte(field.Member("mbrType"));
-        }
-    }
-    if (field.Has("name")) {
-        Field name = field.Member("name");
-        partition.nameUnits = sim::NameUnits(name.Text());
-        if (partition.nameUnits.size() > 36) {
-            name.Refuse("too long: " + std::to_string(partition.nameUnits.size()) +
-                        " UTF-16 units, at most 36");
-        }
-    }
-    return partition;
-}
-
-PARTITION_STYLE PartitionStyle(const Field& field) {
-    const std::wstring style = field.Text();
-    if (style == L"mbr") {
-        return PARTITION_STYLE_MBR;
-    }
-    if (style == L"gpt") {
-        return PARTITION_STYLE_GPT;
-    }
-    if (style == L"raw") {
-        return PARTITION_STYLE_RAW;
-    }
-    field.Refuse("expected \"mbr\", \"gpt\" or \"raw\"");
-}
-
-// The layout and, in every form, the failures that come before it.
-void ReadLayout(const Field& field, sim::Disk& disk) {
-    const std::vector<std::string> retries = {"failures", "failureError"};
-    std::optional<sim::Reply> layout = AlternativeForm(field, retries);
-    if (!layout) {
-        field.ExpectObject({"style", "partitions", "reportedCount", "failures", "failureError"});
-        const PARTITION_STYLE style = PartitionStyle(field.Required("style"));
-        std::vector<sim::Partition> partitions;
-        if (field.Has("partitions")) {
-            Field list = field.Member("partitions");
-            for (size_t k = 0; k < list.ArraySize(); ++k) {
-                partitions.push_back(ReadPartition(list.Element(k), style));
-            }
-        }
-        layout = sim::LayoutReply(style, partitions);
-        if (field.Has("reportedCount")) {
-            // Any 32-bit count, negative ones too: a driver's count is not to be trusted.
-            const LONG count = Long(field.Member("reportedCount"));
-            std::memcpy(layout->bytes.data() +
-                            offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionCount),
-                        &count, sizeof(count));
-        }
-    }
-    disk.layout = layout;
+// The layout's failures, which come before the layout in every form of its reply.
+void ReadScriptedFailures(const Field& field, sim::Disk& disk) {
     if (field.Has("failures")) {
         Field failures = field.Member("failures");
         if (failures.IsString()) {
@@ -408,10 +48,24 @@ void ReadLayout(const Field& field, sim::Disk& disk) {
     }
 }
 
+void ReadDiskReply(const Field& field, const sim::DiskRequest& request, sim::Disk& disk) {
+    const bool scriptsFailures = request.delivery == sim::Delivery::WholeAfterScriptedFailures;
+    disk.*request.reply =
+        ReadReply(field, *request.form,
+                  scriptsFailures ? std::vector<std::string>{"failures", "failureError"}
+                                  : std::vector<std::string>{});
+    if (scriptsFailures) {
+        ReadScriptedFailures(field, disk);
+    }
+}
+
 sim::Disk ReadDisk(const Field& field) {
-    field.ExpectObject({"description", "path", "detailReportsNoSize", "detailError", "openError",
-                        "deviceNumber", "deviceDescriptor", "seekPenalty", "geometry",
-                        "scsiAddress", "layout"});
+    std::vector<std::string> known = {"description", "path", "detailReportsNoSize", "detailError",
+                                      "openError"};
+    for (const sim::DiskRequest& request : sim::DiskRequests()) {
+        known.push_back(request.key);
+    }
+    field.ExpectObject(known);
     sim::Disk disk;
     Field path = field.Required("path");
     disk.path = path.Text();
@@ -420,9 +74,7 @@ sim::Disk ReadDisk(const Field& field) {
     if (sim::NamesController(disk.path)) {
         path.Refuse("names a SCSI controller (\\\\.\\scsiN:), not a disk interface");
     }
-    if (field.Has("description")) {
-        field.Member("description").Text();
-    }
+    disk.description = OptionalText(field, "description").value_or(L"");
     if (field.Has("detailReportsNoSize")) {
         disk.detailReportsNoSize = field.Member("detailReportsNoSize").Boolean();
     }
@@ -432,23 +84,10 @@ sim::Disk ReadDisk(const Field& field) {
     if (field.Has("openError")) {
         disk.openError = ErrorCode(field.Member("openError"));
     }
-    if (field.Has("deviceNumber")) {
-        disk.deviceNumber = ReadDeviceNumber(field.Member("deviceNumber"));
-    }
-    if (field.Has("deviceDescriptor")) {
-        disk.deviceDescriptor = ReadDeviceDescriptor(field.Member("deviceDescriptor"));
-    }
-    if (field.Has("seekPenalty")) {
-        disk.seekPenalty = ReadSeekPenalty(field.Member("seekPenalty"));
-    }
-    if (field.Has("geometry")) {
-        disk.geometry = ReadGeometry(field.Member("geometry"));
-    }
-    if (field.Has("scsiAddress")) {
-        disk.scsiAddress = ReadScsiAddress(field.Member("scsiAddress"));
-    }
-    if (field.Has("layout")) {
-        ReadLayout(field.Member("layout"), disk);
+    for (const sim::DiskRequest& request : sim::DiskRequests()) {
+        if (field.Has(request.key)) {
+            ReadDiskReply(field.Member(request.key), request, disk);
+        }
     }
     return disk;
 }
@@ -474,20 +113,13 @@ std::vector<std::vector<size_t>> ReadInterfaceLists(const Field& field, size_t d
     return lists;
 }
 
-std::optional<std::wstring> OptionalText(const Field& field, const char* name) {
-    if (!field.Has(name)) {
-        return std::nullopt;
-    }
-    return field.Member(name).Text();
-}
-
 sim::DeviceNode ReadDeviceNode(const Field& field) {
     field.ExpectObject({"description", "instanceId", "idFails", "registryDescription",
                         "deviceDescription", "busReportedDescription", "parent", "maxLinkSpeed",
                         "presentInterface"});
     sim::DeviceNode node;
     node.instanceId = field.Required("instanceId").Text();
-    OptionalText(field, "description");
+    node.description = OptionalText(field, "description").value_or(L"");
     if (field.Has("idFails")) {
         node.idFails = field.Member("idFails").Boolean();
     }
@@ -534,15 +166,8 @@ std::vector<BYTE> ReadRaidReply(const Field& field) {
         field.ExpectObject({"bytes"}, "not allowed beside \"bytes\"");
         return HexBytes(field.Member("bytes"));
     }
-    field.ExpectObject(
-        {"returnCode", "connectionType", "connectionInterface", "pciBusWidth", "pciBusSpeed"});
-    DWORD returnCode = field.Has("returnCode") ? Dword(field.Member("returnCode")) : 0;
-    const LONG connectionType = Long(field.Required("connectionType"));
-    const LONG connectionInterface = Long(field.Required("connectionInterface"));
-    const LONG pciBusWidth = Long(field.Required("pciBusWidth"));
-    const LONG pciBusSpeed = Long(field.Required("pciBusSpeed"));
-    return sim::RaidReply(returnCode, connectionType, connectionInterface, pciBusWidth,
-                          pciBusSpeed);
+    field.ExpectObject(FieldNames(sim::kRaidReplyForm));
+    return sim::kRaidReplyForm.read(field).bytes;
 }
 
 void ReadMiniportAnswer(const Field& field, sim::MiniportAnswer& answer) {
@@ -564,7 +189,7 @@ sim::Controller ReadController(const Field& field) {
     field.ExpectObject({"description", "open", "openError", "result", "lastError", "bytesReturned",
                         "reply", "diskAnswers"});
     sim::Controller controller;
-    OptionalText(field, "description");
+    controller.description = OptionalText(field, "description").value_or(L"");
     Field open = field.Required("open");
     const std::wstring how = open.Text();
     if (how == L"fails") {
@@ -604,7 +229,7 @@ sim::Machine ReadMachine(const Field& top) {
     top.ExpectObject({"description", "disks", "interfaceLists", "classQueryFails", "deviceNodes",
                       "enumeratorSets", "controllers", "devicePropertyFunctionMissing"});
     sim::Machine machine;
-    OptionalText(top, "description");
+    machine.description = OptionalText(top, "description").value_or(L"");
     if (top.Has("disks")) {
         Field disks = top.Member("disks");
         for (size_t i = 0; i < disks.ArraySize(); ++i) {

@@ -1,5 +1,5 @@
-// What the model knows of names: which name is a SCSI controller's, and which device node a disk
-// interface belongs to.
+// What the model knows of names (which name is a SCSI controller's, which device node a disk
+// interface belongs to), and when two machines are the same.
 #include <sim/machine.h>
 #include <sim/text.h>
 
@@ -41,6 +41,49 @@ std::optional<std::wstring> InterfaceInstanceId(const std::wstring& path) {
         c = c == L'#' ? L'\\' : (c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c);
     }
     return id;
+}
+
+bool operator==(const Reply& a, const Reply& b) {
+    return a.bytes == b.bytes && a.error == b.error;
+}
+
+bool operator==(const Disk& a, const Disk& b) {
+    return a.description == b.description && a.path == b.path &&
+           a.detailReportsNoSize == b.detailReportsNoSize && a.detailError == b.detailError &&
+           a.openError == b.openError && a.deviceNumber == b.deviceNumber &&
+           a.deviceDescriptor == b.deviceDescriptor && a.seekPenalty == b.seekPenalty &&
+           a.geometry == b.geometry && a.scsiAddress == b.scsiAddress && a.layout == b.layout &&
+           a.layoutFailures == b.layoutFailures && a.layoutFailureError == b.layoutFailureError;
+}
+
+bool operator==(const DeviceNode& a, const DeviceNode& b) {
+    return a.description == b.description && a.instanceId == b.instanceId &&
+           a.idFails == b.idFails && a.registryDescription == b.registryDescription &&
+           a.deviceDescription == b.deviceDescription &&
+           a.busReportedDescription == b.busReportedDescription && a.parent == b.parent &&
+           a.maxLinkSpeed == b.maxLinkSpeed && a.hasPresentInterface == b.hasPresentInterface;
+}
+
+bool operator==(const EnumeratorSet& a, const EnumeratorSet& b) {
+    return a.enumerator == b.enumerator && a.refused == b.refused && a.members == b.members;
+}
+
+bool operator==(const MiniportAnswer& a, const MiniportAnswer& b) {
+    return a.result == b.result && a.lastError == b.lastError &&
+           a.bytesReturned == b.bytesReturned && a.reply == b.reply;
+}
+
+bool operator==(const Controller& a, const Controller& b) {
+    return a.description == b.description && a.open == b.open && a.openError == b.openError &&
+           a.answer == b.answer && a.diskAnswers == b.diskAnswers;
+}
+
+bool operator==(const Machine& a, const Machine& b) {
+    return a.description == b.description && a.disks == b.disks &&
+           a.interfaceLists == b.interfaceLists && a.classQueryFails == b.classQueryFails &&
+           a.nodes == b.nodes && a.enumeratorSets == b.enumeratorSets &&
+           a.controllers == b.controllers &&
+           a.devicePropertyFunctionMissing == b.devicePropertyFunctionMissing;
 }
 
 } // namespace sim

@@ -6,6 +6,7 @@
 
 #include <ntddscsi.h>
 
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -260,6 +261,15 @@ bool ParseGuid(const std::wstring& text, GUID& guid) {
     parsed.Data3 = static_cast<uint16_t>(data3);
     guid = parsed;
     return true;
+}
+
+std::wstring GuidText(const GUID& guid) {
+    char text[37];
+    std::snprintf(text, sizeof(text), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                  static_cast<unsigned>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
+                  guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
+                  guid.Data4[6], guid.Data4[7]);
+    return std::wstring(text, text + 36);
 }
 
 Partition GptPartition(LONGLONG length, const std::wstring& type, const std::wstring& name) {

@@ -10,6 +10,7 @@
 #define IOCTL_DISK_GET_DRIVE_LAYOUT_EX 0x00070050u
 
 typedef DWORD DEVICE_TYPE;
+#define FILE_DEVICE_DISK 0x00000007
 
 typedef struct _STORAGE_DEVICE_NUMBER {
     DEVICE_TYPE DeviceType;
@@ -34,6 +35,12 @@ typedef struct _STORAGE_PROPERTY_QUERY {
     STORAGE_QUERY_TYPE QueryType;
     BYTE AdditionalParameters[1];
 } STORAGE_PROPERTY_QUERY;
+
+// The head every storage descriptor starts with: what a caller reads to learn the whole size.
+typedef struct _STORAGE_DESCRIPTOR_HEADER {
+    DWORD Version;
+    DWORD Size;
+} STORAGE_DESCRIPTOR_HEADER;
 
 typedef enum _STORAGE_BUS_TYPE {
     BusTypeUnknown = 0,

@@ -22,7 +22,11 @@ struct Reply {
     std::optional<DWORD> error; // set: the request fails with this error
 };
 
+// Every part that a description describes carries its free text too: the stand-in ignores it, and
+// a description written anew keeps it.
+
 struct Disk {
+    std::wstring description;
     std::wstring path;
     // SetupDiGetDeviceInterfaceDetailW for this interface.
     bool detailReportsNoSize = false; // the sizing call reports 0 bytes
@@ -44,6 +48,7 @@ struct Disk {
 };
 
 struct DeviceNode {
+    std::wstring description;
     std::wstring instanceId;
     bool idFails = false; // CM_Get_Device_IDW fails for this node
     std::optional<std::wstring> registryDescription;
@@ -77,6 +82,7 @@ struct MiniportAnswer {
 
 struct Controller {
     enum class Open { Fails, NullHandle, Opens };
+    std::wstring description;
     Open open = Open::Fails;
     DWORD openError = ERROR_FILE_NOT_FOUND;
     MiniportAnswer answer; // for a disk without an answer of its own
@@ -85,6 +91,7 @@ struct Controller {
 };
 
 struct Machine {
+    std::wstring description;
     std::vector<Disk> disks;
     // The interfaces (indexes into disks) that the n-th disk class query presents; the last list
     // serves every later query. Empty: every query presents every disk in order.
@@ -96,7 +103,17 @@ struct Machine {
     bool devicePropertyFunctionMissing = false;
 };
 
-// A description that cannot be read or is invalid; `what()` names the file and the field.
+// Equal in every field, descriptions included.
+bool operator==(const Reply& a, const Reply& b);
+bool operator==(const Disk& a, const Disk& b);
+bool operator==(const DeviceNode& a, const DeviceNode& b);
+bool operator==(const EnumeratorSet& a, const EnumeratorSet& b);
+bool operator==(const MiniportAnswer& a, const MiniportAnswer& b);
+bool operator==(const Controller& a, const Controller& b);
+bool operator==(const Machine& a, const Machine& b);
+
+// A description that cannot be read or is invalid, or a machine that no description can tell;
+// `what()` names the file (when read) and the field.
 class MachineError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
@@ -118,5 +135,12 @@ std::optional<std::wstring> InterfaceInstanceId(const std::wstring& path);
 // field.
 Machine ParseMachine(const std::string& jsonText, const std::string& sourceName);
 Machine LoadMachineFile(const std::string& fileName);
+
+// The description of a machine, which ParseMachine reads back to an equal machine: indented,
+// fields in the format's order, defaults left out, each reply in its typed form when that form
+// builds exactly its bytes and as its bytes otherwise. A machine that no description can tell
+// (text that is no UTF-16, an index beyond its list, a layout failure without a layout, ...)
+// throws MachineError naming the field.
+std::string WriteMachine(const Machine& machine);
 
 } // namespace sim

@@ -46,5 +46,7 @@ std::vector<BYTE> RaidReply(DWORD returnCode, LONG connectionType, LONG connecti
 
 // Parses "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX" (braces allowed); false when malformed.
 bool ParseGuid(const std::wstring& text, GUID& guid);
+// The GUID in that form, upper case, without braces.
+std::wstring GuidText(const GUID& guid);
 
 } // namespace sim

@@ -8,6 +8,7 @@
 #include "kernel32/handles.h"
 #include "standin/installed.h"
 
+#include <sim/disk_requests.h>
 #include <sim/text.h>
 
 #include <winioctl.h>
@@ -109,9 +110,9 @@ BOOL Unknown() {
     return Fail(ERROR_INVALID_FUNCTION);
 }
 
-// Requests whose answer is one fixed structure. Too little room fails before the device is
-// asked; a scripted answer longer than the room fails the same way, as a driver that checks the
-// room for its own structure does; a shorter one is delivered as it is.
+// A fixed structure: too little room fails before the device is asked; a scripted answer longer
+// than the room fails the same way, as a driver that checks the room for its own structure does;
+// a shorter one is delivered as it is.
 BOOL FixedStructure(const Call& call, const std::optional<sim::Reply>& reply, DWORD structureSize) {
     if (!reply) {
         return Fail(ERROR_INVALID_FUNCTION);
@@ -129,39 +130,18 @@ BOOL FixedStructure(const Call& call, const std::optional<sim::Reply>& reply, DW
 }
 
 // Property queries answer with as much of the descriptor as fits: callers learn a descriptor's
-// size from its first 8 bytes (Version and Size) and ask again.
-BOOL QueryProperty(const Call& call, const sim::Disk& disk) {
-    if (call.inputSize < offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    DWORD propertyId = 0;
-    DWORD queryType = 0;
-    std::memcpy(&propertyId, call.input + offsetof(STORAGE_PROPERTY_QUERY, PropertyId), 4);
-    std::memcpy(&queryType, call.input + offsetof(STORAGE_PROPERTY_QUERY, QueryType), 4);
-    // Windows answers an existence query with success and no data; the tool never asks one, so
-    // the stand-in refuses it rather than pretend every property exists.
-    if (queryType != PropertyStandardQuery) {
+// size from its head (Version and Size) and ask again.
+BOOL PropertyCutToBuffer(const Call& call, const std::optional<sim::Reply>& reply) {
+    if (!reply) {
         return Fail(ERROR_INVALID_FUNCTION);
     }
-    const std::optional<sim::Reply>* reply = nullptr;
-    if (propertyId == StorageDeviceProperty) {
-        reply = &disk.deviceDescriptor;
-    } else if (propertyId == StorageDeviceSeekPenaltyProperty) {
-        reply = &disk.seekPenalty;
-    } else {
-        return Fail(ERROR_NOT_SUPPORTED);
-    }
-    if (!*reply) {
-        return Fail(ERROR_INVALID_FUNCTION);
-    }
-    if (call.outputSize < 2 * sizeof(DWORD)) {
+    if (call.outputSize < sizeof(STORAGE_DESCRIPTOR_HEADER)) {
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
-    if ((*reply)->error) {
-        return Fail(*(*reply)->error);
+    if (reply->error) {
+        return Fail(*reply->error);
     }
-    const std::vector<BYTE>& bytes = (*reply)->bytes;
-    return Deliver(call, bytes, std::min<size_t>(bytes.size(), call.outputSize));
+    return Deliver(call, reply->bytes, std::min<size_t>(reply->bytes.size(), call.outputSize));
 }
 
 // Attempts at the layout request per disk since Install; the scripted failures count them.
@@ -170,22 +150,41 @@ std::map<size_t, int>& LayoutAttempts() {
     return attempts;
 }
 
-BOOL DriveLayout(const Call& call, const sim::Disk& disk, size_t diskIndex) {
+BOOL WholeAfterScriptedFailures(const Call& call, const std::optional<sim::Reply>& reply,
+                                const sim::Disk& disk, size_t diskIndex) {
     const int attempt = LayoutAttempts()[diskIndex]++;
     if (disk.layoutFailures < 0 || attempt < disk.layoutFailures) {
         return Fail(disk.layoutFailureError);
     }
-    if (!disk.layout) {
+    if (!reply) {
         return Fail(ERROR_INVALID_FUNCTION);
     }
-    if (disk.layout->error) {
-        return Fail(*disk.layout->error);
+    if (reply->error) {
+        return Fail(*reply->error);
     }
     // The whole layout or nothing: Windows does not hand out the entries that fit.
-    if (call.outputSize < disk.layout->bytes.size()) {
+    if (call.outputSize < reply->bytes.size()) {
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
-    return Deliver(call, disk.layout->bytes, disk.layout->bytes.size());
+    return Deliver(call, reply->bytes, reply->bytes.size());
+}
+
+// The property a storage property query asks for, or the failure its input earns.
+BOOL ReadPropertyQuery(const Call& call, std::optional<DWORD>& propertyId) {
+    if (call.inputSize < offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    DWORD property = 0;
+    DWORD queryType = 0;
+    std::memcpy(&property, call.input + offsetof(STORAGE_PROPERTY_QUERY, PropertyId), 4);
+    std::memcpy(&queryType, call.input + offsetof(STORAGE_PROPERTY_QUERY, QueryType), 4);
+    // Windows answers an existence query with success and no data; the tool never asks one, so
+    // the stand-in refuses it rather than pretend every property exists.
+    if (queryType != PropertyStandardQuery) {
+        return Fail(ERROR_INVALID_FUNCTION);
+    }
+    propertyId = property;
+    return TRUE;
 }
 
 BOOL DiskRequest(const Call& call, DWORD code, size_t diskIndex) {
@@ -194,22 +193,27 @@ BOOL DiskRequest(const Call& call, DWORD code, size_t diskIndex) {
         // The handle outlived the machine it was opened on: the device is gone.
         return Fail(ERROR_GEN_FAILURE);
     }
-    const sim::Disk& disk = disks[diskIndex];
-    switch (code) {
-    case IOCTL_STORAGE_GET_DEVICE_NUMBER:
-        return FixedStructure(call, disk.deviceNumber, sizeof(STORAGE_DEVICE_NUMBER));
-    case IOCTL_STORAGE_QUERY_PROPERTY:
-        return QueryProperty(call, disk);
-    case IOCTL_DISK_GET_DRIVE_GEOMETRY:
-        return FixedStructure(call, disk.geometry, sizeof(DISK_GEOMETRY));
-    case IOCTL_SCSI_GET_ADDRESS:
-        return FixedStructure(call, disk.scsiAddress, sizeof(SCSI_ADDRESS));
-    case IOCTL_DISK_GET_DRIVE_LAYOUT_EX:
-        return DriveLayout(call, disk, diskIndex);
-    default:
-        // Every request that would change the disk ends here too.
-        return Unknown();
+    std::optional<DWORD> propertyId;
+    if (code == IOCTL_STORAGE_QUERY_PROPERTY && !ReadPropertyQuery(call, propertyId)) {
+        return FALSE;
     }
+    const sim::DiskRequest* request = sim::FindDiskRequest(code, propertyId);
+    if (request == nullptr) {
+        // A property the disk does not know is not supported; every other request, those that
+        // would change the disk included, is unknown to it.
+        return propertyId ? Fail(ERROR_NOT_SUPPORTED) : Unknown();
+    }
+    const sim::Disk& disk = disks[diskIndex];
+    const std::optional<sim::Reply>& reply = disk.*request->reply;
+    switch (request->delivery) {
+    case sim::Delivery::FixedStructure:
+        return FixedStructure(call, reply, request->structureSize);
+    case sim::Delivery::PropertyCutToBuffer:
+        return PropertyCutToBuffer(call, reply);
+    case sim::Delivery::WholeAfterScriptedFailures:
+        return WholeAfterScriptedFailures(call, reply, disk, diskIndex);
+    }
+    return Unknown();
 }
 
 // The controller answers as scripted, byte count included, even where no well-behaved driver

@@ -1,0 +1,142 @@
+// A field of a description being read: its value, its path for the messages that name it, and
+// the checks of type and range every field takes. Shared by the reader and the reply forms.
+#pragma once
+
+#include <sim/machine.h>
+#include <sim/text.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// A position in the description, kept for the message that names an offending field.
+class Field {
+  public:
+    Field(const nlohmann::json& value, std::string where, const std::string& source)
+        : value_(value), where_(std::move(where)), source_(source) {}
+
+    [[noreturn]] void Refuse(const std::string& problem) const {
+        throw MachineError(source_ + ": " + (where_.empty() ? "top level" : where_) + ": " +
+                           problem);
+    }
+
+    const nlohmann::json& Value() const {
+        return value_;
+    }
+
+    void ExpectObject(const std::vector<std::string>& known,
+                      const std::string& problem = "unknown field") const {
+        if (!value_.is_object()) {
+            Refuse("expected an object");
+        }
+        for (auto item = value_.begin(); item != value_.end(); ++item) {
+            if (std::find(known.begin(), known.end(), item.key()) == known.end()) {
+                Member(item.key()).Refuse(problem);
+            }
+        }
+    }
+
+    bool IsObject() const {
+        return value_.is_object();
+    }
+
+    bool IsString() const {
+        return value_.is_string();
+    }
+
+    // A member that must be there.
+    Field Required(const std::string& name) const {
+        if (!Has(name.c_str())) {
+            Refuse("missing field \"" + name + "\"");
+        }
+        return Member(name);
+    }
+
+    bool Has(const char* name) const {
+        return value_.contains(name);
+    }
+
+    Field Member(const std::string& name) const {
+        return Field(value_.at(name), where_.empty() ? name : where_ + "." + name, source_);
+    }
+
+    Field Element(size_t index) const {
+        return Field(value_.at(index), where_ + "[" + std::to_string(index) + "]", source_);
+    }
+
+    size_t ArraySize() const {
+        if (!value_.is_array()) {
+            Refuse("expected an array");
+        }
+        return value_.size();
+    }
+
+    bool Boolean() const {
+        if (!value_.is_boolean()) {
+            Refuse("expected true or false");
+        }
+        return value_.get<bool>();
+    }
+
+    uint64_t Unsigned(uint64_t maximum) const {
+        if (!value_.is_number_integer() ||
+            (value_.is_number_integer() && !value_.is_number_unsigned() &&
+             value_.get<int64_t>() < 0)) {
+            Refuse("expected a whole number from 0 to " + std::to_string(maximum));
+        }
+        uint64_t number = value_.get<uint64_t>();
+        if (number > maximum) {
+            Refuse("out of range: " + std::to_string(number) + " is above " +
+                   std::to_string(maximum));
+        }
+        return number;
+    }
+
+    int64_t Signed(int64_t minimum, int64_t maximum) const {
+        const std::string range = "expected a whole number from " + std::to_string(minimum) +
+                                  " to " + std::to_string(maximum);
+        if (!value_.is_number_integer()) {
+            Refuse(range);
+        }
+        if (value_.is_number_unsigned() &&
+            value_.get<uint64_t>() > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+            Refuse("out of range: " + std::to_string(value_.get<uint64_t>()) + " is above " +
+                   std::to_string(maximum));
+        }
+        int64_t number = value_.get<int64_t>();
+        if (number < minimum || number > maximum) {
+            Refuse("out of range: " + std::to_string(number) + " is " +
+                   (number < minimum ? "below " + std::to_string(minimum)
+                                     : "above " + std::to_string(maximum)));
+        }
+        return number;
+    }
+
+    std::wstring Text() const {
+        if (!value_.is_string()) {
+            Refuse("expected a string");
+        }
+        return FromUtf8(value_.get<std::string>());
+    }
+
+  private:
+    const nlohmann::json& value_;
+    std::string where_;
+    const std::string& source_;
+};
+
+DWORD ErrorCode(const Field& field);
+DWORD Dword(const Field& field);
+BYTE Byte(const Field& field);
+LONG Long(const Field& field);
+LONGLONG Int64(const Field& field);
+// Two hex digits per byte, spaces allowed between bytes.
+std::vector<BYTE> HexBytes(const Field& field);
+
+} // namespace sim

@@ -1,0 +1,308 @@
+// Writing a machine description. The output is what a person would write: indented, fields in
+// the format's order, defaults left out, replies in their typed form. A reply is written in its
+// typed form only when reading that form builds exactly its bytes; any other reply is written as
+// its bytes, so that no byte a driver gave is lost on the way.
+#include "reply_forms.h"
+
+#include <sim/disk_requests.h>
+
+namespace {
+
+using nlohmann::ordered_json;
+
+constexpr DWORD kDefaultMiniportBytes = 44;
+
+// Where in the machine the writer is, for the message that names what cannot be written.
+class Place {
+  public:
+    explicit Place(std::string where) : where_(std::move(where)) {}
+
+    Place Member(const std::string& name) const {
+        return Place(where_.empty() ? name : where_ + "." + name);
+    }
+
+    Place Element(size_t index) const {
+        return Place(where_ + "[" + std::to_string(index) + "]");
+    }
+
+    [[noreturn]] void Refuse(const std::string& problem) const {
+        throw sim::MachineError((where_.empty() ? "top level" : where_) + ": " + problem);
+    }
+
+  private:
+    std::string where_;
+};
+
+// True when every unit is one a description can carry: a 16-bit unit that is no surrogate, or a
+// high surrogate followed by a low one.
+bool IsUtf16(const std::wstring& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const uint32_t unit = static_cast<uint32_t>(text[i]);
+        const uint32_t next = i + 1 < text.size() ? static_cast<uint32_t>(text[i + 1]) : 0;
+        if (unit >= 0xD800 && unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+            ++i;
+        } else if (unit > 0xFFFF || (unit >= 0xD800 && unit <= 0xDFFF)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Utf8(const std::wstring& text, const Place& place) {
+    if (!IsUtf16(text)) {
+        place.Refuse("holds a unit that is no UTF-16 character (a lone surrogate), which a "
+                     "description cannot carry");
+    }
+    return sim::ToUtf8(text);
+}
+
+void PutText(ordered_json& object, const char* key, const std::wstring& text, const Place& place) {
+    object[key] = Utf8(text, place.Member(key));
+}
+
+void PutOptionalText(ordered_json& object, const char* key, const std::optional<std::wstring>& text,
+                     const Place& place) {
+    if (text) {
+        PutText(object, key, *text, place);
+    }
+}
+
+void PutDescription(ordered_json& object, const std::wstring& description, const Place& place) {
+    if (!description.empty()) {
+        PutText(object, "description", description, place);
+    }
+}
+
+ordered_json BytesForm(const std::vector<BYTE>& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (BYTE byte : bytes) {
+        hex += hex.empty() ? "" : " ";
+        hex += digits[byte >> 4];
+        hex += digits[byte & 0x0F];
+    }
+    ordered_json form = ordered_json::object();
+    form["bytes"] = hex;
+    return form;
+}
+
+// The reply in its typed form when that form builds its very bytes, else as bytes.
+ordered_json TypedOrBytes(const sim::ReplyForm& form, const std::vector<BYTE>& bytes) {
+    std::optional<ordered_json> typed = sim::DescribeExactly(form, bytes);
+    return typed ? *typed : BytesForm(bytes);
+}
+
+ordered_json ReplyValue(const sim::Reply& reply, const sim::ReplyForm& form, const Place& place) {
+    if (!reply.error) {
+        return TypedOrBytes(form, reply.bytes);
+    }
+    if (!reply.bytes.empty()) {
+        place.Refuse("a failing reply with bytes; a description gives one or the other");
+    }
+    ordered_json failure = ordered_json::object();
+    failure["error"] = *reply.error;
+    return failure;
+}
+
+// The layout's failures, beside its reply in whatever form.
+void PutScriptedFailures(ordered_json& layout, const sim::Disk& disk, const Place& place) {
+    if (disk.layoutFailures < -1) {
+        place.Member("failures").Refuse("a negative count other than -1 (always)");
+    }
+    if (disk.layoutFailures != 0) {
+        layout["failures"] =
+            disk.layoutFailures < 0 ? ordered_json("always") : ordered_json(disk.layoutFailures);
+    }
+    if (disk.layoutFailureError != ERROR_INSUFFICIENT_BUFFER) {
+        layout["failureError"] = disk.layoutFailureError;
+    }
+}
+
+void PutReplies(ordered_json& object, const sim::Disk& disk, const Place& place) {
+    for (const sim::DiskRequest& request : sim::DiskRequests()) {
+        const Place at = place.Member(request.key);
+        const bool scriptsFailures = request.delivery == sim::Delivery::WholeAfterScriptedFailures;
+        const std::optional<sim::Reply>& reply = disk.*request.reply;
+        if (!reply) {
+            if (scriptsFailures && (disk.layoutFailures != 0 ||
+                                    disk.layoutFailureError != ERROR_INSUFFICIENT_BUFFER)) {
+                at.Refuse("failures without a reply; a description gives them beside the reply");
+            }
+            continue;
+        }
+        ordered_json value = ReplyValue(*reply, *request.form, at);
+        if (scriptsFailures) {
+            PutScriptedFailures(value, disk, at);
+        }
+        object[request.key] = value;
+    }
+}
+
+ordered_json DiskValue(const sim::Disk& disk, const Place& place) {
+    ordered_json object = ordered_json::object();
+    PutDescription(object, disk.description, place);
+    if (sim::NamesController(disk.path)) {
+        place.Member("path").Refuse(
+            "names a SCSI controller (\\\\.\\scsiN:), not a disk interface");
+    }
+    PutText(object, "path", disk.path, place);
+    if (disk.detailReportsNoSize) {
+        object["detailReportsNoSize"] = true;
+    }
+    if (disk.detailError) {
+        object["detailError"] = *disk.detailError;
+    }
+    if (disk.openError) {
+        object["openError"] = *disk.openError;
+    }
+    PutReplies(object, disk, place);
+    return object;
+}
+
+ordered_json IndexList(const std::vector<size_t>& indexes, size_t count, const Place& place) {
+    ordered_json list = ordered_json::array();
+    for (size_t k = 0; k < indexes.size(); ++k) {
+        if (indexes[k] >= count) {
+            place.Element(k).Refuse("beyond the list it names, which holds " +
+                                    std::to_string(count));
+        }
+        list.push_back(indexes[k]);
+    }
+    return list;
+}
+
+ordered_json LinkSpeedValue(const std::vector<BYTE>& bytes) {
+    if (bytes.size() != sizeof(DWORD)) {
+        return BytesForm(bytes);
+    }
+    DWORD speed = 0;
+    std::memcpy(&speed, bytes.data(), sizeof(speed));
+    return speed;
+}
+
+ordered_json NodeValue(const sim::DeviceNode& node, const Place& place) {
+    ordered_json object = ordered_json::object();
+    PutDescription(object, node.description, place);
+    PutText(object, "instanceId", node.instanceId, place);
+    if (node.idFails) {
+        object["idFails"] = true;
+    }
+    PutOptionalText(object, "registryDescription", node.registryDescription, place);
+    PutOptionalText(object, "deviceDescription", node.deviceDescription, place);
+    PutOptionalText(object, "busReportedDescription", node.busReportedDescription, place);
+    PutOptionalText(object, "parent", node.parent, place);
+    if (!node.hasPresentInterface) {
+        object["presentInterface"] = false;
+    }
+    if (node.maxLinkSpeed) {
+        object["maxLinkSpeed"] = LinkSpeedValue(*node.maxLinkSpeed);
+    }
+    return object;
+}
+
+ordered_json EnumeratorSetValue(const sim::EnumeratorSet& set, size_t nodeCount,
+                                const Place& place) {
+    ordered_json object = ordered_json::object();
+    PutText(object, "enumerator", set.enumerator, place);
+    if (set.refused) {
+        object["refused"] = true;
+    }
+    if (!set.members.empty()) {
+        object["members"] = IndexList(set.members, nodeCount, place.Member("members"));
+    }
+    return object;
+}
+
+void PutAnswer(ordered_json& object, const sim::MiniportAnswer& answer, const Place& place) {
+    if (answer.result != TRUE && answer.result != FALSE) {
+        place.Member("result").Refuse("neither TRUE nor FALSE");
+    }
+    if (answer.result == FALSE) {
+        object["result"] = false;
+    }
+    if (answer.lastError != 0) {
+        object["lastError"] = answer.lastError;
+    }
+    if (answer.bytesReturned != kDefaultMiniportBytes) {
+        object["bytesReturned"] = answer.bytesReturned;
+    }
+    if (!answer.reply.empty()) {
+        object["reply"] = TypedOrBytes(sim::kRaidReplyForm, answer.reply);
+    }
+}
+
+const char* OpenName(sim::Controller::Open open, const Place& place) {
+    switch (open) {
+    case sim::Controller::Open::Fails:
+        return "fails";
+    case sim::Controller::Open::NullHandle:
+        return "null";
+    case sim::Controller::Open::Opens:
+        return "opens";
+    }
+    place.Refuse("not one of the ways a controller opens");
+}
+
+ordered_json ControllerValue(const sim::Controller& controller, const Place& place) {
+    ordered_json object = ordered_json::object();
+    PutDescription(object, controller.description, place);
+    object["open"] = OpenName(controller.open, place.Member("open"));
+    if (controller.openError != ERROR_FILE_NOT_FOUND) {
+        object["openError"] = controller.openError;
+    }
+    PutAnswer(object, controller.answer, place);
+    const Place answers = place.Member("diskAnswers");
+    for (size_t j = 0; j < controller.diskAnswers.size(); ++j) {
+        const DWORD diskId = controller.diskAnswers[j].first;
+        for (size_t earlier = 0; earlier < j; ++earlier) {
+            if (controller.diskAnswers[earlier].first == diskId) {
+                answers.Element(j).Member("diskId").Refuse("a second answer for disk ID " +
+                                                           std::to_string(diskId));
+            }
+        }
+        ordered_json answer = ordered_json::object();
+        answer["diskId"] = diskId;
+        PutAnswer(answer, controller.diskAnswers[j].second, answers.Element(j));
+        object["diskAnswers"].push_back(answer);
+    }
+    return object;
+}
+
+// Each element of the list as `value` writes it, under `key` when there is any.
+template <typename T, typename Write>
+void PutList(ordered_json& object, const char* key, const std::vector<T>& elements,
+             const Place& place, Write value) {
+    for (size_t i = 0; i < elements.size(); ++i) {
+        object[key].push_back(value(elements[i], place.Member(key).Element(i)));
+    }
+}
+
+} // namespace
+
+namespace sim {
+
+std::string WriteMachine(const Machine& machine) {
+    const Place top("");
+    ordered_json document = ordered_json::object();
+    PutDescription(document, machine.description, top);
+    PutList(document, "disks", machine.disks, top, DiskValue);
+    PutList(document, "interfaceLists", machine.interfaceLists, top,
+            [&machine](const std::vector<size_t>& list, const Place& place) {
+                return IndexList(list, machine.disks.size(), place);
+            });
+    if (machine.classQueryFails) {
+        document["classQueryFails"] = true;
+    }
+    PutList(document, "deviceNodes", machine.nodes, top, NodeValue);
+    PutList(document, "enumeratorSets", machine.enumeratorSets, top,
+            [&machine](const EnumeratorSet& set, const Place& place) {
+                return EnumeratorSetValue(set, machine.nodes.size(), place);
+            });
+    PutList(document, "controllers", machine.controllers, top, ControllerValue);
+    if (machine.devicePropertyFunctionMissing) {
+        document["devicePropertyFunctionMissing"] = true;
+    }
+    return document.dump(2) + "\n";
+}
+
+} // namespace sim

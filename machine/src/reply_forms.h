@@ -1,0 +1,43 @@
+// The typed forms of replies in a description: a reply's own fields, read into the Windows
+// structure's bytes and, for the writer, read back out of them. Each disk request names its form
+// in the table of disk requests; the RAID driver's reply has one too.
+#pragma once
+
+#include "description_field.h"
+
+#include <array>
+#include <optional>
+
+namespace sim {
+
+struct ReplyForm {
+    // The form's own fields, in the format's order (unused places empty).
+    std::array<const char*, 5> fields;
+    // The reply the fields build; the fields were checked against `fields` before.
+    Reply (*read)(const Field& field);
+    // The fields these bytes would be written with, when they have the structure's shape at all;
+    // none otherwise. DescribeExactly keeps them only when they read back to the same bytes.
+    std::optional<nlohmann::ordered_json> (*describe)(const std::vector<BYTE>& bytes);
+};
+
+extern const ReplyForm kDeviceNumberForm;
+extern const ReplyForm kDeviceDescriptorForm;
+extern const ReplyForm kSeekPenaltyForm;
+extern const ReplyForm kGeometryForm;
+extern const ReplyForm kScsiAddressForm;
+extern const ReplyForm kLayoutForm;
+extern const ReplyForm kRaidReplyForm;
+
+// The form's fields and `alongside`, as a list of the fields an object may hold.
+std::vector<std::string> FieldNames(const ReplyForm& form, std::vector<std::string> alongside = {});
+
+// A disk's reply in any of its three forms: {"error": N}, {"bytes": "hex"} or its own fields.
+// `alongside` names fields that keep their meaning in every form.
+Reply ReadReply(const Field& field, const ReplyForm& form,
+                const std::vector<std::string>& alongside = {});
+
+// The form's fields for these bytes, when reading them builds exactly these bytes again.
+std::optional<nlohmann::ordered_json> DescribeExactly(const ReplyForm& form,
+                                                      const std::vector<BYTE>& bytes);
+
+} // namespace sim
