@@ -84,3 +84,24 @@ add_executable(destpick_benchmark bench/run_benchmark.cpp bench/fleet_machine.cp
 target_compile_options(destpick_benchmark PRIVATE ${DESTPICK_WARNINGS})
 target_link_libraries(destpick_benchmark PRIVATE destpick_core winapi_sim)
 add_test(NAME benchmark_check COMMAND destpick_benchmark --check)
+
+# The fuzz target without libFuzzer, replaying the regression inputs with its own checks in every
+# ordinary test run. FuzzedDataProvider.h comes with clang; a folder of the build tree links to
+# its folder alone, so that g++ does not see clang's own copies of the standard headers.
+execute_process(COMMAND clang++ -print-resource-dir OUTPUT_VARIABLE DESTPICK_CLANG_RESOURCES
+    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+find_path(DESTPICK_FUZZED_DATA_PROVIDER fuzzer/FuzzedDataProvider.h
+    HINTS ${DESTPICK_CLANG_RESOURCES}/include NO_DEFAULT_PATH REQUIRED)
+set(DESTPICK_FUZZER_HEADERS ${CMAKE_CURRENT_BINARY_DIR}/fuzzer-headers)
+file(MAKE_DIRECTORY ${DESTPICK_FUZZER_HEADERS})
+file(CREATE_LINK ${DESTPICK_FUZZED_DATA_PROVIDER}/fuzzer ${DESTPICK_FUZZER_HEADERS}/fuzzer SYMBOLIC)
+add_executable(replay_fuzz_inputs tests/fuzz/replay_inputs.cpp tests/fuzz/machine_fuzzer.cpp
+    tests/fuzz/run_checks.cpp)
+target_include_directories(replay_fuzz_inputs SYSTEM PRIVATE ${DESTPICK_FUZZER_HEADERS})
+target_compile_options(replay_fuzz_inputs PRIVATE ${DESTPICK_WARNINGS})
+# The log on disk, as the fuzz-replay preset keeps it, so that the file functions meet every
+# entry of the replayed runs.
+target_compile_definitions(replay_fuzz_inputs PRIVATE DESTPICK_FUZZ_LOG_ON_DISK)
+target_link_libraries(replay_fuzz_inputs PRIVATE destpick_core winapi_sim)
+add_test(NAME fuzz_regressions COMMAND replay_fuzz_inputs
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/fuzz/regressions)

@@ -12,13 +12,15 @@
 #include "inventory/drive_record.h"
 #include "selection/run_driver.h"
 
-#include <sim/standin.h>
+#include <sim/disk_requests.h>
 #include <sim/replies.h>
+#include <sim/standin.h>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -60,20 +62,6 @@ std::wstring DevicePath(FuzzedDataProvider& data, int k) {
     }
 }
 
-std::optional<sim::Reply> AnyReply(FuzzedDataProvider& data,
-                                   sim::Reply (*typed)(FuzzedDataProvider&)) {
-    switch (data.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0:
-        return std::nullopt;
-    case 1:
-        return sim::FailingReply(data.ConsumeIntegral<DWORD>());
-    case 2:
-        return sim::Reply{Bytes(data, 400), std::nullopt};
-    default:
-        return typed(data);
-    }
-}
-
 sim::Reply TypedLayout(FuzzedDataProvider& data) {
     std::vector<sim::Partition> partitions(data.ConsumeIntegralInRange<size_t>(0, 8));
     static const wchar_t* const types[] = {L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B",
@@ -94,6 +82,60 @@ sim::Reply TypedLayout(FuzzedDataProvider& data) {
     return sim::LayoutReply(styles[data.ConsumeIntegralInRange<int>(0, 2)], partitions, reported);
 }
 
+using TypedReply = sim::Reply (*)(FuzzedDataProvider&);
+
+// Well-formed replies of each kind with values from the fuzzer, by the request's description key.
+// A request without one here gets bytes of its structure's size in their place.
+const struct {
+    const char* key;
+    TypedReply make;
+} kTypedReplies[] = {
+    {"deviceNumber",
+     [](FuzzedDataProvider& d) {
+         return sim::DeviceNumberReply(d.ConsumeIntegral<DWORD>(), d.ConsumeIntegral<DWORD>());
+     }},
+    {"deviceDescriptor",
+     [](FuzzedDataProvider& d) {
+         return sim::DeviceDescriptorReply(
+             static_cast<STORAGE_BUS_TYPE>(d.ConsumeIntegralInRange<int>(0, 20)), d.ConsumeBool(),
+             d.ConsumeIntegral<BYTE>());
+     }},
+    {"seekPenalty", [](FuzzedDataProvider& d) { return sim::SeekPenaltyReply(d.ConsumeBool()); }},
+    {"geometry",
+     [](FuzzedDataProvider& d) {
+         return sim::GeometryReply(d.ConsumeIntegral<LONGLONG>(), d.ConsumeIntegral<DWORD>(),
+                                   d.ConsumeIntegral<DWORD>(), d.ConsumeIntegral<DWORD>());
+     }},
+    {"scsiAddress",
+     [](FuzzedDataProvider& d) {
+         return sim::ScsiAddressReply(d.ConsumeIntegral<BYTE>(), d.ConsumeIntegral<BYTE>(),
+                                      d.ConsumeIntegral<BYTE>(), d.ConsumeIntegral<BYTE>());
+     }},
+    {"layout", TypedLayout},
+};
+
+sim::Reply Typed(FuzzedDataProvider& data, const sim::DiskRequest& request) {
+    for (const auto& typed : kTypedReplies) {
+        if (std::strcmp(typed.key, request.key) == 0) {
+            return typed.make(data);
+        }
+    }
+    return sim::Reply{data.ConsumeBytes<BYTE>(request.structureSize), std::nullopt};
+}
+
+std::optional<sim::Reply> AnyReply(FuzzedDataProvider& data, const sim::DiskRequest& request) {
+    switch (data.ConsumeIntegralInRange<int>(0, 3)) {
+    case 0:
+        return std::nullopt;
+    case 1:
+        return sim::FailingReply(data.ConsumeIntegral<DWORD>());
+    case 2:
+        return sim::Reply{Bytes(data, 400), std::nullopt};
+    default:
+        return Typed(data, request);
+    }
+}
+
 sim::Disk AnyDisk(FuzzedDataProvider& data, int k) {
     sim::Disk disk;
     disk.path = DevicePath(data, k);
@@ -104,25 +146,9 @@ sim::Disk AnyDisk(FuzzedDataProvider& data, int k) {
     if (data.ConsumeIntegralInRange<int>(0, 7) == 0) {
         disk.openError = data.ConsumeIntegral<DWORD>();
     }
-    disk.deviceNumber = AnyReply(data, [](FuzzedDataProvider& d) {
-        return sim::DeviceNumberReply(d.ConsumeIntegral<DWORD>(), d.ConsumeIntegral<DWORD>());
-    });
-    disk.deviceDescriptor = AnyReply(data, [](FuzzedDataProvider& d) {
-        return sim::DeviceDescriptorReply(
-            static_cast<STORAGE_BUS_TYPE>(d.ConsumeIntegralInRange<int>(0, 20)), d.ConsumeBool(),
-            d.ConsumeIntegral<BYTE>());
-    });
-    disk.seekPenalty = AnyReply(
-        data, [](FuzzedDataProvider& d) { return sim::SeekPenaltyReply(d.ConsumeBool()); });
-    disk.geometry = AnyReply(data, [](FuzzedDataProvider& d) {
-        return sim::GeometryReply(d.ConsumeIntegral<LONGLONG>(), d.ConsumeIntegral<DWORD>(),
-                                  d.ConsumeIntegral<DWORD>(), d.ConsumeIntegral<DWORD>());
-    });
-    disk.scsiAddress = AnyReply(data, [](FuzzedDataProvider& d) {
-        return sim::ScsiAddressReply(d.ConsumeIntegral<BYTE>(), d.ConsumeIntegral<BYTE>(),
-                                     d.ConsumeIntegral<BYTE>(), d.ConsumeIntegral<BYTE>());
-    });
-    disk.layout = AnyReply(data, TypedLayout);
+    for (const sim::DiskRequest& request : sim::DiskRequests()) {
+        disk.*request.reply = AnyReply(data, request);
+    }
     // A layout that never fits costs a thousand attempts: rare, but it must be reached.
     const int failures = data.ConsumeIntegralInRange<int>(0, 63);
     disk.layoutFailures = failures == 63 ? -1 : failures % 8;
