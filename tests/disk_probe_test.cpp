@@ -128,15 +128,15 @@ TEST_F(DiskProbe, RequestsGoOutExactlyAsWindowsExpectsThem) {
     for (size_t i = 1; i < 6; ++i) {
         const sim::OpenRequest& controller = sim::OpenRequests()[i];
         EXPECT_EQ(controller.name, L"\\\\.\\scsi" + std::to_wstring(i - 1) + L":");
-        EXPECT_EQ(controller.access, 0x1F01FFu);
+        EXPECT_EQ(controller.access, FILE_ALL_ACCESS);
         EXPECT_EQ(controller.shareMode, 0u);
     }
     const sim::OpenRequest& open = sim::OpenRequests()[0];
     EXPECT_EQ(open.name, kPath);
-    EXPECT_EQ(open.access, 0xC0000003u);
-    EXPECT_EQ(open.shareMode, 3u);
+    EXPECT_EQ(open.access, GENERIC_READ | GENERIC_WRITE | FILE_READ_DATA | FILE_WRITE_DATA);
+    EXPECT_EQ(open.shareMode, FILE_SHARE_READ | FILE_SHARE_WRITE);
     EXPECT_EQ(open.disposition, static_cast<DWORD>(OPEN_EXISTING));
-    EXPECT_EQ(open.flagsAndAttributes, 0x80u);
+    EXPECT_EQ(open.flagsAndAttributes, FILE_ATTRIBUTE_NORMAL);
     struct Expected {
         DWORD code;
         std::vector<BYTE> input;

@@ -7,6 +7,8 @@
 
 #include <sim/replies.h>
 
+#include <ntddscsi.h>
+
 #include <algorithm>
 
 namespace {
@@ -84,7 +86,7 @@ TEST_F(RaidQuery, RequestBytesAreTheDriversLayout) {
     ASSERT_EQ(sim::IoRequests().size(), 1u);
     const sim::IoRequest& request = sim::IoRequests()[0];
     EXPECT_EQ(request.device, L"\\\\.\\scsi0:");
-    EXPECT_EQ(request.code, 0x4D008u);
+    EXPECT_EQ(request.code, IOCTL_SCSI_MINIPORT);
     EXPECT_EQ(request.outputSize, 44u);
     // The Disk ID wraps in 32 bits: a port above 255 spills into nothing but the top byte.
     const std::vector<BYTE> expected = {28,   0,    0,    0, 'I', 'n',  't',  'e', 'l',  'R',  'm',
@@ -93,7 +95,7 @@ TEST_F(RaidQuery, RequestBytesAreTheDriversLayout) {
                                         0,    0,    0,    0, 0,   0,    0,    0,   0,    0,    0};
     EXPECT_EQ(request.input, expected);
     ASSERT_EQ(sim::OpenRequests().size(), 1u);
-    EXPECT_EQ(sim::OpenRequests()[0].access, 0x1F01FFu);
+    EXPECT_EQ(sim::OpenRequests()[0].access, FILE_ALL_ACCESS);
     EXPECT_EQ(sim::OpenRequests()[0].shareMode, 0u);
 }
 

@@ -16,6 +16,8 @@ constexpr LONGLONG kFirstPartitionOffset = 1024 * 1024;
 constexpr LONGLONG kGptUsableStart = 34 * 512; // protective MBR, header and 32 sectors of entries
 constexpr DWORD kGptMaxPartitions = 128;
 constexpr DWORD kMbrDiskSignature = 0x5EED0D15;
+// The RAID driver's query of a disk's link, as its reply header echoes it.
+constexpr DWORD kRaidQueryControlCode = 0x80000D01u;
 constexpr size_t kNameUnits = 36;
 constexpr size_t kLayoutHead = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
 constexpr size_t kNameOffset = offsetof(PARTITION_INFORMATION_EX, Gpt.Name);
@@ -218,7 +220,7 @@ std::vector<BYTE> RaidReply(DWORD returnCode, LONG connectionType, LONG connecti
     header.HeaderLength = sizeof(header);
     std::memcpy(header.Signature, "IntelRmp", sizeof(header.Signature));
     header.Timeout = 0;
-    header.ControlCode = 0x80000D01u;
+    header.ControlCode = kRaidQueryControlCode;
     header.ReturnCode = returnCode;
     header.Length = 4 * sizeof(LONG);
     std::vector<BYTE> bytes(sizeof(header) + 4 * sizeof(LONG), 0);

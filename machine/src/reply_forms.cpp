@@ -15,7 +15,6 @@ namespace {
 
 using nlohmann::ordered_json;
 
-constexpr DWORD kDefaultMbrType = 0x07;
 constexpr size_t kNameUnits = 36;
 constexpr size_t kLayoutHead = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
 constexpr size_t kNameOffset = offsetof(PARTITION_INFORMATION_EX, Gpt.Name);
@@ -318,7 +317,7 @@ ordered_json DescribePartition(const BYTE* at, DWORD style) {
         if (entry.Mbr.BootIndicator != FALSE) {
             fields["bootIndicator"] = true;
         }
-        if (entry.Mbr.PartitionType != kDefaultMbrType) {
+        if (entry.Mbr.PartitionType != PARTITION_IFS) {
             fields["mbrType"] = entry.Mbr.PartitionType;
         }
     }

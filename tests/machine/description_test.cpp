@@ -92,8 +92,8 @@ TEST(MachineDescription, ReadsEveryField) {
                                              "m.json");
     ASSERT_EQ(machine.disks.size(), 2u);
     EXPECT_EQ(machine.disks[0].path, L"\\\\?\\scsi#disk#1#{x}");
-    EXPECT_EQ(machine.disks[0].openError, std::optional<DWORD>(5));
-    EXPECT_EQ(machine.disks[0].detailError, std::optional<DWORD>(31));
+    EXPECT_EQ(machine.disks[0].openError, std::optional<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(machine.disks[0].detailError, std::optional<DWORD>(ERROR_GEN_FAILURE));
     EXPECT_EQ(machine.disks[1].path, L"caf\u00e9");
     EXPECT_TRUE(machine.disks[1].detailReportsNoSize);
     EXPECT_EQ(machine.interfaceLists, (std::vector<std::vector<size_t>>{{0, 1}, {1}}));
@@ -183,7 +183,7 @@ TEST(MachineDescription, RepliesAreTheBuildersReplies) {
     EXPECT_EQ(full.layoutFailures, -1);
     EXPECT_EQ(full.layoutFailureError, static_cast<DWORD>(ERROR_NOT_READY));
     const sim::Disk& odd = machine.disks[1];
-    EXPECT_EQ(odd.deviceNumber->error, std::optional<DWORD>(31));
+    EXPECT_EQ(odd.deviceNumber->error, std::optional<DWORD>(ERROR_GEN_FAILURE));
     EXPECT_EQ(odd.deviceDescriptor->bytes, (std::vector<BYTE>{0x28, 0, 0, 0, 0x28, 0}));
     EXPECT_FALSE(odd.deviceDescriptor->error);
     EXPECT_TRUE(odd.geometry->bytes.empty());

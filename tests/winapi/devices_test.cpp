@@ -23,6 +23,9 @@ constexpr DWORD kQuery = IOCTL_STORAGE_QUERY_PROPERTY;
 constexpr DWORD kGeometry = IOCTL_DISK_GET_DRIVE_GEOMETRY;
 constexpr DWORD kAddress = IOCTL_SCSI_GET_ADDRESS;
 constexpr DWORD kLayout = IOCTL_DISK_GET_DRIVE_LAYOUT_EX;
+constexpr DWORD kDescriptor = StorageDeviceProperty;
+constexpr DWORD kPenalty = StorageDeviceSeekPenaltyProperty;
+constexpr DWORD kAdapter = StorageAdapterProperty;
 constexpr DWORD kRoom = ERROR_INSUFFICIENT_BUFFER;
 constexpr DWORD kParameter = ERROR_INVALID_PARAMETER;
 constexpr DWORD kFunction = ERROR_INVALID_FUNCTION;
@@ -137,31 +140,31 @@ const std::vector<BYTE>& kGood(size_t which) {
 
 // clang-format off
 const DiskCase kDiskCases[] = {
-    {"NumberFits",                  0, kNumber,   {},                 12,   0,            kGood(0)},
-    {"NumberInLargerRoom",          0, kNumber,   {},                 100,  0,            kGood(0)},
-    {"NumberRoomShort",             0, kNumber,   {},                 11,   kRoom,        {}},
-    {"DescriptorHead",              0, kQuery,    PropertyQuery(0),   40,   0,            kGood(1)},
-    {"DescriptorTruncated",         0, kQuery,    PropertyQuery(0),   8,    0,            Prefix(kGood(1), 8)},
-    {"DescriptorRoomBelowEight",    0, kQuery,    PropertyQuery(0),   7,    kRoom,        {}},
-    {"QueryInputShort",             0, kQuery,    Bytes(7, 0),        40,   kParameter,   {}},
-    {"QueryInputMissing",           0, kQuery,    {},                 40,   kParameter,   {}},
-    {"ExistsQueryRefused",          0, kQuery,    PropertyQuery(0, 1), 40,  kFunction,    {}},
-    {"OtherPropertyNotSupported",   0, kQuery,    PropertyQuery(1),   40,   kNotSupported, {}},
-    {"SeekPenalty",                 0, kQuery,    PropertyQuery(7),   12,   0,            kGood(2)},
-    {"GeometryFits",                0, kGeometry, {},                 24,   0,            kGood(3)},
-    {"GeometryRoomShort",           0, kGeometry, {},                 23,   kRoom,        {}},
-    {"AddressFits",                 0, kAddress,  {},                 8,    0,            kGood(4)},
-    {"AddressRoomShort",            0, kAddress,  {},                 7,    kRoom,        {}},
-    {"RoomCheckedBeforeError",      1, kNumber,   {},                 4,    kRoom,        {}},
-    {"ScriptedError",               1, kNumber,   {},                 12,   ERROR_GEN_FAILURE, {}},
-    {"PropertyScriptedError",       1, kQuery,    PropertyQuery(7),   12,   kNotSupported, {}},
-    {"ShortDescriptorDelivered",    1, kQuery,    PropertyQuery(0),   40,   0,            Bytes(12, 0x28)},
-    {"LongGeometryRefused",         1, kGeometry, {},                 24,   kRoom,        {}},
-    {"LongGeometryInRoom",          1, kGeometry, {},                 30,   0,            Bytes(30, 0x11)},
-    {"ShortAddressDelivered",       1, kAddress,  {},                 8,    0,            Bytes(5, 0x22)},
-    {"UnsetNumber",                 2, kNumber,   {},                 12,   kFunction,    {}},
-    {"UnsetDescriptor",             2, kQuery,    PropertyQuery(0),   40,   kFunction,    {}},
-    {"UnsetLayout",                 2, kLayout,   {},                 4096, kFunction,    {}},
+    {"NumberFits",                0, kNumber,   {},                                              12,   0,                 kGood(0)},
+    {"NumberInLargerRoom",        0, kNumber,   {},                                              100,  0,                 kGood(0)},
+    {"NumberRoomShort",           0, kNumber,   {},                                              11,   kRoom,             {}},
+    {"DescriptorHead",            0, kQuery,    PropertyQuery(kDescriptor),                      40,   0,                 kGood(1)},
+    {"DescriptorTruncated",       0, kQuery,    PropertyQuery(kDescriptor),                      8,    0,                 Prefix(kGood(1), 8)},
+    {"DescriptorRoomBelowEight",  0, kQuery,    PropertyQuery(kDescriptor),                      7,    kRoom,             {}},
+    {"QueryInputShort",           0, kQuery,    Bytes(7, 0),                                     40,   kParameter,        {}},
+    {"QueryInputMissing",         0, kQuery,    {},                                              40,   kParameter,        {}},
+    {"ExistsQueryRefused",        0, kQuery,    PropertyQuery(kDescriptor, PropertyExistsQuery), 40,   kFunction,         {}},
+    {"OtherPropertyNotSupported", 0, kQuery,    PropertyQuery(kAdapter),                         40,   kNotSupported,     {}},
+    {"SeekPenalty",               0, kQuery,    PropertyQuery(kPenalty),                         12,   0,                 kGood(2)},
+    {"GeometryFits",              0, kGeometry, {},                                              24,   0,                 kGood(3)},
+    {"GeometryRoomShort",         0, kGeometry, {},                                              23,   kRoom,             {}},
+    {"AddressFits",               0, kAddress,  {},                                              8,    0,                 kGood(4)},
+    {"AddressRoomShort",          0, kAddress,  {},                                              7,    kRoom,             {}},
+    {"RoomCheckedBeforeError",    1, kNumber,   {},                                              4,    kRoom,             {}},
+    {"ScriptedError",             1, kNumber,   {},                                              12,   ERROR_GEN_FAILURE, {}},
+    {"PropertyScriptedError",     1, kQuery,    PropertyQuery(kPenalty),                         12,   kNotSupported,     {}},
+    {"ShortDescriptorDelivered",  1, kQuery,    PropertyQuery(kDescriptor),                      40,   0,                 Bytes(12, 0x28)},
+    {"LongGeometryRefused",       1, kGeometry, {},                                              24,   kRoom,             {}},
+    {"LongGeometryInRoom",        1, kGeometry, {},                                              30,   0,                 Bytes(30, 0x11)},
+    {"ShortAddressDelivered",     1, kAddress,  {},                                              8,    0,                 Bytes(5, 0x22)},
+    {"UnsetNumber",               2, kNumber,   {},                                              12,   kFunction,         {}},
+    {"UnsetDescriptor",           2, kQuery,    PropertyQuery(kDescriptor),                      40,   kFunction,         {}},
+    {"UnsetLayout",               2, kLayout,   {},                                              4096, kFunction,         {}},
 };
 // clang-format on
 
@@ -194,10 +197,10 @@ INSTANTIATE_TEST_SUITE_P(Codes, DiskRequest, testing::ValuesIn(kDiskCases),
 TEST_F(StandInDevices, WriteAndUnknownCodesAreRefusedAndCounted) {
     sim::Install(kThree);
     HANDLE disk = Open(kThree.disks[0].path);
-    const DWORD codes[] = {0x7C054 /* set layout */,
-                           0x7C100 /* delete layout */,
-                           0x70140 /* update properties */,
-                           0x4D004 /* SCSI pass-through */,
+    const DWORD codes[] = {IOCTL_DISK_SET_DRIVE_LAYOUT_EX,
+                           IOCTL_DISK_DELETE_DRIVE_LAYOUT,
+                           IOCTL_DISK_UPDATE_PROPERTIES,
+                           IOCTL_SCSI_PASS_THROUGH,
                            IOCTL_SCSI_MINIPORT,
                            0x12345};
     int counted = 0;
@@ -362,7 +365,7 @@ TEST_F(StandInDevices, RecordsEveryOpenAndRequest) {
     EXPECT_EQ(CreateFileW(L"\\\\.\\scsi1:", FILE_ALL_ACCESS, 0, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    Send(disk, IOCTL_STORAGE_QUERY_PROPERTY, PropertyQuery(7), 12);
+    Send(disk, IOCTL_STORAGE_QUERY_PROPERTY, PropertyQuery(kPenalty), 12);
     Send(disk, IOCTL_DISK_GET_DRIVE_GEOMETRY, {}, 24);
     CloseHandle(disk);
 
@@ -377,7 +380,7 @@ TEST_F(StandInDevices, RecordsEveryOpenAndRequest) {
     const std::vector<sim::IoRequest>& requests = sim::IoRequests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].device, machine.disks[0].path);
-    EXPECT_EQ(requests[0].input, PropertyQuery(7));
+    EXPECT_EQ(requests[0].input, PropertyQuery(kPenalty));
     EXPECT_EQ(requests[0].outputSize, 12u);
     EXPECT_EQ(requests[1].code, kGeometry);
     sim::Install(machine);

@@ -12,7 +12,8 @@
 namespace sim {
 
 Reply FailingReply(DWORD error);
-Reply DeviceNumberReply(DWORD deviceNumber, DWORD partitionNumber = 0, DWORD deviceType = 7);
+Reply DeviceNumberReply(DWORD deviceNumber, DWORD partitionNumber = 0,
+                        DWORD deviceType = FILE_DEVICE_DISK);
 Reply DeviceDescriptorReply(STORAGE_BUS_TYPE busType, bool removable, BYTE deviceType = 0);
 Reply SeekPenaltyReply(bool incursSeekPenalty);
 Reply GeometryReply(LONGLONG cylinders, DWORD tracksPerCylinder, DWORD sectorsPerTrack,
@@ -21,10 +22,10 @@ Reply ScsiAddressReply(BYTE port, BYTE pathId, BYTE targetId, BYTE lun);
 
 struct Partition {
     LONGLONG length = 0;
-    std::wstring gptType;        // "C12A7328-F81F-11D2-BA4B-00A0C93EC93B" form, GPT only
-    std::vector<WORD> nameUnits; // the 36-unit name area, as many units as given (at most 36)
-    bool bootIndicator = false;  // MBR only
-    BYTE mbrType = 0x07;         // MBR only
+    std::wstring gptType;         // "C12A7328-F81F-11D2-BA4B-00A0C93EC93B" form, GPT only
+    std::vector<WORD> nameUnits;  // the 36-unit name area, as many units as given (at most 36)
+    bool bootIndicator = false;   // MBR only
+    BYTE mbrType = PARTITION_IFS; // MBR only
 };
 
 // The 16-bit units of a name, for Partition::nameUnits.
@@ -32,7 +33,7 @@ std::vector<WORD> NameUnits(const std::wstring& name);
 
 // A GPT entry of that type ("XXXXXXXX-XXXX-…") and name, and an MBR entry.
 Partition GptPartition(LONGLONG length, const std::wstring& type, const std::wstring& name);
-Partition MbrPartition(LONGLONG length, bool active, BYTE type = 0x07);
+Partition MbrPartition(LONGLONG length, bool active, BYTE type = PARTITION_IFS);
 
 // A DRIVE_LAYOUT_INFORMATION_EX with its entries. reportedCount, when not negative, is written
 // as PartitionCount in place of the number of entries.

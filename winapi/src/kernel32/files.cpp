@@ -341,7 +341,8 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
         return INVALID_HANDLE_VALUE;
     }
     std::memset(findData, 0, sizeof(*findData));
-    findData->dwFileAttributes = S_ISDIR(info.st_mode) ? 0x10u : FILE_ATTRIBUTE_NORMAL;
+    findData->dwFileAttributes =
+        S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
     findData->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(info.st_size) >> 32);
     findData->nFileSizeLow = static_cast<DWORD>(static_cast<uint64_t>(info.st_size) & 0xFFFFFFFFu);
     std::wstring base = sim::FromUtf8(path.substr(path.find_last_of('/') + 1));

@@ -12,9 +12,6 @@
 
 namespace {
 
-constexpr DWORD kFileExists = 80;     // ERROR_FILE_EXISTS
-constexpr DWORD kAppendData = 0x0004; // FILE_APPEND_DATA: writes land at the end of the file
-
 struct StoredFile {
     std::wstring name; // as it was created, for FindFirstFileW
     std::string bytes;
@@ -84,7 +81,7 @@ StoredFile* Dispose(const std::wstring& path, DWORD access, DWORD disposition, b
         return nullptr;
     }
     if (existed && disposition == CREATE_NEW) {
-        SetLastError(kFileExists);
+        SetLastError(ERROR_FILE_EXISTS);
         return nullptr;
     }
     if (!existed && !creates) {
@@ -150,7 +147,7 @@ HANDLE OpenMemoryFile(const std::wstring& path, DWORD access, DWORD shareMode, D
     HANDLE handle = AddHandle(entry);
     MemoryHandle open{file};
     open.writes = WantsWrite(access);
-    open.appends = !open.writes && (access & kAppendData) != 0;
+    open.appends = !open.writes && (access & FILE_APPEND_DATA) != 0;
     Folder().handles[reinterpret_cast<uintptr_t>(handle)] = open;
     const bool reportsExisting =
         existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS);

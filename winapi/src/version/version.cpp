@@ -41,16 +41,16 @@ void BuildVersionBlock(const sim::Module& module, BYTE* block) {
     }
     VS_FIXEDFILEINFO info{};
     info.dwSignature = VS_FFI_SIGNATURE;
-    info.dwStrucVersion = 0x00010000u;
+    info.dwStrucVersion = VS_FFI_STRUCVERSION;
     info.dwFileVersionMS =
         (static_cast<DWORD>(module.fileVersion[0]) << 16) | module.fileVersion[1];
     info.dwFileVersionLS =
         (static_cast<DWORD>(module.fileVersion[2]) << 16) | module.fileVersion[3];
     info.dwProductVersionMS = info.dwFileVersionMS;
     info.dwProductVersionLS = info.dwFileVersionLS;
-    info.dwFileFlagsMask = 0x3Fu;
-    info.dwFileOS = 0x00040004u;
-    info.dwFileType = 1;
+    info.dwFileFlagsMask = VS_FFI_FILEFLAGSMASK;
+    info.dwFileOS = VOS_NT_WINDOWS32;
+    info.dwFileType = VFT_APP;
     std::memcpy(block + kFixedInfoOffset, &info, sizeof(info));
 }
 
