@@ -72,3 +72,10 @@ add_test(NAME golden COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/golden_test.
     ${DESTPICK_NATIVE_BUILD_DIR}/destpick.exe $<TARGET_FILE:destpick> ${DESTPICK_WINE}
     ${CMAKE_CURRENT_SOURCE_DIR})
 set_tests_properties(golden PROPERTIES RESOURCE_LOCK wine)
+
+# The machine model built for Windows writes every shipped description as the native build does.
+add_test(NAME machine_rewrite_wine COMMAND bash
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/machine_rewrite_wine_test.sh
+    ${DESTPICK_NATIVE_BUILD_DIR}/rewrite_description.exe $<TARGET_FILE:rewrite_description>
+    ${DESTPICK_WINE} ${CMAKE_CURRENT_SOURCE_DIR})
+set_tests_properties(machine_rewrite_wine PROPERTIES RESOURCE_LOCK wine)
