@@ -110,7 +110,7 @@ Reply DeviceNumberReply(DWORD deviceNumber, DWORD partitionNumber, DWORD deviceT
     return ReplyOf(number);
 }
 
-Reply DeviceDescriptorReply(STORAGE_BUS_TYPE busType, bool removable, BYTE deviceType) {
+Reply DeviceDescriptorReply(DWORD busType, bool removable, BYTE deviceType) {
     STORAGE_DEVICE_DESCRIPTOR descriptor;
     std::memset(&descriptor, 0, sizeof(descriptor));
     // The head alone: no vendor, product or serial texts follow, so their offsets stay 0.
@@ -118,8 +118,9 @@ Reply DeviceDescriptorReply(STORAGE_BUS_TYPE busType, bool removable, BYTE devic
     descriptor.Size = sizeof(descriptor);
     descriptor.DeviceType = deviceType;
     descriptor.RemovableMedia = removable ? TRUE : FALSE;
-    descriptor.BusType = busType;
-    return ReplyOf(descriptor);
+    Reply reply = ReplyOf(descriptor);
+    Put(reply.bytes, offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType), busType);
+    return reply;
 }
 
 Reply SeekPenaltyReply(bool incursSeekPenalty) {
@@ -132,15 +133,16 @@ Reply SeekPenaltyReply(bool incursSeekPenalty) {
 }
 
 Reply GeometryReply(LONGLONG cylinders, DWORD tracksPerCylinder, DWORD sectorsPerTrack,
-                    DWORD bytesPerSector, MEDIA_TYPE mediaType) {
+                    DWORD bytesPerSector, DWORD mediaType) {
     DISK_GEOMETRY geometry;
     std::memset(&geometry, 0, sizeof(geometry));
     geometry.Cylinders.QuadPart = cylinders;
-    geometry.MediaType = mediaType;
     geometry.TracksPerCylinder = tracksPerCylinder;
     geometry.SectorsPerTrack = sectorsPerTrack;
     geometry.BytesPerSector = bytesPerSector;
-    return ReplyOf(geometry);
+    Reply reply = ReplyOf(geometry);
+    Put(reply.bytes, offsetof(DISK_GEOMETRY, MediaType), mediaType);
+    return reply;
 }
 
 Reply ScsiAddressReply(BYTE port, BYTE pathId, BYTE targetId, BYTE lun) {

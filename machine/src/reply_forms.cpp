@@ -29,6 +29,14 @@ template <typename T> std::optional<T> Structure(const std::vector<BYTE>& bytes)
     return value;
 }
 
+// A 32-bit field of a structure read as the number it holds: an enumeration's field may hold any
+// value a driver wrote, which must not be loaded as the enumeration.
+DWORD DwordAt(const std::vector<BYTE>& bytes, size_t offset) {
+    DWORD value = 0;
+    std::memcpy(&value, bytes.data() + offset, sizeof(value));
+    return value;
+}
+
 sim::Reply ReadDeviceNumber(const sim::Field& field) {
     DWORD partition = field.Has("partitionNumber") ? Dword(field.Member("partitionNumber")) : 0;
     DWORD type =
@@ -69,9 +77,9 @@ const BusTypeName kBusTypes[] = {
     {"spaces", BusTypeSpaces},   {"nvme", BusTypeNvme},
 };
 
-STORAGE_BUS_TYPE BusType(const sim::Field& field) {
+DWORD BusType(const sim::Field& field) {
     if (!field.IsString()) {
-        return static_cast<STORAGE_BUS_TYPE>(field.Unsigned(0xFF));
+        return static_cast<DWORD>(field.Unsigned(0xFF));
     }
     const std::string name = sim::ToUtf8(field.Text());
     for (const BusTypeName& known : kBusTypes) {
@@ -87,13 +95,13 @@ STORAGE_BUS_TYPE BusType(const sim::Field& field) {
 }
 
 // A bus type by its name when it has one, else by its number.
-ordered_json BusTypeValue(STORAGE_BUS_TYPE busType) {
+ordered_json BusTypeValue(DWORD busType) {
     for (const BusTypeName& known : kBusTypes) {
-        if (busType == known.value) {
+        if (busType == static_cast<DWORD>(known.value)) {
             return known.name;
         }
     }
-    return static_cast<DWORD>(busType);
+    return busType;
 }
 
 sim::Reply ReadDeviceDescriptor(const sim::Field& field) {
@@ -109,7 +117,7 @@ std::optional<ordered_json> DescribeDeviceDescriptor(const std::vector<BYTE>& by
         return std::nullopt;
     }
     ordered_json fields = ordered_json::object();
-    fields["busType"] = BusTypeValue(descriptor->BusType);
+    fields["busType"] = BusTypeValue(DwordAt(bytes, offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType)));
     if (descriptor->RemovableMedia != FALSE) {
         fields["removable"] = true;
     }
@@ -142,9 +150,9 @@ struct MediaTypeName {
 const MediaTypeName kMediaTypes[] = {
     {"fixed", FixedMedia}, {"removable", RemovableMedia}, {"unknown", Unknown}};
 
-MEDIA_TYPE MediaType(const sim::Field& field) {
+DWORD MediaType(const sim::Field& field) {
     if (!field.IsString()) {
-        return static_cast<MEDIA_TYPE>(field.Unsigned(std::numeric_limits<DWORD>::max()));
+        return static_cast<DWORD>(field.Unsigned(std::numeric_limits<DWORD>::max()));
     }
     const std::string name = sim::ToUtf8(field.Text());
     for (const MediaTypeName& known : kMediaTypes) {
@@ -155,13 +163,13 @@ MEDIA_TYPE MediaType(const sim::Field& field) {
     field.Refuse("expected \"fixed\", \"removable\", \"unknown\" or a number");
 }
 
-ordered_json MediaTypeValue(MEDIA_TYPE mediaType) {
+ordered_json MediaTypeValue(DWORD mediaType) {
     for (const MediaTypeName& known : kMediaTypes) {
-        if (mediaType == known.value) {
+        if (mediaType == static_cast<DWORD>(known.value)) {
             return known.name;
         }
     }
-    return static_cast<DWORD>(mediaType);
+    return mediaType;
 }
 
 sim::Reply ReadGeometry(const sim::Field& field) {
@@ -169,7 +177,7 @@ sim::Reply ReadGeometry(const sim::Field& field) {
     DWORD tracks = Dword(field.Required("tracksPerCylinder"));
     DWORD sectors = Dword(field.Required("sectorsPerTrack"));
     DWORD bytes = Dword(field.Required("bytesPerSector"));
-    MEDIA_TYPE media = field.Has("mediaType") ? MediaType(field.Member("mediaType")) : FixedMedia;
+    DWORD media = field.Has("mediaType") ? MediaType(field.Member("mediaType")) : DWORD{FixedMedia};
     return sim::GeometryReply(cylinders, tracks, sectors, bytes, media);
 }
 
@@ -183,8 +191,9 @@ std::optional<ordered_json> DescribeGeometry(const std::vector<BYTE>& bytes) {
     fields["tracksPerCylinder"] = geometry->TracksPerCylinder;
     fields["sectorsPerTrack"] = geometry->SectorsPerTrack;
     fields["bytesPerSector"] = geometry->BytesPerSector;
-    if (geometry->MediaType != FixedMedia) {
-        fields["mediaType"] = MediaTypeValue(geometry->MediaType);
+    const DWORD mediaType = DwordAt(bytes, offsetof(DISK_GEOMETRY, MediaType));
+    if (mediaType != FixedMedia) {
+        fields["mediaType"] = MediaTypeValue(mediaType);
     }
     return fields;
 }

@@ -234,11 +234,11 @@ class RandomMachine {
         case 0:
             return sim::DeviceNumberReply(Number(), Number(), Number());
         case 1:
-            return sim::DeviceDescriptorReply(static_cast<STORAGE_BUS_TYPE>(Below(256)), Chance(2),
+            return sim::DeviceDescriptorReply(static_cast<DWORD>(Below(256)), Chance(2),
                                               static_cast<BYTE>(Below(256)));
         case 2:
             return sim::GeometryReply(static_cast<LONGLONG>(random_()) - 1000, Number(), Number(),
-                                      Number(), static_cast<MEDIA_TYPE>(Below(14)));
+                                      Number(), static_cast<DWORD>(Below(14)));
         case 3:
             return sim::LayoutReply(
                 static_cast<PARTITION_STYLE>(Below(3)),

@@ -14,10 +14,12 @@ namespace sim {
 Reply FailingReply(DWORD error);
 Reply DeviceNumberReply(DWORD deviceNumber, DWORD partitionNumber = 0,
                         DWORD deviceType = FILE_DEVICE_DISK);
-Reply DeviceDescriptorReply(STORAGE_BUS_TYPE busType, bool removable, BYTE deviceType = 0);
+// The bus type and the media type are the numbers a driver writes, which need not be among the
+// enumeration's values.
+Reply DeviceDescriptorReply(DWORD busType, bool removable, BYTE deviceType = 0);
 Reply SeekPenaltyReply(bool incursSeekPenalty);
 Reply GeometryReply(LONGLONG cylinders, DWORD tracksPerCylinder, DWORD sectorsPerTrack,
-                    DWORD bytesPerSector, MEDIA_TYPE mediaType = FixedMedia);
+                    DWORD bytesPerSector, DWORD mediaType = FixedMedia);
 Reply ScsiAddressReply(BYTE port, BYTE pathId, BYTE targetId, BYTE lun);
 
 struct Partition {
