@@ -6,6 +6,9 @@
 
 #include <sim/disk_requests.h>
 
+#include <cstring>
+#include <string>
+
 namespace {
 
 using nlohmann::ordered_json;
