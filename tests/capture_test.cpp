@@ -63,6 +63,16 @@ Observed RunOn(const sim::Machine& machine) {
     return observed;
 }
 
+std::set<Request> WithoutLayouts(const std::set<Request>& requests) {
+    std::set<Request> others;
+    for (const Request& request : requests) {
+        if (std::get<1>(request) != IOCTL_DISK_GET_DRIVE_LAYOUT_EX) {
+            others.insert(request);
+        }
+    }
+    return others;
+}
+
 template <typename T> bool Includes(const std::set<T>& all, const std::set<T>& part) {
     return std::includes(all.begin(), all.end(), part.begin(), part.end());
 }
@@ -85,6 +95,11 @@ void ExpectFaithful(const sim::Machine& machine) {
     EXPECT_EQ(replayed.log, original.log);
     EXPECT_TRUE(Includes(captureRequests, original.requests));
     EXPECT_TRUE(Includes(captureOpens, original.opens));
+    // Beyond them the capture asks only for layouts: of removable disks, which the probe skips,
+    // and of disks after one whose layout never came, where the run ends.
+    if (original.exitCode != E_FAIL) {
+        EXPECT_EQ(WithoutLayouts(captureRequests), WithoutLayouts(original.requests));
+    }
 }
 
 class CaptureReplay : public testing::Test {
@@ -293,13 +308,16 @@ class MachineGenerator {
                 machine.nodes.push_back(Node(L"PCI\\PARENT" + std::to_wstring(parent)));
             }
         }
-        if (!machine.nodes.empty() && OneIn(4)) {
+        if (!machine.nodes.empty() && OneIn(3)) {
+            // Often a node's own ID with that node listed twice, or beside another.
+            const int last = static_cast<int>(machine.nodes.size()) - 1;
+            const size_t node = static_cast<size_t>(Roll(0, last));
             sim::EnumeratorSet set;
-            set.enumerator = OneIn(2) ? ParentId() : machine.nodes[0].instanceId;
-            set.refused = OneIn(2);
+            set.enumerator = OneIn(4) ? ParentId() : machine.nodes[node].instanceId;
+            set.refused = OneIn(4);
             set.members.resize(static_cast<size_t>(Roll(0, 3)));
             for (size_t& member : set.members) {
-                member = static_cast<size_t>(Roll(0, static_cast<int>(machine.nodes.size()) - 1));
+                member = OneIn(2) ? node : static_cast<size_t>(Roll(0, last));
             }
             machine.enumeratorSets.push_back(set);
         }
