@@ -83,7 +83,8 @@ sim::Machine AsFixedNvme(sim::Machine machine) {
     for (sim::Disk& disk : machine.disks) {
         if (disk.deviceDescriptor && disk.deviceDescriptor->bytes.size() >= 32) {
             disk.deviceDescriptor->bytes[offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia)] = 0;
-            disk.deviceDescriptor->bytes[offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType)] = BusTypeNvme;
+            disk.deviceDescriptor->bytes[offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType)] =
+                BusTypeNvme;
         }
     }
     return machine;
@@ -390,6 +391,57 @@ TEST_F(CaptureReplay, GeneratedMachines) {
         ExpectFaithful(MachineGenerator(seed).Machine());
         if (HasFailure()) {
             return;
+        }
+    }
+}
+
+// How the layout's answers are written down: failures that only wanted room are left to the
+// answer's own size, others are scripted with their error, and a layout that never comes fails
+// forever with the error the last attempt gave.
+TEST(CaptureLayout, WritesWhatTheDriverDid) {
+    const sim::Partition data =
+        sim::GptPartition(1 << 30, L"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", L"Basic data");
+    const sim::Reply fitsFirst = sim::LayoutReply(PARTITION_STYLE_GPT, {data});
+    const sim::Reply fitsFifth =
+        sim::LayoutReply(PARTITION_STYLE_GPT, {data, data, data, data, data});
+    struct Case {
+        const char* name;
+        std::optional<sim::Reply> layout;
+        int failures;
+        DWORD failureError;
+        int capturedFailures;
+        DWORD capturedError;
+    };
+    const Case cases[] = {
+        {"fits the first buffer", fitsFirst, 0, ERROR_INSUFFICIENT_BUFFER, 0,
+         ERROR_INSUFFICIENT_BUFFER},
+        {"wants room until the fifth", fitsFifth, 0, ERROR_INSUFFICIENT_BUFFER, 0,
+         ERROR_INSUFFICIENT_BUFFER},
+        {"two scripted wants of room, then room", fitsFifth, 2, ERROR_INSUFFICIENT_BUFFER, 0,
+         ERROR_INSUFFICIENT_BUFFER},
+        {"wants room where it fits", fitsFirst, 2, ERROR_INSUFFICIENT_BUFFER, 2,
+         ERROR_INSUFFICIENT_BUFFER},
+        {"not ready twice", fitsFirst, 2, ERROR_NOT_READY, 2, ERROR_NOT_READY},
+        {"not ready, then room wanted", fitsFifth, 1, ERROR_NOT_READY, 4,
+         ERROR_INSUFFICIENT_BUFFER},
+        {"never comes", fitsFirst, -1, ERROR_IO_DEVICE, -1, ERROR_IO_DEVICE},
+        {"not known to the driver", std::nullopt, 0, ERROR_INSUFFICIENT_BUFFER, -1,
+         ERROR_INVALID_FUNCTION},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Machine machine;
+        machine.disks = {testing_support::FixedDisk()};
+        machine.disks[0].layout = c.layout;
+        machine.disks[0].layoutFailures = c.failures;
+        machine.disks[0].layoutFailureError = c.failureError;
+        sim::Install(machine);
+        const sim::Disk captured = CaptureMachine().machine.disks.at(0);
+        EXPECT_EQ(captured.layoutFailures, c.capturedFailures);
+        EXPECT_EQ(captured.layoutFailureError, c.capturedError);
+        ASSERT_EQ(captured.layout.has_value(), c.capturedFailures >= 0);
+        if (captured.layout) {
+            EXPECT_EQ(captured.layout->bytes, c.layout->bytes);
         }
     }
 }
