@@ -8,7 +8,7 @@
 #include "inventory/device_services.h"
 #include "inventory/drive_record.h"
 
-#include <vector>
+#include <string>
 
 namespace {
 

@@ -130,10 +130,6 @@ void CaptureStorage(HANDLE disk, DiskCapture& capture) {
 
 DiskCapture CaptureDisk(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData) {
     DiskCapture capture;
-    capture.port = 0;
-    capture.bus = 0;
-    capture.targetId = 0;
-    capture.lun = 0;
     CaptureDetail(set, interfaceData, capture);
     // Without a path the probe opens the empty name, which is no device: nothing to ask.
     if (capture.devicePath.empty()) {

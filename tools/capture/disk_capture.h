@@ -14,10 +14,10 @@ struct DiskCapture {
     std::wstring devicePath;
     // The address the RAID query is asked for: the SCSI address when the disk answered it whole,
     // otherwise the zeros the record starts with.
-    BYTE port;
-    BYTE bus;
-    BYTE targetId;
-    BYTE lun;
+    BYTE port = 0;
+    BYTE bus = 0;
+    BYTE targetId = 0;
+    BYTE lun = 0;
 };
 
 DiskCapture CaptureDisk(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData);

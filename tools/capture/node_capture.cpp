@@ -123,7 +123,6 @@ NodeQuery Query(NodeCapture& capture, const std::wstring& enumerator) {
     }
     NodeQuery query;
     query.enumerator = enumerator;
-    query.refused = false;
     HDEVINFO set = SetupDiGetClassDevsW(NULL, enumerator.c_str(), NULL, NodeSetFlags);
     if (set == INVALID_HANDLE_VALUE) {
         query.refused = true;

@@ -16,12 +16,13 @@ typedef BOOL(WINAPI* DevicePropertyFunction)(HDEVINFO, PSP_DEVINFO_DATA, const D
 // written in the form that replays it.
 struct NodeQuery {
     std::wstring enumerator;
-    bool refused;
+    bool refused = false;
     std::vector<size_t> members; // indexes into NodeCapture::nodes
 };
 
 struct NodeCapture {
-    DevicePropertyFunction getProperty; // null when SetupAPI has no SetupDiGetDevicePropertyW
+    DevicePropertyFunction getProperty =
+        NULL; // null when SetupAPI has no SetupDiGetDevicePropertyW
     std::vector<sim::DeviceNode> nodes;
     std::vector<DWORD> devInsts; // the node each entry of nodes is
     std::vector<NodeQuery> queries;
