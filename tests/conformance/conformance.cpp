@@ -1,7 +1,8 @@
 // Prints, one case a line, what the Windows services destpick relies on answer: the formatter on
 // every format the system uses, strsafe's bounded copies, the code-page conversion, the file
-// sequence of the log writer, the module path, the DLL search. Built natively and for Windows from
-// this one source; a check compares the two outputs line by line.
+// sequence of the log writer, the module path, the DLL search, the computer's name and version.
+// Built natively and for Windows from this one source; a check compares the two outputs line by
+// line.
 #include <windows.h>
 #include <strsafe.h>
 
@@ -316,6 +317,30 @@ void DllDirectoryCases() {
     }
 }
 
+// The computer's name and the Windows version as destpick-capture asks them: their form only, the
+// two machines' answers being their own.
+void SystemInformationCases() {
+    WCHAR name[MAX_COMPUTERNAME_LENGTH + 1] = {0};
+    DWORD size = 1;
+    SetLastError(0);
+    const BOOL small = GetComputerNameW(name, &size);
+    Report("computername.small",
+           Number(small) + " error=" + Number(GetLastError()) + " grows=" + Number(size > 1));
+    const DWORD needed = size;
+    const BOOL fits = GetComputerNameW(name, &size);
+    Report("computername.fits",
+           Number(fits) + " counted=" + Number(size == needed - 1 && wcslen(name) == size));
+    OSVERSIONINFOW version;
+    ZeroMemory(&version, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version) - 1;
+    SetLastError(0);
+    const BOOL refused = GetVersionExW(&version);
+    Report("version.badsize", Number(refused) + " error=" + Number(GetLastError()));
+    version.dwOSVersionInfoSize = sizeof(version);
+    const BOOL told = GetVersionExW(&version);
+    Report("version.fits", Number(told) + " platform=" + Number(version.dwPlatformId));
+}
+
 } // namespace
 
 int main() {
@@ -327,5 +352,6 @@ int main() {
     SurrogatePairCases();
     ModulePathCases();
     DllDirectoryCases();
+    SystemInformationCases();
     return 0;
 }

@@ -161,6 +161,7 @@ static_assert(sizeof(LARGE_INTEGER) == 8, "LARGE_INTEGER layout");
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_NEGATIVE_SEEK 131L
+#define ERROR_BUFFER_OVERFLOW 111L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
@@ -215,6 +216,19 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer,
                             LPOVERLAPPED overlapped);
 
 void WINAPI GetSystemTime(LPSYSTEMTIME systemTime);
+
+#define MAX_COMPUTERNAME_LENGTH 15
+#define VER_PLATFORM_WIN32_NT 2
+typedef struct _OSVERSIONINFOW {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    WCHAR szCSDVersion[128];
+} OSVERSIONINFOW, *LPOSVERSIONINFOW;
+BOOL WINAPI GetComputerNameW(LPWSTR buffer, LPDWORD size);
+BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW versionInformation);
 ULONGLONG WINAPI GetTickCount64(void);
 void WINAPI Sleep(DWORD milliseconds);
 

@@ -1,12 +1,14 @@
-// Process services of the stand-in: the thread's last error, the system clock, the tick count
-// and the thread's sleep.
+// Process services of the stand-in: the thread's last error, the system clock, the tick count,
+// the thread's sleep, and what the system tells of itself (its name and version).
 #include "standin/installed.h"
 
 #include <windows.h>
 
+#include <cctype>
 #include <cerrno>
 #include <ctime>
 #include <sys/time.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,6 +44,50 @@ void WINAPI SetLastError(DWORD error) {
 void WINAPI GetSystemTime(LPSYSTEMTIME systemTime) {
     const std::optional<SYSTEMTIME>& fixed = sim::FixedClock();
     *systemTime = fixed ? *fixed : HostClockUtc();
+}
+
+// The NetBIOS name Windows derives from the host name: its first label, upper case, at most 15
+// characters.
+BOOL WINAPI GetComputerNameW(LPWSTR buffer, LPDWORD size) {
+    if (size == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    char host[256] = {0};
+    if (gethostname(host, sizeof(host) - 1) != 0) {
+        host[0] = '\0';
+    }
+    std::wstring name;
+    for (const char* c = host; *c != '\0' && *c != '.' && name.size() < MAX_COMPUTERNAME_LENGTH;
+         ++c) {
+        name += static_cast<wchar_t>(std::toupper(static_cast<unsigned char>(*c)));
+    }
+    // Too small a buffer learns the size it needs, terminator included; a name that fits is
+    // counted without it.
+    if (buffer == nullptr || *size <= name.size()) {
+        *size = static_cast<DWORD>(name.size() + 1);
+        SetLastError(ERROR_BUFFER_OVERFLOW);
+        return FALSE;
+    }
+    std::wmemcpy(buffer, name.c_str(), name.size() + 1);
+    *size = static_cast<DWORD>(name.size());
+    return TRUE;
+}
+
+// The stand-in presents itself as Windows 10 22H2, as a program whose manifest declares Windows 10
+// sees it.
+BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW versionInformation) {
+    if (versionInformation == nullptr ||
+        versionInformation->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    versionInformation->dwMajorVersion = 10;
+    versionInformation->dwMinorVersion = 0;
+    versionInformation->dwBuildNumber = 19045;
+    versionInformation->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    std::wmemset(versionInformation->szCSDVersion, L'\0', 128);
+    return TRUE;
 }
 
 // The tick count runs on the host's monotonic clock: a fixed system time (the tests' clock) must

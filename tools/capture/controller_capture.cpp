@@ -1,0 +1,139 @@
+#include "controller_capture.h"
+
+#include <ntddscsi.h>
+
+#include <string>
+
+namespace {
+
+const size_t ControllerCount = 5;
+// The RAID driver's disk-information request, as the RAID query sends it: the miniport header
+// with the driver's signature, a timeout in seconds, the function and the disk's ID in the
+// header's ReturnCode, then 16 bytes of zeros.
+const DWORD RequestTimeoutSeconds = 500;
+const DWORD DiskInfoControlCode = 0x80000D01u;
+const BYTE RequestSignature[8] = {'I', 'n', 't', 'e', 'l', 'R', 'm', 'p'};
+const DWORD RaidMessageBytes = 44;
+
+struct RaidRequest {
+    SRB_IO_CONTROL header;
+    BYTE payload[RaidMessageBytes - sizeof(SRB_IO_CONTROL)];
+};
+
+static_assert(sizeof(RaidRequest) == RaidMessageBytes, "the driver's message is 44 bytes");
+
+std::wstring ControllerName(size_t number) {
+    return L"\\\\.\\scsi" + std::to_wstring(number) + L":";
+}
+
+// Opens a controller as the RAID query does, exclusively and for all access; its first result is
+// the one recorded.
+HANDLE OpenController(ControllerCapture& capture, size_t number) {
+    HANDLE controller = CreateFileW(ControllerName(number).c_str(), FILE_ALL_ACCESS, 0, NULL,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    const DWORD openError = GetLastError();
+    if (!capture.openSeen[number]) {
+        capture.openSeen[number] = true;
+        sim::Controller& record = capture.controllers[number];
+        if (controller == INVALID_HANDLE_VALUE) {
+            record.open = sim::Controller::Open::Fails;
+            record.openError = openError;
+        } else {
+            record.open = controller == NULL ? sim::Controller::Open::NullHandle
+                                             : sim::Controller::Open::Opens;
+        }
+    }
+    return controller;
+}
+
+// The reply buffer starts zero-filled, as the query's does, and only the bytes the driver wrote
+// differ from it: trailing zeros are left out, the replay's buffer holding them already.
+std::vector<BYTE> WrittenBytes(const BYTE* reply) {
+    size_t length = RaidMessageBytes;
+    while (length > 0 && reply[length - 1] == 0) {
+        --length;
+    }
+    return std::vector<BYTE>(reply, reply + length);
+}
+
+sim::MiniportAnswer Ask(HANDLE controller, DWORD diskId) {
+    RaidRequest request;
+    ZeroMemory(&request, sizeof(request));
+    request.header.HeaderLength = sizeof(SRB_IO_CONTROL);
+    CopyMemory(request.header.Signature, RequestSignature, sizeof(RequestSignature));
+    request.header.Timeout = RequestTimeoutSeconds;
+    request.header.ControlCode = DiskInfoControlCode;
+    request.header.ReturnCode = diskId;
+    request.header.Length = sizeof(request.payload);
+    BYTE reply[RaidMessageBytes] = {0};
+    DWORD bytesReturned = 0;
+    SetLastError(ERROR_SUCCESS);
+    const BOOL result = DeviceIoControl(controller, IOCTL_SCSI_MINIPORT, &request, sizeof(request),
+                                        reply, sizeof(reply), &bytesReturned, NULL);
+    const DWORD lastError = GetLastError();
+    sim::MiniportAnswer answer;
+    answer.result = result;
+    // A request that succeeds leaves the last error alone, and a replay reads none from it.
+    answer.lastError = result ? ERROR_SUCCESS : lastError;
+    answer.bytesReturned = bytesReturned;
+    answer.reply = WrittenBytes(reply);
+    return answer;
+}
+
+// Each disk's answer is kept under its ID; the first answer is also the controller's own, the one
+// thing known of how it answers a disk no query asked about.
+void RecordAnswer(ControllerCapture& capture, size_t number, DWORD diskId,
+                  const sim::MiniportAnswer& answer) {
+    sim::Controller& record = capture.controllers[number];
+    if (!capture.answerSeen[number]) {
+        capture.answerSeen[number] = true;
+        record.answer = answer;
+    }
+    for (const auto& known : record.diskAnswers) {
+        if (known.first == diskId) {
+            return;
+        }
+    }
+    record.diskAnswers.push_back(std::make_pair(diskId, answer));
+}
+
+} // namespace
+
+ControllerCapture StartControllerCapture() {
+    ControllerCapture capture;
+    capture.controllers.resize(ControllerCount);
+    capture.openSeen.assign(ControllerCount, false);
+    capture.answerSeen.assign(ControllerCount, false);
+    return capture;
+}
+
+void CaptureRaidAnswer(ControllerCapture& capture, BYTE port, BYTE bus, BYTE targetId, BYTE lun) {
+    const DWORD diskId = (static_cast<DWORD>(port) << 24) + (static_cast<DWORD>(bus) << 16) +
+                         (static_cast<DWORD>(targetId) << 8) + lun;
+    for (size_t number = 0; number < ControllerCount; ++number) {
+        HANDLE controller = OpenController(capture, number);
+        if (controller == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        // A null handle ends the query's search; there is nothing to close.
+        if (controller == NULL) {
+            return;
+        }
+        const sim::MiniportAnswer answer = Ask(controller, diskId);
+        CloseHandle(controller);
+        RecordAnswer(capture, number, diskId, answer);
+        return;
+    }
+}
+
+void RecordControllers(ControllerCapture& capture, sim::Machine& machine) {
+    for (size_t number = 0; number < ControllerCount; ++number) {
+        if (!capture.openSeen[number]) {
+            HANDLE controller = OpenController(capture, number);
+            if (controller != INVALID_HANDLE_VALUE && controller != NULL) {
+                CloseHandle(controller);
+            }
+        }
+    }
+    machine.controllers = capture.controllers;
+}

@@ -1,0 +1,205 @@
+#include "node_capture.h"
+
+#include <cfgmgr32.h>
+#include <initguid.h>
+#include <devpkey.h>
+#include <pciprop.h>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+const DWORD NodeSetFlags = DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE;
+// The lookup's buffers, by their characters: the instance ID, the registry description (2048
+// bytes on Windows) and the property data (8192 bytes on Windows).
+const ULONG InstanceIdChars = 200;
+const DWORD RegistryChars = 1024;
+const DWORD PropertyChars = 4096;
+
+WCHAR AsciiUpper(WCHAR c) {
+    return c >= L'a' && c <= L'z' ? static_cast<WCHAR>(c - L'a' + L'A') : c;
+}
+
+// IDs compare as the stand-in that replays them compares them, ignoring the case of ASCII letters
+// alone: a replay must find by ID exactly the nodes found here, or get them scripted.
+bool SameId(const std::wstring& a, const std::wstring& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](WCHAR x, WCHAR y) {
+               return AsciiUpper(x) == AsciiUpper(y);
+           });
+}
+
+// Texts are read as the lookup reads them: into a zero-filled buffer one character longer than the
+// room offered, up to the first terminator.
+std::optional<std::wstring> RegistryDescription(HDEVINFO set, SP_DEVINFO_DATA* node) {
+    std::vector<WCHAR> buffer(RegistryChars + 1, L'\0');
+    DWORD dataType = 0;
+    DWORD required = 0;
+    if (!SetupDiGetDeviceRegistryPropertyW(set, node, SPDRP_DEVICEDESC, &dataType,
+                                           reinterpret_cast<PBYTE>(buffer.data()),
+                                           RegistryChars * sizeof(WCHAR), &required)) {
+        return std::nullopt;
+    }
+    return std::wstring(buffer.data());
+}
+
+// The property's data in the lookup's buffer, and the size Windows reported for it.
+bool ReadProperty(const NodeCapture& capture, HDEVINFO set, SP_DEVINFO_DATA* node,
+                  const DEVPROPKEY& key, std::vector<WCHAR>& buffer, DWORD& required) {
+    buffer.assign(PropertyChars + 1, L'\0');
+    DEVPROPTYPE type = 0;
+    required = 0;
+    return capture.getProperty(set, node, &key, &type, reinterpret_cast<PBYTE>(buffer.data()),
+                               PropertyChars * sizeof(WCHAR), &required, 0) != FALSE;
+}
+
+std::optional<std::wstring> PropertyText(const NodeCapture& capture, HDEVINFO set,
+                                         SP_DEVINFO_DATA* node, const DEVPROPKEY& key) {
+    std::vector<WCHAR> buffer;
+    DWORD required = 0;
+    if (!ReadProperty(capture, set, node, key, buffer, required)) {
+        return std::nullopt;
+    }
+    return std::wstring(buffer.data());
+}
+
+// The link speed as raw bytes, as many as Windows reported: the lookup takes its first two bytes
+// only when there are two.
+std::optional<std::vector<BYTE>> PropertyData(const NodeCapture& capture, HDEVINFO set,
+                                              SP_DEVINFO_DATA* node, const DEVPROPKEY& key) {
+    std::vector<WCHAR> buffer;
+    DWORD required = 0;
+    if (!ReadProperty(capture, set, node, key, buffer, required)) {
+        return std::nullopt;
+    }
+    const BYTE* data = reinterpret_cast<const BYTE*>(buffer.data());
+    return std::vector<BYTE>(data, data + std::min<DWORD>(required, PropertyChars * sizeof(WCHAR)));
+}
+
+// Everything the lookup may read of a node, whichever role it plays: a disk's node reads its
+// descriptions and parent, a parent its link speed. A node whose ID cannot be read is passed over
+// by the lookup, so nothing more is asked of it.
+sim::DeviceNode ReadNode(const NodeCapture& capture, HDEVINFO set, SP_DEVINFO_DATA* data,
+                         const std::wstring& enumerator) {
+    sim::DeviceNode node;
+    std::vector<WCHAR> id(InstanceIdChars + 1, L'\0');
+    if (CM_Get_Device_IDW(data->DevInst, id.data(), InstanceIdChars, 0) != CR_SUCCESS) {
+        node.idFails = true;
+        // Its own ID is never told: the ID that found it stands in for it.
+        node.instanceId = enumerator;
+        return node;
+    }
+    node.instanceId = id.data();
+    node.registryDescription = RegistryDescription(set, data);
+    if (capture.getProperty != NULL) {
+        node.busReportedDescription =
+            PropertyText(capture, set, data, DEVPKEY_Device_BusReportedDeviceDesc);
+        node.deviceDescription = PropertyText(capture, set, data, DEVPKEY_Device_DeviceDesc);
+        node.parent = PropertyText(capture, set, data, DEVPKEY_Device_Parent);
+        node.maxLinkSpeed = PropertyData(capture, set, data, DEVPKEY_PciDevice_MaxLinkSpeed);
+    }
+    return node;
+}
+
+// A node found again, by another query or twice in one set, is the same node.
+size_t NodeIndex(NodeCapture& capture, HDEVINFO set, SP_DEVINFO_DATA* data,
+                 const std::wstring& enumerator) {
+    const auto known = std::find(capture.devInsts.begin(), capture.devInsts.end(), data->DevInst);
+    if (known != capture.devInsts.end()) {
+        return static_cast<size_t>(known - capture.devInsts.begin());
+    }
+    capture.nodes.push_back(ReadNode(capture, set, data, enumerator));
+    capture.devInsts.push_back(data->DevInst);
+    return capture.nodes.size() - 1;
+}
+
+// The lookup's node query for an ID; an ID asked before (as the lookup would for two disks of one
+// parent) is answered from the first time.
+NodeQuery Query(NodeCapture& capture, const std::wstring& enumerator) {
+    for (const NodeQuery& asked : capture.queries) {
+        if (SameId(asked.enumerator, enumerator)) {
+            return asked;
+        }
+    }
+    NodeQuery query;
+    query.enumerator = enumerator;
+    HDEVINFO set = SetupDiGetClassDevsW(NULL, enumerator.c_str(), NULL, NodeSetFlags);
+    if (set == INVALID_HANDLE_VALUE) {
+        query.refused = true;
+    } else {
+        SP_DEVINFO_DATA node;
+        for (DWORD index = 0;; ++index) {
+            ZeroMemory(&node, sizeof(node));
+            node.cbSize = sizeof(SP_DEVINFO_DATA);
+            if (!SetupDiEnumDeviceInfo(set, index, &node)) {
+                break;
+            }
+            query.members.push_back(NodeIndex(capture, set, &node, enumerator));
+        }
+        SetupDiDestroyDeviceInfoList(set);
+    }
+    capture.queries.push_back(query);
+    return query;
+}
+
+// The parent the lookup goes on with: that of the last node that passes its gate (a bus-reported
+// description) and has one.
+std::optional<std::wstring> ParentFollowed(const NodeCapture& capture, const NodeQuery& query) {
+    std::optional<std::wstring> parent;
+    for (size_t member : query.members) {
+        const sim::DeviceNode& node = capture.nodes[member];
+        if (!node.idFails && node.busReportedDescription && node.parent) {
+            parent = node.parent;
+        }
+    }
+    return parent;
+}
+
+// What a replay's query for the ID holds without a script: every node of that ID, in order. Every
+// node recorded here was listed by a query for present interfaces, so none is left out for want
+// of one.
+std::vector<size_t> NodesNamed(const std::vector<sim::DeviceNode>& nodes,
+                               const std::wstring& enumerator) {
+    std::vector<size_t> named;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        if (SameId(nodes[i].instanceId, enumerator)) {
+            named.push_back(i);
+        }
+    }
+    return named;
+}
+
+} // namespace
+
+DevicePropertyFunction LookUpDevicePropertyFunction() {
+    HMODULE setupApi = GetModuleHandleW(L"Setupapi.dll");
+    if (setupApi == NULL) {
+        return NULL;
+    }
+    FARPROC found = GetProcAddress(setupApi, "SetupDiGetDevicePropertyW");
+    return reinterpret_cast<DevicePropertyFunction>(reinterpret_cast<void (*)()>(found));
+}
+
+void CaptureDiskNodes(NodeCapture& capture, const std::wstring& deviceInstanceId) {
+    const std::optional<std::wstring> parent =
+        ParentFollowed(capture, Query(capture, deviceInstanceId));
+    if (parent) {
+        Query(capture, *parent);
+    }
+}
+
+void RecordNodes(const NodeCapture& capture, sim::Machine& machine) {
+    machine.nodes = capture.nodes;
+    // An empty answer is scripted too: whether the ID names no node at all or a node without a
+    // present interface, the capture cannot tell.
+    for (const NodeQuery& query : capture.queries) {
+        if (query.refused || query.members.empty() ||
+            query.members != NodesNamed(capture.nodes, query.enumerator)) {
+            sim::EnumeratorSet set;
+            set.enumerator = query.enumerator;
+            set.refused = query.refused;
+            set.members = query.members;
+            machine.enumeratorSets.push_back(set);
+        }
+    }
+}
