@@ -10,6 +10,10 @@ set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/destpick.rc PROPERTIES
 # -s: the shipped file carries no symbol table and no debug sections (the static runtime brings
 # its own).
 target_link_options(destpick PRIVATE -static -s)
+# Nor the time of the link in the header, so that two builds of one commit give the same bytes and
+# the release archive the same sums. The value the folder ends with applies to every executable
+# in it, the tools beside destpick.exe too.
+string(APPEND CMAKE_EXE_LINKER_FLAGS " -Wl,--no-insert-timestamp")
 # Before main runs, the process holds only KERNEL32 and msvcrt (known DLLs, loaded from the
 # system folder whatever lies beside the executable). Every other DLL is delay-loaded, at its
 # first call, after main has limited the DLL search to the system folder: VERSION.dll is not a
@@ -45,7 +49,7 @@ set(DESTPICK_NATIVE_BUILD_DIR ${CMAKE_CURRENT_SOURCE_DIR}/build/sim CACHE PATH
 find_program(DESTPICK_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(DESTPICK_WINE NAMES wine64 wine)
 add_test(NAME windows_imports COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows_imports_test.sh
-    $<TARGET_FILE:destpick> ${PROJECT_VERSION})
+    $<TARGET_FILE:destpick> ${PROJECT_VERSION} requireAdministrator VERSION.dll SETUPAPI.dll USER32.dll)
 add_test(NAME wine_run COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_run_test.sh
     $<TARGET_FILE:destpick> ${DESTPICK_WINE} ${PROJECT_VERSION})
 set_tests_properties(wine_run PROPERTIES RESOURCE_LOCK wine)
@@ -79,3 +83,6 @@ add_test(NAME machine_rewrite_wine COMMAND bash
     ${DESTPICK_NATIVE_BUILD_DIR}/rewrite_description.exe $<TARGET_FILE:rewrite_description>
     ${DESTPICK_WINE} ${CMAKE_CURRENT_SOURCE_DIR})
 set_tests_properties(machine_rewrite_wine PROPERTIES RESOURCE_LOCK wine)
+
+# The release archive: what it packs beside the executables, and its check.
+include(cmake/release.cmake)

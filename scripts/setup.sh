@@ -2,7 +2,7 @@
 # Installs what building and testing destpick needs on Debian; does nothing when all is there.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format libgtest-dev libgmock-dev nlohmann-json3-dev
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 zip unzip)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

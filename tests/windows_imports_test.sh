@@ -1,25 +1,30 @@
 #!/usr/bin/env bash
-# Checks the built destpick.exe as a file, without running it: that it carries no DLL of the
-# compiler's runtime (the imaging environment has only Windows' own DLLs), that nothing but
-# KERNEL32 and msvcrt is loaded before main, that it ships without symbols or debug sections,
-# that it asks for elevation (the disks cannot be queried otherwise) and that its version
-# resource carries the version the tool logs.
+# Checks a built executable for Windows as a file, without running it: that it carries no DLL of
+# the compiler's runtime (the imaging environment has only Windows' own DLLs), that nothing but
+# KERNEL32 and msvcrt is loaded before main and the DLLs named are delay-loaded, that it ships
+# without symbols or debug sections, that its manifest asks for the execution level named and
+# that its version resource carries the project version (destpick logs it).
 #
-# Why only KERNEL32 and msvcrt: the tool runs elevated from wherever it was copied to. Windows
+# Why only KERNEL32 and msvcrt: destpick.exe runs elevated from wherever it was copied to. Windows
 # takes a known DLL (HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs), and the
 # DLLs it imports in turn, from the system only; any other DLL is looked for in the executable's
 # folder first. KERNEL32 and msvcrt are known DLLs. VERSION.dll is not, so a copy beside the
 # executable would be loaded. SETUPAPI (which also answers CM_Get_Device_IDW, so cfgmgr32.dll is
 # never imported) and USER32 are known DLLs, but the tool does not rest on an edition's list:
 # all three are delay-loaded, after main has limited the DLL search to the system folder, and
-# whatever they load comes from there too.
+# whatever they load comes from there too. The other programs shipped beside it hold to the same.
 #
-# Usage: windows_imports_test.sh <destpick.exe> [<project version a.b.c.d>]
-# OBJDUMP may name another objdump for PE files.
+# Usage: windows_imports_test.sh <exe> <project version a.b.c.d> <execution level> [<DLL>...]
+# where each DLL (e.g. VERSION.dll) must be delay-loaded. OBJDUMP may name another objdump for PE
+# files.
 set -u
 
-exe=${1:?usage: windows_imports_test.sh <exe> [<version>]}
-expected_version=${2:-}
+usage="usage: windows_imports_test.sh <exe> <version> <execution level> [<delay-loaded DLL>...]"
+exe=${1:?$usage}
+expected_version=${2:?$usage}
+execution_level=${3:?$usage}
+shift 3
+delay_loaded_dlls=("$@")
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
 # The strings of the same binutils, or the host's.
 strings=${objdump%objdump}strings
@@ -127,7 +132,7 @@ delay_loaded() {
     return 1
 }
 
-for dll in VERSION.dll SETUPAPI.dll USER32.dll; do
+for dll in "${delay_loaded_dlls[@]}"; do
     if delay_loaded "$dll"; then
         pass "$dll is delay-loaded"
     else
@@ -191,10 +196,10 @@ if extract_resource 24 1 "$manifest"; then
     pass "manifest resource (type 24, id 1) present"
     flat=$(tr -d '\r\n' <"$manifest")
     if printf '%s' "$flat" | grep -Eq \
-        '<trustInfo xmlns="urn:schemas-microsoft-com:asm\.v3">.*<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>.*</trustInfo>'; then
-        pass "manifest requests requireAdministrator inside the asm.v3 trustInfo"
+        '<trustInfo xmlns="urn:schemas-microsoft-com:asm\.v3">.*<requestedExecutionLevel level="'"$execution_level"'" uiAccess="false"/>.*</trustInfo>'; then
+        pass "manifest requests $execution_level inside the asm.v3 trustInfo"
     else
-        fail "manifest lacks requireAdministrator in an asm.v3 trustInfo:"
+        fail "manifest lacks $execution_level in an asm.v3 trustInfo:"
         cat "$manifest"
     fi
 else
@@ -223,19 +228,18 @@ if extract_resource 16 1 "$version_block"; then
     product_version_text=$(string_value ProductVersion)
     echo "     fixed file version $fixed_version, product $product_version;" \
         "FileVersion \"$file_version_text\", ProductVersion \"$product_version_text\""
-    reference=${expected_version:-$fixed_version}
-    if [ "$fixed_version" = "$reference" ] && [ "$product_version" = "$reference" ]; then
-        pass "fixed file and product version are $reference"
+    if [ "$fixed_version" = "$expected_version" ] && [ "$product_version" = "$expected_version" ]; then
+        pass "fixed file and product version are $expected_version"
     else
-        fail "fixed file version $fixed_version / product $product_version, expected $reference"
+        fail "fixed file version $fixed_version / product $product_version, expected $expected_version"
     fi
-    if [ "$file_version_text" = "$reference" ] && [ "$product_version_text" = "$reference" ]; then
-        pass "FileVersion and ProductVersion strings are $reference"
+    if [ "$file_version_text" = "$expected_version" ] && [ "$product_version_text" = "$expected_version" ]; then
+        pass "FileVersion and ProductVersion strings are $expected_version"
     else
-        fail "FileVersion \"$file_version_text\" / ProductVersion \"$product_version_text\", expected $reference"
+        fail "FileVersion \"$file_version_text\" / ProductVersion \"$product_version_text\", expected $expected_version"
     fi
 else
-    fail "no version resource (type 16, id 1): the tool would stop with \"Cannot get VerInfo.\""
+    fail "no version resource (type 16, id 1): destpick.exe would stop with \"Cannot get VerInfo.\""
 fi
 
 finish
