@@ -130,15 +130,17 @@ fi
 before=$(date -u +%Y%m%d-%H%M%S)
 run_wine capture destpick-capture.exe
 after=$(date -u +%Y%m%d-%H%M%S)
-mapfile -t captures < <(cd "$folder" && ls | grep -E -- '-[0-9]{8}-[0-9]{6}Z\.json$')
+shopt -s nullglob
+captures=("$folder"/*.json)
+shopt -u nullglob
 if [ "$code" -eq 0 ] && [ "${#captures[@]}" -eq 1 ]; then
-    capture=${captures[0]}
-    taken=$(sed -E 's/.*-([0-9]{8}-[0-9]{6})Z\.json$/\1/' <<<"$capture")
+    capture=$(basename "${captures[0]}")
     pass "destpick-capture.exe: exit code 0, $capture written beside it"
-    if [[ ! $taken < $before && ! $taken > $after ]]; then
-        pass "destpick-capture.exe: the name's time is the capture's, in UTC"
+    if [[ $capture =~ -([0-9]{8}-[0-9]{6})Z\.json$ ]] &&
+        [[ ! ${BASH_REMATCH[1]} < $before && ! ${BASH_REMATCH[1]} > $after ]]; then
+        pass "destpick-capture.exe: the name ends in the time of the capture, in UTC"
     else
-        fail "destpick-capture.exe: the name's time $taken lies outside $before .. $after (UTC)"
+        fail "destpick-capture.exe: $capture does not end in -YYYYMMDD-hhmmssZ.json of a time in $before .. $after (UTC)"
     fi
     if grep -qF "$capture" <<<"$out"; then
         pass "destpick-capture.exe: prints the path it wrote"
