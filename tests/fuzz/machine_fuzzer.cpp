@@ -275,14 +275,18 @@ Start StartFromBytes(FuzzedDataProvider& data) {
 // functions meet every fuzzed entry too.
 class LogPlace {
   public:
-    LogPlace() : folder_(kLogOnDisk ? ScratchFolder() : L"Z:\\destpick-fuzz") {}
+    LogPlace() : posixFolder_(kLogOnDisk ? ScratchFolder() : std::string("/destpick-fuzz")) {
+        folder_ = L"Z:";
+        for (char c : posixFolder_) {
+            folder_ += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+        }
+    }
 
     // The scratch folder goes when the process ends normally; after a finding it stays, with
     // the log of the run that broke a rule.
     ~LogPlace() {
         if (kLogOnDisk) {
-            std::remove(PosixLog().c_str());
-            rmdir(PosixLog().substr(0, PosixLog().rfind('/')).c_str());
+            rmdir(posixFolder_.c_str());
         }
     }
     LogPlace(const LogPlace&) = delete;
@@ -292,22 +296,31 @@ class LogPlace {
         return folder_;
     }
 
-    // Starts the next run with no log.
+    // Starts the next run with no file in memory; a log on disk went when it was taken.
     void Clear() const {
-        if (kLogOnDisk) {
-            std::remove(PosixLog().c_str());
-        } else {
+        if (!kLogOnDisk) {
             sim::KeepFilesInMemory(folder_);
         }
     }
 
-    std::string Read() const {
-        if (!kLogOnDisk) {
-            return sim::MemoryFileBytes(folder_ + L"\\destpick.log");
+    // The log beside the module, named after it: its name up to the last dot, then ".log".
+    // Empty when the module has no folder or no extension (the run then writes none).
+    std::string Take(const std::wstring& modulePath) const {
+        const size_t slash = modulePath.rfind(L'\\');
+        const size_t dot = modulePath.rfind(L'.');
+        if (slash == std::wstring::npos || modulePath.compare(0, slash, folder_) != 0 ||
+            dot == std::wstring::npos || dot < slash) {
+            return std::string();
         }
-        std::ifstream file(PosixLog(), std::ios::binary);
+        const std::wstring name = modulePath.substr(slash + 1, dot - slash - 1) + L".log";
+        if (!kLogOnDisk) {
+            return sim::MemoryFileBytes(folder_ + L"\\" + name);
+        }
+        const std::string path = posixFolder_ + "/" + std::string(name.begin(), name.end());
+        std::ifstream file(path, std::ios::binary);
         std::ostringstream text;
         text << file.rdbuf();
+        std::remove(path.c_str());
         return text.str();
     }
 
@@ -318,28 +331,17 @@ class LogPlace {
     static constexpr bool kLogOnDisk = false;
 #endif
 
-    static std::wstring ScratchFolder() {
+    static std::string ScratchFolder() {
         std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
                               std::string("/destpick-fuzz-XXXXXX");
         if (mkdtemp(&pattern[0]) == nullptr) {
             std::fprintf(stderr, "machine_fuzzer: cannot create a scratch folder\n");
             std::abort();
         }
-        std::wstring folder = L"Z:";
-        for (char c : pattern) {
-            folder += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-        }
-        return folder;
+        return pattern;
     }
 
-    std::string PosixLog() const {
-        std::string path;
-        for (wchar_t c : folder_.substr(2)) {
-            path += c == L'\\' ? '/' : static_cast<char>(c);
-        }
-        return path + "/destpick.log";
-    }
-
+    std::string posixFolder_;
     std::wstring folder_;
 };
 
@@ -378,6 +380,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     const int exitCode = RunDestinationPick();
     const std::string output = sim::ConsoleText();
     sim::CaptureConsole(false);
-    CheckRun(exitCode, output, log.Read());
+    CheckRun(exitCode, output, log.Take(module.path));
     return 0;
 }

@@ -358,13 +358,13 @@ BOOL WINAPI CloseHandle(HANDLE object) {
 
 HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
     sim::CountFileFind();
+    if (fileName != nullptr && sim::IsMemoryFilePath(fileName)) {
+        return sim::FindMemoryFile(fileName, findData);
+    }
     std::string path;
     if (fileName == nullptr || *fileName == L'\0' || !sim::MapToPosixPath(fileName, path)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
-    }
-    if (sim::IsMemoryFilePath(fileName)) {
-        return sim::FindMemoryFile(fileName, findData);
     }
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
