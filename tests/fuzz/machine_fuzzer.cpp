@@ -17,6 +17,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -225,8 +226,11 @@ sim::Machine MachineFromBytes(FuzzedDataProvider& data) {
 // that fails. Bytes left after a machine made of bytes choose it; without them, and for a machine
 // description, the run starts as usual.
 struct Start {
+    enum class Path { Usual, NoExtension, NoFolder, NearTheLimit };
     sim::Module::Version version = sim::Module::Version::Present;
-    std::wstring name = L"\\destpick.exe"; // after the folder; without a backslash, alone
+    Path path = Path::Usual;
+    size_t pathLength = 0;       // near the limit: the module path's length
+    bool shortExtension = false; // near the limit: ".x", two characters less than ".log"
     int failingAllocation = -1;
     SIZE_T failingMinimum = 0;
 };
@@ -239,16 +243,17 @@ Start StartFromBytes(FuzzedDataProvider& data) {
     }
     switch (data.ConsumeIntegralInRange<int>(0, 7)) {
     case 5:
-        start.name = L"\\destpick";
+        start.path = Start::Path::NoExtension;
         break;
     case 6:
-        start.name = L"destpick.exe";
+        start.path = Start::Path::NoFolder;
         break;
     case 7:
-        // Near the limit of 255 characters: the module path or the log path no longer fits.
-        start.name = L"\\destpick" +
-                     std::wstring(data.ConsumeIntegralInRange<size_t>(200, 260), L'x') +
-                     (data.ConsumeBool() ? L".exe" : L".x");
+        // Around the limit of 255 characters, where the module path or the log path no longer
+        // fits.
+        start.path = Start::Path::NearTheLimit;
+        start.pathLength = data.ConsumeIntegralInRange<size_t>(250, 258);
+        start.shortExtension = data.ConsumeBool();
         break;
     default:
         break;
@@ -270,6 +275,24 @@ Start StartFromBytes(FuzzedDataProvider& data) {
     return start;
 }
 
+std::wstring ModulePath(const Start& start, const std::wstring& folder) {
+    switch (start.path) {
+    case Start::Path::NoExtension:
+        return folder + L"\\destpick";
+    case Start::Path::NoFolder:
+        return L"destpick.exe";
+    case Start::Path::NearTheLimit: {
+        const std::wstring extension = start.shortExtension ? L".x" : L".exe";
+        std::wstring path = folder + L"\\destpick";
+        path.append(start.pathLength - std::min(start.pathLength, path.size() + extension.size()),
+                    L'x');
+        return path + extension;
+    }
+    default:
+        return folder + L"\\destpick.exe";
+    }
+}
+
 // Where the run's log goes. The fast build keeps it in memory, where an entry costs no system
 // call; the replay under AddressSanitizer writes it to a file, so that the stand-in's file
 // functions meet every fuzzed entry too.
@@ -286,6 +309,7 @@ class LogPlace {
     // the log of the run that broke a rule.
     ~LogPlace() {
         if (kLogOnDisk) {
+            std::remove(lastLog_.c_str());
             rmdir(posixFolder_.c_str());
         }
     }
@@ -296,9 +320,11 @@ class LogPlace {
         return folder_;
     }
 
-    // Starts the next run with no file in memory; a log on disk went when it was taken.
+    // Starts the next run with no log.
     void Clear() const {
-        if (!kLogOnDisk) {
+        if (kLogOnDisk) {
+            std::remove(lastLog_.c_str());
+        } else {
             sim::KeepFilesInMemory(folder_);
         }
     }
@@ -316,11 +342,10 @@ class LogPlace {
         if (!kLogOnDisk) {
             return sim::MemoryFileBytes(folder_ + L"\\" + name);
         }
-        const std::string path = posixFolder_ + "/" + std::string(name.begin(), name.end());
-        std::ifstream file(path, std::ios::binary);
+        lastLog_ = posixFolder_ + "/" + std::string(name.begin(), name.end());
+        std::ifstream file(lastLog_, std::ios::binary);
         std::ostringstream text;
         text << file.rdbuf();
-        std::remove(path.c_str());
         return text.str();
     }
 
@@ -343,6 +368,7 @@ class LogPlace {
 
     std::string posixFolder_;
     std::wstring folder_;
+    mutable std::string lastLog_; // on disk: the log last taken, removed before the next run
 };
 
 } // namespace
@@ -371,7 +397,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     }
     log.Clear();
     sim::Module module = sim::DefaultModule();
-    module.path = start.name[0] == L'\\' ? log.Folder() + start.name : start.name;
+    module.path = ModulePath(start, log.Folder());
     module.version = start.version;
     sim::Install(machine, module);
     sim::SetClock(FuzzClock());
