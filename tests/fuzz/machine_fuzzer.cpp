@@ -375,6 +375,7 @@ class LogPlace {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     static const LogPlace log;
+    static const sim::Module usualModule = sim::DefaultModule();
     sim::Machine machine;
     Start start;
     if (size > 0 && bytes[0] == '{') {
@@ -396,7 +397,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         }
     }
     log.Clear();
-    sim::Module module = sim::DefaultModule();
+    sim::Module module = usualModule;
     module.path = ModulePath(start, log.Folder());
     module.version = start.version;
     sim::Install(machine, module);

@@ -55,9 +55,9 @@ std::wstring Key(const std::wstring& path) {
     return key;
 }
 
-MemoryHandle* FindOpen(HANDLE handle) {
-    auto found = Folder().handles.find(reinterpret_cast<uintptr_t>(handle));
-    return found == Folder().handles.end() ? nullptr : &found->second;
+// The file functions hand over only handles of the MemoryFile kind, each of which is here.
+MemoryHandle& Opened(HANDLE handle) {
+    return Folder().handles.at(reinterpret_cast<uintptr_t>(handle));
 }
 
 HANDLE Fail(DWORD error) {
@@ -157,7 +157,7 @@ HANDLE OpenMemoryFile(const std::wstring& path, DWORD access, DWORD shareMode, D
 }
 
 DWORD SetMemoryFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD moveMethod) {
-    MemoryHandle& open = *FindOpen(handle);
+    MemoryHandle& open = Opened(handle);
     const int64_t move =
         distanceHigh != nullptr
             ? static_cast<int64_t>(
@@ -172,8 +172,8 @@ DWORD SetMemoryFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWO
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_SET_FILE_POINTER;
     }
-    const int64_t position = base + move;
-    if (position < 0) {
+    int64_t position = 0;
+    if (__builtin_add_overflow(base, move, &position) || position < 0) {
         SetLastError(kNegativeSeek);
         return INVALID_SET_FILE_POINTER;
     }
@@ -191,7 +191,7 @@ DWORD SetMemoryFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWO
 
 BOOL WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten) {
     CountFileWrite();
-    MemoryHandle& open = *FindOpen(handle);
+    MemoryHandle& open = Opened(handle);
     if (!open.writes && !open.appends) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -212,7 +212,7 @@ BOOL WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD 
 }
 
 void CloseMemoryFile(HANDLE handle) {
-    MemoryHandle& open = *FindOpen(handle);
+    MemoryHandle& open = Opened(handle);
     --open.file->opens;
     open.file->heldAlone = false;
     Folder().handles.erase(reinterpret_cast<uintptr_t>(handle));
