@@ -160,11 +160,8 @@ bool TargetPosition(HANDLE file, LONGLONG distance, DWORD moveMethod, int* fd, L
         SetLastError(ERROR_GEN_FAILURE);
         return false;
     }
-    if (__builtin_add_overflow(origin, distance, target)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-    if (*target < 0) {
+    // A move beyond the 64-bit range wraps below the start on Windows, and fails as such.
+    if (__builtin_add_overflow(origin, distance, target) || *target < 0) {
         SetLastError(ERROR_NEGATIVE_SEEK);
         return false;
     }
@@ -321,13 +318,13 @@ BOOL WINAPI CloseHandle(HANDLE object) {
 
 HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
     sim::CountFileFind();
+    if (fileName != nullptr && sim::IsMemoryFilePath(fileName)) {
+        return sim::FindMemoryFile(fileName, findData);
+    }
     std::string path;
     if (fileName == nullptr || *fileName == L'\0' || !sim::MapToPosixPath(fileName, path)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
-    }
-    if (sim::IsMemoryFilePath(fileName)) {
-        return sim::FindMemoryFile(fileName, findData);
     }
     // A search reads the folder's entries, which takes the right to list it; creating and writing
     // a file there does not.
