@@ -27,6 +27,12 @@ target_compile_definitions(winapi_sim PRIVATE
     DESTPICK_VERSION_PATCH=${PROJECT_VERSION_PATCH}
     DESTPICK_VERSION_TWEAK=${PROJECT_VERSION_TWEAK})
 
+# What -municode is to the Windows build: the start-up of a program whose entry point is wmain.
+# A library of its own, linked only by such programs, so that no other program meets a second main.
+add_library(winapi_wide_entry STATIC winapi/src/crt/wide_entry.cpp)
+target_compile_options(winapi_wide_entry PRIVATE ${DESTPICK_WARNINGS})
+target_link_libraries(winapi_wide_entry PUBLIC destpick_machine)
+
 # The default machine is the shipped example, embedded so the native build runs without files.
 set(DESTPICK_DEFAULT_MACHINE ${CMAKE_CURRENT_SOURCE_DIR}/examples/machines/default.json)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${DESTPICK_DEFAULT_MACHINE})
