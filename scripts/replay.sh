@@ -93,6 +93,7 @@ for built in destpick.exe destpick-explain.exe; do
     [ -x "$build/$built" ] || die "no $build/$built"
 done
 logs=${logs:-$build/replay}
+mkdir -p "$logs" && logs=$(cd "$logs" && pwd -P) || die "cannot create $logs"
 
 # The answer as one line: what destpick printed, and its exit code where the output does not say.
 answer_text() { # stdout file, exit code (low byte)
