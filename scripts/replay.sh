@@ -115,8 +115,8 @@ for machine in "${machines[@]}"; do
     used_names[$name]=$((count + 1))
     [ "$count" -eq 0 ] || name=$name-$((count + 1))
     folder=$logs/$name
-    rm -rf "$folder"
     mkdir -p "$folder" || die "cannot create $folder"
+    rm -f "$folder/destpick.log" "$folder/stdout" "$folder/stderr"
     cp "$build/destpick.exe" "$folder/destpick.exe"
     machine_path=$(realpath "$machine")
     (cd "$folder" && DESTPICK_SIM_MACHINE=$machine_path ./destpick.exe >stdout 2>stderr)
