@@ -2,8 +2,8 @@
 # Checks the built destpick.exe as a file, without running it: that it carries no DLL of the
 # compiler's runtime (the imaging environment has only Windows' own DLLs), that nothing but
 # KERNEL32 and msvcrt is loaded before main, that it ships without symbols or debug sections,
-# that it asks for elevation (the disks cannot be queried otherwise) and that its version
-# resource carries the version the tool logs.
+# that it asks for elevation (the disks cannot be queried otherwise) and declares Windows 10 and
+# 11, and that its version resource carries the version the tool logs.
 #
 # Why only KERNEL32 and msvcrt: the tool runs elevated from wherever it was copied to. Windows
 # takes a known DLL (HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs), and the
@@ -14,12 +14,17 @@
 # all three are delay-loaded, after main has limited the DLL search to the system folder, and
 # whatever they load comes from there too.
 #
-# Usage: windows_imports_test.sh <destpick.exe> [<project version a.b.c.d>]
-# OBJDUMP may name another objdump for PE files.
+# destpick-capture.exe is checked the same way: it calls no USER32 function, so it names the DLLs
+# it must delay-load.
+#
+# Usage: windows_imports_test.sh <destpick.exe> [<project version a.b.c.d> [<delay-loaded DLLs>]]
+# The delay-loaded DLLs are one argument, separated by spaces; by default VERSION.dll SETUPAPI.dll
+# USER32.dll. OBJDUMP may name another objdump for PE files.
 set -u
 
-exe=${1:?usage: windows_imports_test.sh <exe> [<version>]}
+exe=${1:?usage: windows_imports_test.sh <exe> [<version> [<delay-loaded DLLs>]]}
 expected_version=${2:-}
+read -r -a delay_loaded_dlls <<<"${3:-VERSION.dll SETUPAPI.dll USER32.dll}"
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
 # The strings of the same binutils, or the host's.
 strings=${objdump%objdump}strings
@@ -127,7 +132,7 @@ delay_loaded() {
     return 1
 }
 
-for dll in VERSION.dll SETUPAPI.dll USER32.dll; do
+for dll in "${delay_loaded_dlls[@]}"; do
     if delay_loaded "$dll"; then
         pass "$dll is delay-loaded"
     else
@@ -196,6 +201,12 @@ if extract_resource 24 1 "$manifest"; then
     else
         fail "manifest lacks requireAdministrator in an asm.v3 trustInfo:"
         cat "$manifest"
+    fi
+    # Without it GetVersionExW reports Windows 8 on Windows 10 and 11.
+    if printf '%s' "$flat" | grep -q '<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>'; then
+        pass "manifest declares Windows 10 and 11"
+    else
+        fail "manifest lacks the Windows 10 and 11 supportedOS entry"
     fi
 else
     fail "no manifest resource (type 24, id 1); resources: $(resource_leaves | tr '\n' ';')"

@@ -2,10 +2,12 @@
 // interfaces, odd paths, storage replies of any length and content, layouts that fail, device
 // nodes and controllers answering anything. Whatever the machine says, a run must not crash and
 // must keep the rules in run_checks.cpp: above all, a reported disk is one the run probed and
-// kept, and its number is the one that disk answered.
+// kept, and its number is the one that disk answered. A machine one capture sees whole must also
+// replay from its capture as itself.
 //
 // An input that starts with '{' is read as a machine description, so the shipped examples seed
 // the corpus and their mutations stay close to real machines.
+#include "capture_replay.h"
 #include "run_checks.h"
 
 #include "inventory/device_id.h"
@@ -422,17 +424,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
             }
         }
     }
-    log.Clear();
     sim::Module module = usualModule;
     module.path = ModulePath(start, log.Folder());
     module.version = start.version;
-    sim::Install(machine, module);
-    sim::SetClock(FuzzClock());
-    sim::FailHeapAllocation(start.failingAllocation, start.failingMinimum);
-    sim::CaptureConsole(true);
-    const int exitCode = RunDestinationPick();
-    const std::string output = sim::ConsoleText();
-    sim::CaptureConsole(false);
-    CheckRun(exitCode, output, log.Take(module.path));
+    const RunOn runOn = [&module, &start](const sim::Machine& target) {
+        log.Clear();
+        sim::Install(target, module);
+        sim::SetClock(FuzzClock());
+        sim::FailHeapAllocation(start.failingAllocation, start.failingMinimum);
+        sim::CaptureConsole(true);
+        RunOutcome outcome;
+        outcome.exitCode = RunDestinationPick();
+        outcome.output = sim::ConsoleText();
+        sim::CaptureConsole(false);
+        outcome.log = log.Take(module.path);
+        return outcome;
+    };
+    const RunOutcome outcome = runOn(machine);
+    CheckRun(outcome.exitCode, outcome.output, outcome.log);
+    CheckCaptureReplays(machine, outcome, runOn);
     return 0;
 }

@@ -211,6 +211,21 @@ void CloseMemoryFile(HANDLE handle) {
     RemoveHandle(handle);
 }
 
+BOOL DeleteMemoryFile(const std::wstring& path) {
+    auto found = Folder().files.find(Key(path));
+    if (found == Folder().files.end()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    // No open shares deletion: while any handle holds the file, it stays.
+    if (found->second.opens > 0) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    Folder().files.erase(found);
+    return TRUE;
+}
+
 HANDLE FindMemoryFile(const std::wstring& path, LPWIN32_FIND_DATAW findData) {
     auto found = Folder().files.find(Key(path));
     if (found == Folder().files.end()) {
