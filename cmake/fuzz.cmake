@@ -4,10 +4,11 @@
 # file, to run the corpus again after each fuzzing run; `fuzz-coverage` measures what the corpus
 # reaches of src/.
 option(DESTPICK_FUZZ_LOG_ON_DISK "Write the fuzzed runs' logs to files rather than to memory" OFF)
-add_executable(machine_fuzzer tests/fuzz/machine_fuzzer.cpp tests/fuzz/run_checks.cpp)
+add_executable(machine_fuzzer tests/fuzz/machine_fuzzer.cpp tests/fuzz/run_checks.cpp
+    tests/fuzz/capture_replay.cpp)
 target_compile_options(machine_fuzzer PRIVATE ${DESTPICK_WARNINGS})
 if(DESTPICK_FUZZ_LOG_ON_DISK)
     target_compile_definitions(machine_fuzzer PRIVATE DESTPICK_FUZZ_LOG_ON_DISK)
 endif()
-target_link_libraries(machine_fuzzer PRIVATE destpick_core winapi_sim)
+target_link_libraries(machine_fuzzer PRIVATE capture_core destpick_core winapi_sim)
 target_link_options(machine_fuzzer PRIVATE -fsanitize=fuzzer)

@@ -27,6 +27,12 @@ target_compile_definitions(winapi_sim PRIVATE
     DESTPICK_VERSION_PATCH=${PROJECT_VERSION_PATCH}
     DESTPICK_VERSION_TWEAK=${PROJECT_VERSION_TWEAK})
 
+# What -municode is to the Windows build: the start-up of a program whose entry point is wmain.
+# A library of its own, linked only by such programs, so that no other program meets a second main.
+add_library(winapi_wide_entry STATIC winapi/src/crt/wide_entry.cpp)
+target_compile_options(winapi_wide_entry PRIVATE ${DESTPICK_WARNINGS})
+target_link_libraries(winapi_wide_entry PUBLIC destpick_machine)
+
 # The default machine is the shipped example, embedded so the native build runs without files.
 set(DESTPICK_DEFAULT_MACHINE ${CMAKE_CURRENT_SOURCE_DIR}/examples/machines/default.json)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${DESTPICK_DEFAULT_MACHINE})
@@ -96,12 +102,12 @@ set(DESTPICK_FUZZER_HEADERS ${CMAKE_CURRENT_BINARY_DIR}/fuzzer-headers)
 file(MAKE_DIRECTORY ${DESTPICK_FUZZER_HEADERS})
 file(CREATE_LINK ${DESTPICK_FUZZED_DATA_PROVIDER}/fuzzer ${DESTPICK_FUZZER_HEADERS}/fuzzer SYMBOLIC)
 add_executable(replay_fuzz_inputs tests/fuzz/replay_inputs.cpp tests/fuzz/machine_fuzzer.cpp
-    tests/fuzz/run_checks.cpp)
+    tests/fuzz/run_checks.cpp tests/fuzz/capture_replay.cpp)
 target_include_directories(replay_fuzz_inputs SYSTEM PRIVATE ${DESTPICK_FUZZER_HEADERS})
 target_compile_options(replay_fuzz_inputs PRIVATE ${DESTPICK_WARNINGS})
 # The log on disk, as the fuzz-replay preset keeps it, so that the file functions meet every
 # entry of the replayed runs.
 target_compile_definitions(replay_fuzz_inputs PRIVATE DESTPICK_FUZZ_LOG_ON_DISK)
-target_link_libraries(replay_fuzz_inputs PRIVATE destpick_core winapi_sim)
+target_link_libraries(replay_fuzz_inputs PRIVATE capture_core destpick_core winapi_sim)
 add_test(NAME fuzz_regressions COMMAND replay_fuzz_inputs
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/fuzz/regressions)

@@ -3,18 +3,25 @@
 # (tests/wine_disk/) plays the description's disks and controllers, and the registry describes
 # their interfaces and device nodes to Wine's own SetupAPI. The executable runs unmodified.
 #
-# Usage: scripts/wine-run.sh MACHINE.json OUTDIR
+# Usage: scripts/wine-run.sh [--capture] MACHINE.json OUTDIR
 # Leaves in OUTDIR: stdout (the executable's standard output), exit-code (its whole 32-bit exit
 # code, in decimal), destpick.log, and driver-counts (requests the driver refused as unknown, and
-# writes). Exit code 0 when the executable ran; 3 when the description cannot be played this way
-# (one line says which field); 4 when Wine cannot start; 2 on any other failure.
+# writes). With --capture it runs destpick-capture.exe instead, the same way and without
+# arguments: the description it writes lands in OUTDIR, and stdout names it. Exit code 0 when the
+# executable ran; 3 when the description cannot be played this way (one line says which field);
+# 4 when Wine cannot start; 2 on any other failure.
 #
-# Needs the sim preset (wine_machine) and the windows preset (destpick.exe, destpick_disk.sys,
-# wine_launcher.exe) built. The Wine prefix is build/wine-disk/prefix, made on first use; every run
-# starts from its registry as it was then. DESTPICK_NATIVE_BUILD_DIR, DESTPICK_WINDOWS_BUILD_DIR
+# Needs the sim preset (wine_machine) and the windows preset (destpick.exe or
+# destpick-capture.exe, destpick_disk.sys, wine_launcher.exe) built. The Wine prefix is
+# build/wine-disk/prefix, made on first use; every run starts from its registry as it was then. DESTPICK_NATIVE_BUILD_DIR, DESTPICK_WINDOWS_BUILD_DIR
 # and DESTPICK_WINE name other builds or another wine64.
 set -u
-usage="usage: scripts/wine-run.sh MACHINE.json OUTDIR"
+usage="usage: scripts/wine-run.sh [--capture] MACHINE.json OUTDIR"
+program=destpick.exe
+if [ "${1:-}" = --capture ]; then
+    program=destpick-capture.exe
+    shift
+fi
 machine=${1:?$usage}
 outdir=${2:?$usage}
 root=$(cd "$(dirname "$0")/.." && pwd -P)
@@ -29,7 +36,7 @@ die() { # exit code, message
     echo "wine-run: $2" >&2
     exit "$1"
 }
-for built in "$native_dir/wine_machine" "$windows_dir/destpick.exe" "$windows_dir/$service.sys" \
+for built in "$native_dir/wine_machine" "$windows_dir/$program" "$windows_dir/$service.sys" \
     "$windows_dir/wine_launcher.exe"; do
     [ -f "$built" ] || die 2 "no $built: build the sim and windows presets first"
 done
@@ -61,18 +68,18 @@ fi
 timeout 120 "$wineserver" -w
 cp "$state/system.reg.pristine" "$WINEPREFIX/system.reg"
 cp "$windows_dir/$service.sys" "$WINEPREFIX/drive_c/windows/system32/drivers/$service.sys"
-cp "$windows_dir/destpick.exe" "$outdir/destpick.exe"
+cp "$windows_dir/$program" "$outdir/$program"
 
 timeout 120 "$wine" regedit /S "$(windows_path "$outdir/machine.reg")" </dev/null >/dev/null 2>&1 ||
     die 4 "Wine could not import the machine into its registry"
 timeout 300 "$wine" "$windows_dir/wine_launcher.exe" "$service" "$driver_path" \
-    "$(windows_path "$outdir/destpick.exe")" "$(windows_path "$outdir/stdout")" \
+    "$(windows_path "$outdir/$program")" "$(windows_path "$outdir/stdout")" \
     </dev/null >"$outdir/launcher.out" 2>"$outdir/launcher.err"
 status=$?
 timeout 120 "$wineserver" -w
 report=$(tr -d '\r' <"$outdir/launcher.out")
 problem=$(cat "$outdir/launcher.err")
-rm -f "$outdir/destpick.exe" "$outdir/machine.reg" "$outdir/launcher.out" "$outdir/launcher.err"
+rm -f "$outdir/$program" "$outdir/machine.reg" "$outdir/launcher.out" "$outdir/launcher.err"
 [ "$status" -eq 0 ] || die 2 "the launcher failed ($status): $problem"
 printf '%s\n' "$report" | sed -n 's/^exit-code=//p' >"$outdir/exit-code"
 printf '%s\n' "$report" | grep -v '^exit-code=' >"$outdir/driver-counts"

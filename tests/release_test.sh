@@ -89,19 +89,18 @@ else
 fi
 
 # --- Each program as a file -------------------------------------------------------------------
-file_check() { # program, execution level, delay-loaded DLLs...
+file_check() { # program, delay-loaded DLLs (one argument), execution level
     local program=$1 output
-    shift
-    if output=$(bash "$tests/windows_imports_test.sh" "$folder/$program" "$version" "$@" 2>&1); then
-        pass "$program: system DLLs only, $1, version $version ($(tail -n 1 <<<"$output"))"
+    if output=$(bash "$tests/windows_imports_test.sh" "$folder/$program" "$version" "$2" "$3" 2>&1); then
+        pass "$program: system DLLs only, ${2:-none} delay-loaded, $3, version $version ($(tail -n 1 <<<"$output"))"
     else
         fail "$program: the import, manifest and version checks:"
         grep '^FAIL' <<<"$output" | sed 's/^/     /'
     fi
 }
-file_check destpick.exe requireAdministrator VERSION.dll SETUPAPI.dll USER32.dll
-file_check destpick-capture.exe requireAdministrator SETUPAPI.dll
-file_check destpick-explain.exe asInvoker
+file_check destpick.exe "VERSION.dll SETUPAPI.dll USER32.dll" requireAdministrator
+file_check destpick-capture.exe "VERSION.dll SETUPAPI.dll" requireAdministrator
+file_check destpick-explain.exe "" asInvoker
 
 # --- Each program run under Wine, in the unpacked folder --------------------------------------
 run_wine() { # label, program, arguments...; leaves out (line ends as Linux's) and code

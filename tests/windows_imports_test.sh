@@ -1,30 +1,34 @@
 #!/usr/bin/env bash
-# Checks a built executable for Windows as a file, without running it: that it carries no DLL of
-# the compiler's runtime (the imaging environment has only Windows' own DLLs), that nothing but
-# KERNEL32 and msvcrt is loaded before main and the DLLs named are delay-loaded, that it ships
-# without symbols or debug sections, that its manifest asks for the execution level named and
-# that its version resource carries the project version (destpick logs it).
+# Checks the built destpick.exe as a file, without running it: that it carries no DLL of the
+# compiler's runtime (the imaging environment has only Windows' own DLLs), that nothing but
+# KERNEL32 and msvcrt is loaded before main, that it ships without symbols or debug sections,
+# that it asks for elevation (the disks cannot be queried otherwise) and declares Windows 10 and
+# 11, and that its version resource carries the version the tool logs.
 #
-# Why only KERNEL32 and msvcrt: destpick.exe runs elevated from wherever it was copied to. Windows
+# Why only KERNEL32 and msvcrt: the tool runs elevated from wherever it was copied to. Windows
 # takes a known DLL (HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs), and the
 # DLLs it imports in turn, from the system only; any other DLL is looked for in the executable's
 # folder first. KERNEL32 and msvcrt are known DLLs. VERSION.dll is not, so a copy beside the
 # executable would be loaded. SETUPAPI (which also answers CM_Get_Device_IDW, so cfgmgr32.dll is
 # never imported) and USER32 are known DLLs, but the tool does not rest on an edition's list:
 # all three are delay-loaded, after main has limited the DLL search to the system folder, and
-# whatever they load comes from there too. The other programs shipped beside it hold to the same.
+# whatever they load comes from there too.
 #
-# Usage: windows_imports_test.sh <exe> <project version a.b.c.d> <execution level> [<DLL>...]
-# where each DLL (e.g. VERSION.dll) must be delay-loaded. OBJDUMP may name another objdump for PE
-# files.
+# destpick-capture.exe is checked the same way: it calls no USER32 function, so it names the DLLs
+# it must delay-load. destpick-explain.exe calls none of the three, and only reads a file, so it
+# runs with the rights of whoever starts it (asInvoker).
+#
+# Usage: windows_imports_test.sh <destpick.exe> [<project version a.b.c.d> [<delay-loaded DLLs>
+#        [<execution level>]]]
+# The delay-loaded DLLs are one argument, separated by spaces; by default VERSION.dll SETUPAPI.dll
+# USER32.dll, and none when it is empty. The execution level is requireAdministrator by default.
+# OBJDUMP may name another objdump for PE files.
 set -u
 
-usage="usage: windows_imports_test.sh <exe> <version> <execution level> [<delay-loaded DLL>...]"
-exe=${1:?$usage}
-expected_version=${2:?$usage}
-execution_level=${3:?$usage}
-shift 3
-delay_loaded_dlls=("$@")
+exe=${1:?usage: windows_imports_test.sh <exe> [<version> [<delay-loaded DLLs> [<execution level>]]]}
+expected_version=${2:-}
+read -r -a delay_loaded_dlls <<<"${3-VERSION.dll SETUPAPI.dll USER32.dll}"
+execution_level=${4:-requireAdministrator}
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
 # The strings of the same binutils, or the host's.
 strings=${objdump%objdump}strings
@@ -202,6 +206,12 @@ if extract_resource 24 1 "$manifest"; then
         fail "manifest lacks $execution_level in an asm.v3 trustInfo:"
         cat "$manifest"
     fi
+    # Without it GetVersionExW reports Windows 8 on Windows 10 and 11.
+    if printf '%s' "$flat" | grep -q '<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>'; then
+        pass "manifest declares Windows 10 and 11"
+    else
+        fail "manifest lacks the Windows 10 and 11 supportedOS entry"
+    fi
 else
     fail "no manifest resource (type 24, id 1); resources: $(resource_leaves | tr '\n' ';')"
 fi
@@ -228,18 +238,19 @@ if extract_resource 16 1 "$version_block"; then
     product_version_text=$(string_value ProductVersion)
     echo "     fixed file version $fixed_version, product $product_version;" \
         "FileVersion \"$file_version_text\", ProductVersion \"$product_version_text\""
-    if [ "$fixed_version" = "$expected_version" ] && [ "$product_version" = "$expected_version" ]; then
-        pass "fixed file and product version are $expected_version"
+    reference=${expected_version:-$fixed_version}
+    if [ "$fixed_version" = "$reference" ] && [ "$product_version" = "$reference" ]; then
+        pass "fixed file and product version are $reference"
     else
-        fail "fixed file version $fixed_version / product $product_version, expected $expected_version"
+        fail "fixed file version $fixed_version / product $product_version, expected $reference"
     fi
-    if [ "$file_version_text" = "$expected_version" ] && [ "$product_version_text" = "$expected_version" ]; then
-        pass "FileVersion and ProductVersion strings are $expected_version"
+    if [ "$file_version_text" = "$reference" ] && [ "$product_version_text" = "$reference" ]; then
+        pass "FileVersion and ProductVersion strings are $reference"
     else
-        fail "FileVersion \"$file_version_text\" / ProductVersion \"$product_version_text\", expected $expected_version"
+        fail "FileVersion \"$file_version_text\" / ProductVersion \"$product_version_text\", expected $reference"
     fi
 else
-    fail "no version resource (type 16, id 1): destpick.exe would stop with \"Cannot get VerInfo.\""
+    fail "no version resource (type 16, id 1): the tool would stop with \"Cannot get VerInfo.\""
 fi
 
 finish

@@ -3,17 +3,14 @@
 #include "inventory/device_services.h"
 #include "inventory/disk_probe.h"
 #include "log/log_writer.h"
+#include "selection/file_version.h"
 #include "selection/weighting.h"
 
 #include <strsafe.h>
-#include <winver.h>
 
 namespace {
 
 const DWORD PathChars = 255;
-// Four 16-bit parts of up to five digits, three dots and the terminator.
-const size_t VersionChars = 24;
-
 struct RunPaths {
     WCHAR ModulePath[PathChars];
     WCHAR ExeDirPath[PathChars];
@@ -56,29 +53,6 @@ LPCWSTR DerivePaths(RunPaths* paths) {
                          paths->ExeFileName) != S_OK) {
         return L"Could not found the exe path.\n";
     }
-    return NULL;
-}
-
-// The file version as "a.b.c.d"; the message of the failure, or NULL. The version block and the
-// text stay allocated for the whole run.
-LPCWSTR ReadVersion(LPCWSTR modulePath, LPWSTR* versionText) {
-    *versionText = static_cast<LPWSTR>(
-        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, VersionChars * sizeof(WCHAR)));
-    const DWORD blockSize = GetFileVersionInfoSizeW(modulePath, NULL);
-    LPVOID block = blockSize != 0 ? HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, blockSize) : NULL;
-    if (*versionText == NULL || block == NULL ||
-        !GetFileVersionInfoW(modulePath, 0, blockSize, block)) {
-        return L"Cannot get VerInfo. \r\n";
-    }
-    VS_FIXEDFILEINFO* info = NULL;
-    UINT infoLength = 0;
-    if (!VerQueryValueW(block, L"\\", reinterpret_cast<LPVOID*>(&info), &infoLength) ||
-        info == NULL || infoLength < sizeof(VS_FIXEDFILEINFO)) {
-        return L"Cannot query version. \r\n";
-    }
-    StringCchPrintfW(*versionText, VersionChars, L"%01d.%01d.%01d.%01d",
-                     HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
-                     HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS));
     return NULL;
 }
 
@@ -126,7 +100,7 @@ int RunDestinationPick() {
     LPCWSTR failure = DerivePaths(&paths);
     LPWSTR versionText = NULL;
     if (failure == NULL) {
-        failure = ReadVersion(paths.ModulePath, &versionText);
+        failure = ReadFileVersion(paths.ModulePath, &versionText);
     }
     if (failure != NULL) {
         return StartupFailure(failure);

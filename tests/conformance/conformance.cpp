@@ -257,6 +257,38 @@ void FileCases() {
     CloseHandle(remove);
 }
 
+// Names resolved against the current folder, which is the program's own, as destpick-capture
+// takes a relative output name; a delete, as it removes a file it could not write whole.
+void RelativePathCases() {
+    SetLastError(0);
+    HANDLE created = CreateFileW(L"no\\..\\relative.tmp", GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, NULL);
+    Report("relative.create",
+           Number(created != INVALID_HANDLE_VALUE) + " error=" + Number(GetLastError()));
+    CloseHandle(created);
+    HANDLE again = CreateFileW(L".\\relative.tmp", GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    Report("relative.again",
+           Number(again == INVALID_HANDLE_VALUE) + " error=" + Number(GetLastError()));
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((OwnFolder() + L"\\relative.tmp").c_str(), &found);
+    Report("relative.found", Number(find != INVALID_HANDLE_VALUE));
+    FindClose(find);
+    HANDLE held = CreateFileW(L"relative.tmp", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    SetLastError(0);
+    const BOOL deletedWhileHeld = DeleteFileW(L"relative.tmp");
+    Report("delete.held", Number(deletedWhileHeld) + " error=" + Number(GetLastError()));
+    CloseHandle(held);
+    Report("delete.done", Number(DeleteFileW(L"relative.tmp")));
+    SetLastError(0);
+    const BOOL deletedAgain = DeleteFileW(L"relative.tmp");
+    Report("delete.missing", Number(deletedAgain) + " error=" + Number(GetLastError()));
+    SetLastError(0);
+    const BOOL deletedInMissingFolder = DeleteFileW(L"no\\such.tmp");
+    Report("delete.nofolder", Number(deletedInMissingFolder) + " error=" + Number(GetLastError()));
+}
+
 // A character beyond the Basic Multilingual Plane, handed back by the file system: two UTF-16
 // units on Windows, each unmappable in the ANSI code page on its own. The file stays in the
 // scratch folder the check runs in.
@@ -349,6 +381,7 @@ int main() {
     StrsafeCases();
     CodePageCases();
     FileCases();
+    RelativePathCases();
     SurrogatePairCases();
     ModulePathCases();
     DllDirectoryCases();

@@ -2,10 +2,12 @@
 // interfaces, odd paths, storage replies of any length and content, layouts that fail, device
 // nodes and controllers answering anything. Whatever the machine says, a run must not crash and
 // must keep the rules in run_checks.cpp: above all, a reported disk is one the run probed and
-// kept, and its number is the one that disk answered.
+// kept, and its number is the one that disk answered. A machine one capture sees whole must also
+// replay from its capture as itself.
 //
 // An input that starts with '{' is read as a machine description, so the shipped examples seed
 // the corpus and their mutations stay close to real machines.
+#include "capture_replay.h"
 #include "run_checks.h"
 
 #include "inventory/device_id.h"
@@ -18,6 +20,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -251,8 +254,11 @@ sim::Machine MachineFromBytes(FuzzedDataProvider& data) {
 // that fails. Bytes left after a machine made of bytes choose it; without them, and for a machine
 // description, the run starts as usual.
 struct Start {
+    enum class Path { Usual, NoExtension, NoFolder, NearTheLimit };
     sim::Module::Version version = sim::Module::Version::Present;
-    std::wstring name = L"\\destpick.exe"; // after the folder; without a backslash, alone
+    Path path = Path::Usual;
+    size_t pathLength = 0;       // near the limit: the module path's length
+    bool shortExtension = false; // near the limit: ".x", two characters less than ".log"
     int failingAllocation = -1;
     SIZE_T failingMinimum = 0;
 };
@@ -265,16 +271,17 @@ Start StartFromBytes(FuzzedDataProvider& data) {
     }
     switch (data.ConsumeIntegralInRange<int>(0, 7)) {
     case 5:
-        start.name = L"\\destpick";
+        start.path = Start::Path::NoExtension;
         break;
     case 6:
-        start.name = L"destpick.exe";
+        start.path = Start::Path::NoFolder;
         break;
     case 7:
-        // Near the limit of 255 characters: the module path or the log path no longer fits.
-        start.name = L"\\destpick" +
-                     std::wstring(data.ConsumeIntegralInRange<size_t>(200, 260), L'x') +
-                     (data.ConsumeBool() ? L".exe" : L".x");
+        // Around the limit of 255 characters, where the module path or the log path no longer
+        // fits.
+        start.path = Start::Path::NearTheLimit;
+        start.pathLength = data.ConsumeIntegralInRange<size_t>(250, 258);
+        start.shortExtension = data.ConsumeBool();
         break;
     default:
         break;
@@ -296,19 +303,42 @@ Start StartFromBytes(FuzzedDataProvider& data) {
     return start;
 }
 
+std::wstring ModulePath(const Start& start, const std::wstring& folder) {
+    switch (start.path) {
+    case Start::Path::NoExtension:
+        return folder + L"\\destpick";
+    case Start::Path::NoFolder:
+        return L"destpick.exe";
+    case Start::Path::NearTheLimit: {
+        const std::wstring extension = start.shortExtension ? L".x" : L".exe";
+        std::wstring path = folder + L"\\destpick";
+        path.append(start.pathLength - std::min(start.pathLength, path.size() + extension.size()),
+                    L'x');
+        return path + extension;
+    }
+    default:
+        return folder + L"\\destpick.exe";
+    }
+}
+
 // Where the run's log goes. The fast build keeps it in memory, where an entry costs no system
 // call; the replay under AddressSanitizer writes it to a file, so that the stand-in's file
 // functions meet every fuzzed entry too.
 class LogPlace {
   public:
-    LogPlace() : folder_(kLogOnDisk ? ScratchFolder() : L"Z:\\destpick-fuzz") {}
+    LogPlace() : posixFolder_(kLogOnDisk ? ScratchFolder() : std::string("/destpick-fuzz")) {
+        folder_ = L"Z:";
+        for (char c : posixFolder_) {
+            folder_ += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+        }
+    }
 
     // The scratch folder goes when the process ends normally; after a finding it stays, with
     // the log of the run that broke a rule.
     ~LogPlace() {
         if (kLogOnDisk) {
-            std::remove(PosixLog().c_str());
-            rmdir(PosixLog().substr(0, PosixLog().rfind('/')).c_str());
+            std::remove(lastLog_.c_str());
+            rmdir(posixFolder_.c_str());
         }
     }
     LogPlace(const LogPlace&) = delete;
@@ -321,17 +351,27 @@ class LogPlace {
     // Starts the next run with no log.
     void Clear() const {
         if (kLogOnDisk) {
-            std::remove(PosixLog().c_str());
+            std::remove(lastLog_.c_str());
         } else {
             sim::KeepFilesInMemory(folder_);
         }
     }
 
-    std::string Read() const {
-        if (!kLogOnDisk) {
-            return sim::MemoryFileBytes(folder_ + L"\\destpick.log");
+    // The log beside the module, named after it: its name up to the last dot, then ".log".
+    // Empty when the module has no folder or no extension (the run then writes none).
+    std::string Take(const std::wstring& modulePath) const {
+        const size_t slash = modulePath.rfind(L'\\');
+        const size_t dot = modulePath.rfind(L'.');
+        if (slash == std::wstring::npos || modulePath.compare(0, slash, folder_) != 0 ||
+            dot == std::wstring::npos || dot < slash) {
+            return std::string();
         }
-        std::ifstream file(PosixLog(), std::ios::binary);
+        const std::wstring name = modulePath.substr(slash + 1, dot - slash - 1) + L".log";
+        if (!kLogOnDisk) {
+            return sim::MemoryFileBytes(folder_ + L"\\" + name);
+        }
+        lastLog_ = posixFolder_ + "/" + std::string(name.begin(), name.end());
+        std::ifstream file(lastLog_, std::ios::binary);
         std::ostringstream text;
         text << file.rdbuf();
         return text.str();
@@ -344,35 +384,26 @@ class LogPlace {
     static constexpr bool kLogOnDisk = false;
 #endif
 
-    static std::wstring ScratchFolder() {
+    static std::string ScratchFolder() {
         std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
                               std::string("/destpick-fuzz-XXXXXX");
         if (mkdtemp(&pattern[0]) == nullptr) {
             std::fprintf(stderr, "machine_fuzzer: cannot create a scratch folder\n");
             std::abort();
         }
-        std::wstring folder = L"Z:";
-        for (char c : pattern) {
-            folder += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-        }
-        return folder;
+        return pattern;
     }
 
-    std::string PosixLog() const {
-        std::string path;
-        for (wchar_t c : folder_.substr(2)) {
-            path += c == L'\\' ? '/' : static_cast<char>(c);
-        }
-        return path + "/destpick.log";
-    }
-
+    std::string posixFolder_;
     std::wstring folder_;
+    mutable std::string lastLog_; // on disk: the log last taken, removed before the next run
 };
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     static const LogPlace log;
+    static const sim::Module usualModule = sim::DefaultModule();
     sim::Machine machine;
     Start start;
     if (size > 0 && bytes[0] == '{') {
@@ -393,17 +424,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
             }
         }
     }
-    log.Clear();
-    sim::Module module = sim::DefaultModule();
-    module.path = start.name[0] == L'\\' ? log.Folder() + start.name : start.name;
+    sim::Module module = usualModule;
+    module.path = ModulePath(start, log.Folder());
     module.version = start.version;
-    sim::Install(machine, module);
-    sim::SetClock(FuzzClock());
-    sim::FailHeapAllocation(start.failingAllocation, start.failingMinimum);
-    sim::CaptureConsole(true);
-    const int exitCode = RunDestinationPick();
-    const std::string output = sim::ConsoleText();
-    sim::CaptureConsole(false);
-    CheckRun(exitCode, output, log.Read());
+    const RunOn runOn = [&module, &start](const sim::Machine& target) {
+        log.Clear();
+        sim::Install(target, module);
+        sim::SetClock(FuzzClock());
+        sim::FailHeapAllocation(start.failingAllocation, start.failingMinimum);
+        sim::CaptureConsole(true);
+        RunOutcome outcome;
+        outcome.exitCode = RunDestinationPick();
+        outcome.output = sim::ConsoleText();
+        sim::CaptureConsole(false);
+        outcome.log = log.Take(module.path);
+        return outcome;
+    };
+    const RunOutcome outcome = runOn(machine);
+    CheckRun(outcome.exitCode, outcome.output, outcome.log);
+    CheckCaptureReplays(machine, outcome, runOn);
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sim/text.h>
 #include <strsafe.h>
 
 #include <cstdio>
@@ -185,6 +186,44 @@ TEST_F(StandInFiles, FilePointerMovesOnlyWhereItsCallerCanTell) {
     CloseHandle(file);
 }
 
+// A path that is not whole resolves as Windows resolves it, against the current folder on the
+// current drive, Z:, with "." and ".." taken out by name.
+TEST_F(StandInFiles, RelativePathsResolveAgainstTheCurrentFolder) {
+    ASSERT_EQ(mkdir((folder_.Posix() + "/sub").c_str(), 0755), 0);
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
+    ASSERT_EQ(chdir((folder_.Posix() + "/sub").c_str()), 0);
+    std::wstring rooted = folder_.Windows().substr(2) + L"\\rooted.txt";
+    struct Case {
+        std::wstring name;
+        const char* landsAt; // below the scratch folder; null: refused with ERROR_PATH_NOT_FOUND
+    };
+    const Case cases[] = {
+        {L"plain.txt", "sub/plain.txt"},
+        {L"..\\up.txt", "up.txt"},
+        {L"none\\..\\.\\dots.txt", "sub/dots.txt"},
+        {L"../sub//slashes.txt", "sub/slashes.txt"},
+        {L"Z:drive.txt", "sub/drive.txt"},
+        {L"z:..\\drive-up.txt", "drive-up.txt"},
+        {rooted, "rooted.txt"},
+        {L"C:other-drive.txt", nullptr},
+        {L"\\\\server\\share\\unc.txt", nullptr},
+    };
+    for (const Case& c : cases) {
+        SetLastError(0);
+        HANDLE file = CreateFileW(c.name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.landsAt != nullptr) << sim::ToUtf8(c.name);
+        if (file == INVALID_HANDLE_VALUE) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+            continue;
+        }
+        CloseHandle(file);
+        EXPECT_TRUE(folder_.Exists(c.landsAt)) << sim::ToUtf8(c.name);
+    }
+    ASSERT_EQ(chdir(previous), 0);
+}
+
 // The same calls on a file on disk and on one kept in memory; every answer, last error and byte
 // must match.
 std::vector<std::string> FileScript(const std::wstring& folder) {
@@ -231,6 +270,15 @@ std::vector<std::string> FileScript(const std::wstring& folder) {
     note("found size", data.nFileSizeLow);
     note("found name", std::wstring(data.cFileName) == L"f.log");
     note("find close", FindClose(found));
+    const std::wstring other = folder + L"\\g.log";
+    HANDLE held = CreateFileW(other.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    note("delete while held", DeleteFileW(other.c_str()));
+    CloseHandle(held);
+    note("delete", DeleteFileW(other.c_str()));
+    note("delete again", DeleteFileW(other.c_str()));
+    note("find deleted", FindFirstFileW(other.c_str(), &data) == INVALID_HANDLE_VALUE);
+    note("delete in a missing folder", DeleteFileW((folder + L"\\no\\g.log").c_str()));
     return seen;
 }
 

@@ -76,20 +76,28 @@ std::optional<std::vector<BYTE>> PropertyData(const NodeCapture& capture, HDEVIN
     return std::vector<BYTE>(data, data + std::min<DWORD>(required, PropertyChars * sizeof(WCHAR)));
 }
 
+// The node's instance ID as the lookup reads it; none when Windows does not tell it.
+std::optional<std::wstring> InstanceId(DEVINST devInst) {
+    std::vector<WCHAR> id(InstanceIdChars + 1, L'\0');
+    if (CM_Get_Device_IDW(devInst, id.data(), InstanceIdChars, 0) != CR_SUCCESS) {
+        return std::nullopt;
+    }
+    return std::wstring(id.data());
+}
+
 // Everything the lookup may read of a node, whichever role it plays: a disk's node reads its
 // descriptions and parent, a parent its link speed. A node whose ID cannot be read is passed over
 // by the lookup, so nothing more is asked of it.
 sim::DeviceNode ReadNode(const NodeCapture& capture, HDEVINFO set, SP_DEVINFO_DATA* data,
-                         const std::wstring& enumerator) {
+                         const std::optional<std::wstring>& id, const std::wstring& enumerator) {
     sim::DeviceNode node;
-    std::vector<WCHAR> id(InstanceIdChars + 1, L'\0');
-    if (CM_Get_Device_IDW(data->DevInst, id.data(), InstanceIdChars, 0) != CR_SUCCESS) {
+    if (!id) {
         node.idFails = true;
         // Its own ID is never told: the ID that found it stands in for it.
         node.instanceId = enumerator;
         return node;
     }
-    node.instanceId = id.data();
+    node.instanceId = *id;
     node.registryDescription = RegistryDescription(set, data);
     if (capture.getProperty != NULL) {
         node.busReportedDescription =
@@ -101,14 +109,20 @@ sim::DeviceNode ReadNode(const NodeCapture& capture, HDEVINFO set, SP_DEVINFO_DA
     return node;
 }
 
-// A node found again, by another query or twice in one set, is the same node.
+// A node found again, by another query or twice in one set, is the same node: the same handle
+// with the same ID. Windows keeps a node's handle for the life of the process; Wine hands the
+// handles of a destroyed set out again, to other nodes, so the handle alone does not tell.
 size_t NodeIndex(NodeCapture& capture, HDEVINFO set, SP_DEVINFO_DATA* data,
                  const std::wstring& enumerator) {
-    const auto known = std::find(capture.devInsts.begin(), capture.devInsts.end(), data->DevInst);
-    if (known != capture.devInsts.end()) {
-        return static_cast<size_t>(known - capture.devInsts.begin());
+    const std::optional<std::wstring> id = InstanceId(data->DevInst);
+    for (size_t i = 0; i < capture.nodes.size(); ++i) {
+        const sim::DeviceNode& known = capture.nodes[i];
+        if (capture.devInsts[i] == data->DevInst && known.idFails == !id &&
+            (!id || known.instanceId == *id)) {
+            return i;
+        }
     }
-    capture.nodes.push_back(ReadNode(capture, set, data, enumerator));
+    capture.nodes.push_back(ReadNode(capture, set, data, id, enumerator));
     capture.devInsts.push_back(data->DevInst);
     return capture.nodes.size() - 1;
 }

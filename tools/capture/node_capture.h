@@ -24,7 +24,7 @@ struct NodeCapture {
     DevicePropertyFunction getProperty =
         NULL; // null when SetupAPI has no SetupDiGetDevicePropertyW
     std::vector<sim::DeviceNode> nodes;
-    std::vector<DWORD> devInsts; // the node each entry of nodes is
+    std::vector<DWORD> devInsts; // the handle each entry of nodes was first found by
     std::vector<NodeQuery> queries;
 };
 

@@ -209,6 +209,7 @@ BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                       LPOVERLAPPED overlapped);
 BOOL WINAPI CloseHandle(HANDLE object);
+BOOL WINAPI DeleteFileW(LPCWSTR fileName);
 HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData);
 BOOL WINAPI FindClose(HANDLE findFile);
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
@@ -245,8 +246,11 @@ int WINAPI wsprintfW(LPWSTR output, LPCWSTR format, ...);
 LPWSTR WINAPI CharUpperW(LPWSTR text);
 
 // The C runtime's wide print writes through the simulated console: the native tests read standard
-// output from there, and the process's narrow stdout keeps its orientation for the test runner.
+// output from there, and the process's narrow stdout and stderr keep their orientation for the
+// test runner.
 int DestpickSimWprintf(const wchar_t* format, ...);
 #define wprintf DestpickSimWprintf
+int DestpickSimFwprintf(FILE* stream, const wchar_t* format, ...);
+#define fwprintf DestpickSimFwprintf
 
 #include <winver.h>

@@ -42,7 +42,7 @@ void SetClock(std::optional<SYSTEMTIME> fixed);
 // every allocation succeed.
 void FailHeapAllocation(int nth, SIZE_T minimumBytes = 0);
 
-// Keeps the files directly inside `folder` (a path as the tool sees it, such as Z:\\logs) in memory
+// Keeps the files directly inside `folder` (a path as the tool sees it, such as Z:\logs) in memory
 // rather than on the POSIX file system: they answer as files there do, and cost no system call.
 // Each call starts with no file in memory; an empty folder returns every file to the file system.
 void KeepFilesInMemory(const std::wstring& folder);

@@ -1,5 +1,5 @@
 // The CRT's wide print, routed through a console that tests can read. The text goes out as UTF-8
-// with narrow writes, so the process's stdout never turns wide-oriented. Standard output is in
+// with narrow writes, so the process's stdout and stderr never turn wide-oriented. Both are in
 // the CRT's text mode, as on Windows: every line feed goes out as carriage return and line feed.
 #include <sim/standin.h>
 #include <sim/text.h>
@@ -30,11 +30,12 @@ std::string ConsoleText() {
 
 } // namespace sim
 
-int DestpickSimWprintf(const wchar_t* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
+namespace {
+
+// The text as the CRT's wide print formats it, in UTF-8 with every line feed made CRLF, as text
+// mode writes it; false when the format cannot be applied.
+bool Formatted(const wchar_t* format, va_list arguments, std::string& bytes, int& length) {
     std::wstring text(256, L'\0');
-    int length = 0;
     for (;;) {
         va_list attempt;
         va_copy(attempt, arguments);
@@ -45,30 +46,59 @@ int DestpickSimWprintf(const wchar_t* format, ...) {
         }
         text.resize(text.size() * 2);
     }
-    va_end(arguments);
     if (length < 0) {
-        return -1;
+        return false;
     }
     text.resize(static_cast<size_t>(length));
-    std::string bytes;
     for (char c : sim::ToUtf8(text)) {
         if (c == '\n') {
             bytes += '\r';
         }
         bytes += c;
     }
-    if (capturing) {
-        Captured() += bytes;
-    } else {
-        std::fflush(stdout);
-        size_t written = 0;
-        while (written < bytes.size()) {
-            ssize_t n = write(STDOUT_FILENO, bytes.data() + written, bytes.size() - written);
-            if (n <= 0) {
-                return -1;
-            }
-            written += static_cast<size_t>(n);
+    return true;
+}
+
+bool WriteAll(FILE* stream, const std::string& bytes) {
+    std::fflush(stream);
+    size_t written = 0;
+    while (written < bytes.size()) {
+        ssize_t n = write(fileno(stream), bytes.data() + written, bytes.size() - written);
+        if (n <= 0) {
+            return false;
         }
+        written += static_cast<size_t>(n);
     }
+    return true;
+}
+
+int Print(FILE* stream, const wchar_t* format, va_list arguments) {
+    std::string bytes;
+    int length = 0;
+    if (!Formatted(format, arguments, bytes, length)) {
+        return -1;
+    }
+    if (stream == stdout && capturing) {
+        Captured() += bytes;
+        return length;
+    }
+    return WriteAll(stream, bytes) ? length : -1;
+}
+
+} // namespace
+
+int DestpickSimWprintf(const wchar_t* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    const int length = Print(stdout, format, arguments);
+    va_end(arguments);
+    return length;
+}
+
+int DestpickSimFwprintf(FILE* stream, const wchar_t* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    const int length = Print(stream, format, arguments);
+    va_end(arguments);
     return length;
 }

@@ -160,11 +160,8 @@ bool TargetPosition(HANDLE file, LONGLONG distance, DWORD moveMethod, int* fd, L
         SetLastError(ERROR_GEN_FAILURE);
         return false;
     }
-    if (__builtin_add_overflow(origin, distance, target)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-    if (*target < 0) {
+    // A move beyond the 64-bit range wraps below the start on Windows, and fails as such.
+    if (__builtin_add_overflow(origin, distance, target) || *target < 0) {
         SetLastError(ERROR_NEGATIVE_SEEK);
         return false;
     }
@@ -319,15 +316,51 @@ BOOL WINAPI CloseHandle(HANDLE object) {
     return TRUE;
 }
 
+// A file is deleted only while no handle holds it: the stand-in's opens never share deletion, and
+// each holds a lock on the file that a delete would have to take alone.
+BOOL WINAPI DeleteFileW(LPCWSTR fileName) {
+    std::string path;
+    if (fileName == nullptr || *fileName == L'\0' || !sim::MapToPosixPath(fileName, path)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    if (sim::IsMemoryFilePath(fileName)) {
+        return sim::DeleteMemoryFile(fileName);
+    }
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        SetLastError(ErrorForMissing(path));
+        return FALSE;
+    }
+    if (!S_ISREG(info.st_mode) || NoWriteBits(path) || NoWriteBits(ParentOf(path))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const bool held = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (fd >= 0) {
+        close(fd);
+    }
+    if (held) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (unlink(path.c_str()) != 0) {
+        SetLastError(ErrorFromErrno(errno, path));
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
     sim::CountFileFind();
+    if (fileName != nullptr && sim::IsMemoryFilePath(fileName)) {
+        return sim::FindMemoryFile(fileName, findData);
+    }
     std::string path;
     if (fileName == nullptr || *fileName == L'\0' || !sim::MapToPosixPath(fileName, path)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
-    }
-    if (sim::IsMemoryFilePath(fileName)) {
-        return sim::FindMemoryFile(fileName, findData);
     }
     // A search reads the folder's entries, which takes the right to list it; creating and writing
     // a file there does not.

@@ -54,9 +54,9 @@ std::wstring Key(const std::wstring& path) {
     return key;
 }
 
-MemoryHandle* FindOpen(HANDLE handle) {
-    auto found = Folder().handles.find(reinterpret_cast<uintptr_t>(handle));
-    return found == Folder().handles.end() ? nullptr : &found->second;
+// The file functions hand over only handles of the MemoryFile kind, each of which is here.
+MemoryHandle& Opened(HANDLE handle) {
+    return Folder().handles.at(reinterpret_cast<uintptr_t>(handle));
 }
 
 HANDLE Fail(DWORD error) {
@@ -157,17 +157,18 @@ HANDLE OpenMemoryFile(const std::wstring& path, DWORD access, DWORD shareMode, D
 
 bool MoveMemoryFilePointer(HANDLE handle, LONGLONG distance, DWORD moveMethod, bool fitsDword,
                            LONGLONG* position) {
-    MemoryHandle& open = *FindOpen(handle);
+    MemoryHandle& open = Opened(handle);
     const int64_t base = moveMethod == FILE_BEGIN     ? 0
                          : moveMethod == FILE_CURRENT ? static_cast<int64_t>(open.position)
                          : moveMethod == FILE_END ? static_cast<int64_t>(open.file->bytes.size())
                                                   : -1;
-    int64_t target = 0;
-    if (base < 0 || __builtin_add_overflow(base, distance, &target)) {
+    if (base < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    if (target < 0) {
+    // A move beyond the 64-bit range fails like one before the start of the file.
+    int64_t target = 0;
+    if (__builtin_add_overflow(base, distance, &target) || target < 0) {
         SetLastError(ERROR_NEGATIVE_SEEK);
         return false;
     }
@@ -182,7 +183,7 @@ bool MoveMemoryFilePointer(HANDLE handle, LONGLONG distance, DWORD moveMethod, b
 
 BOOL WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten) {
     CountFileWrite();
-    MemoryHandle& open = *FindOpen(handle);
+    MemoryHandle& open = Opened(handle);
     if (!open.writes && !open.appends) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -203,11 +204,26 @@ BOOL WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD 
 }
 
 void CloseMemoryFile(HANDLE handle) {
-    MemoryHandle& open = *FindOpen(handle);
+    MemoryHandle& open = Opened(handle);
     --open.file->opens;
     open.file->heldAlone = false;
     Folder().handles.erase(reinterpret_cast<uintptr_t>(handle));
     RemoveHandle(handle);
+}
+
+BOOL DeleteMemoryFile(const std::wstring& path) {
+    auto found = Folder().files.find(Key(path));
+    if (found == Folder().files.end()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    // No open shares deletion: while any handle holds the file, it stays.
+    if (found->second.opens > 0) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    Folder().files.erase(found);
+    return TRUE;
 }
 
 HANDLE FindMemoryFile(const std::wstring& path, LPWIN32_FIND_DATAW findData) {

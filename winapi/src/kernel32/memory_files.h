@@ -15,6 +15,7 @@ bool MoveMemoryFilePointer(HANDLE handle, LONGLONG distance, DWORD moveMethod, b
                            LONGLONG* position);
 BOOL WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten);
 void CloseMemoryFile(HANDLE handle);
+BOOL DeleteMemoryFile(const std::wstring& path);
 HANDLE FindMemoryFile(const std::wstring& path, LPWIN32_FIND_DATAW findData);
 
 } // namespace sim

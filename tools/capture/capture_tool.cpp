@@ -1,0 +1,144 @@
+#include "capture_tool.h"
+
+#include "capture.h"
+#include "capture_file.h"
+
+#include "selection/file_version.h"
+
+#include <sim/text.h>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The longest path Windows hands out, terminator included.
+const size_t LongestPathChars = 32768;
+
+const wchar_t Usage[] =
+    L"Usage: destpick-capture.exe [OUTPUT.json]\n"
+    L"\n"
+    L"Asks this machine what destpick asks it, and writes every answer to a machine description\n"
+    L"that destpick's native build replays to the same decision and the same log. It only reads:\n"
+    L"nothing is written to any disk. Without OUTPUT.json the description goes beside this\n"
+    L"program, named after the computer and the UTC time. An existing file is never replaced.\n"
+    L"It prints the path it wrote.\n"
+    L"\n"
+    L"Exit codes:\n"
+    L"  0  the description is written\n"
+    L"  1  the command line is wrong\n"
+    L"  2  its own path or version cannot be read\n"
+    L"  3  the machine's answers cannot be written as a description\n"
+    L"  4  the file cannot be written, or names a device\n"
+    L"  5  the file is written, but its path could not be printed\n";
+
+int Fail(int code, const std::wstring& message) {
+    fwprintf(stderr, L"destpick-capture: %ls\n", message.c_str());
+    return code;
+}
+
+bool AsksForHelp(const std::wstring& argument) {
+    return argument == L"-h" || argument == L"--help" || argument == L"/?";
+}
+
+// The executable's own path; empty when Windows does not tell it whole.
+std::wstring OwnPath() {
+    std::vector<WCHAR> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(NULL, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            return std::wstring();
+        }
+        if (length < buffer.size()) {
+            return std::wstring(buffer.data(), length);
+        }
+        if (buffer.size() >= LongestPathChars) {
+            return std::wstring();
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+    const size_t lastBackslash = path.find_last_of(L'\\');
+    return lastBackslash == std::wstring::npos ? std::wstring() : path.substr(0, lastBackslash + 1);
+}
+
+std::wstring WriteFailure(const std::wstring& path, DWORD error) {
+    std::wstring reason;
+    switch (error) {
+    case ERROR_FILE_EXISTS:
+        reason = L"the file already exists; name another";
+        break;
+    case ERROR_PATH_NOT_FOUND:
+        reason = L"its folder does not exist";
+        break;
+    case ERROR_ACCESS_DENIED:
+        reason = L"access is denied";
+        break;
+    case ERROR_SHARING_VIOLATION:
+        reason = L"the file is in use";
+        break;
+    default:
+        reason = L"Windows error " + std::to_wstring(error);
+        break;
+    }
+    return L"cannot write " + path + L": " + reason;
+}
+
+// The description of this machine, with its origin and the tool's version in its text.
+std::string DescribeThisMachine(const std::wstring& toolVersion, CaptureOrigin& origin) {
+    CapturedMachine capture = CaptureMachine();
+    origin = capture.origin;
+    capture.machine.description = DescribeCapture(capture.origin, toolVersion);
+    return sim::WriteMachine(capture.machine);
+}
+
+int Capture(const std::wstring& requestedPath) {
+    if (!requestedPath.empty() && NamesDevice(requestedPath)) {
+        return Fail(CaptureFileNotWritten, requestedPath +
+                                               L" names a device, not a file; name a file such as "
+                                               L"D:\\cases\\machine.json");
+    }
+    const std::wstring ownPath = OwnPath();
+    LPWSTR version = NULL;
+    if (ownPath.empty()) {
+        return Fail(CaptureNoOwnVersion, L"cannot read its own path");
+    }
+    if (ReadFileVersion(ownPath.c_str(), &version) != NULL) {
+        return Fail(CaptureNoOwnVersion, L"cannot read its own version resource");
+    }
+    CaptureOrigin origin;
+    std::string description;
+    try {
+        description = DescribeThisMachine(version, origin);
+    } catch (const std::exception& error) {
+        return Fail(CaptureNotDescribable, L"the machine cannot be written as a description: " +
+                                               sim::FromUtf8(error.what()));
+    }
+    const std::wstring path =
+        requestedPath.empty() ? FolderOf(ownPath) + CaptureFileName(origin) : requestedPath;
+    const DWORD error = WriteNewFile(path, description);
+    if (error != ERROR_SUCCESS) {
+        return Fail(CaptureFileNotWritten, WriteFailure(path, error));
+    }
+    if (wprintf(L"%ls\n", path.c_str()) < 0 || fflush(stdout) != 0) {
+        return Fail(CapturePathNotPrinted, L"wrote " + path + L" but cannot print its path");
+    }
+    return CaptureSucceeded;
+}
+
+} // namespace
+
+int RunCaptureTool(int argc, wchar_t** argv) {
+    if (argc == 2 && AsksForHelp(argv[1])) {
+        wprintf(L"%ls", Usage);
+        return CaptureSucceeded;
+    }
+    if (argc > 2 || (argc == 2 && argv[1][0] == L'\0')) {
+        return Fail(CaptureWrongArguments, L"usage: destpick-capture.exe [OUTPUT.json]");
+    }
+    return Capture(argc == 2 ? argv[1] : L"");
+}

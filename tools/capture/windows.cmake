@@ -1,0 +1,20 @@
+# destpick-capture.exe for Windows: built as destpick.exe is, runtime linked in and stripped,
+# elevated, with its version resource. The delay-loaded DLLs come with destpick_core, whose
+# functions it calls: cmake/windows.cmake builds their import libraries once for both.
+configure_file(tools/capture/destpick-capture.rc.in
+    ${CMAKE_CURRENT_BINARY_DIR}/destpick-capture.rc @ONLY)
+configure_file(tools/capture/destpick-capture.manifest
+    ${CMAKE_CURRENT_BINARY_DIR}/destpick-capture.manifest COPYONLY)
+target_sources(destpick_capture PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/destpick-capture.rc)
+set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/destpick-capture.rc PROPERTIES
+    OBJECT_DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/destpick-capture.manifest)
+target_link_options(destpick_capture PRIVATE -static -s -municode)
+
+add_test(NAME windows_imports_capture COMMAND bash
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows_imports_test.sh
+    $<TARGET_FILE:destpick_capture> ${PROJECT_VERSION} "VERSION.dll SETUPAPI.dll")
+# Captured under Wine on simulated disks, replayed natively: the log destpick.exe wrote under
+# Wine on the same machine.
+add_test(NAME wine_capture COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_capture_test.sh
+    ${DESTPICK_NATIVE_BUILD_DIR} ${CMAKE_CURRENT_BINARY_DIR} ${DESTPICK_WINE})
+set_tests_properties(wine_capture PROPERTIES RESOURCE_LOCK wine SKIP_RETURN_CODE 77 TIMEOUT 300)
