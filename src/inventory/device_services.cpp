@@ -26,3 +26,12 @@ LONG CountDiskInterfaces() {
     SetupDiDestroyDeviceInfoList(set);
     return count;
 }
+
+DevicePropertyFunction LookUpDevicePropertyFunction() {
+    HMODULE setupApi = GetModuleHandleW(L"Setupapi.dll");
+    if (setupApi == NULL) {
+        return NULL;
+    }
+    FARPROC found = GetProcAddress(setupApi, "SetupDiGetDevicePropertyW");
+    return reinterpret_cast<DevicePropertyFunction>(reinterpret_cast<void (*)()>(found));
+}

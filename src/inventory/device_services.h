@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <setupapi.h>
+#include <devpropdef.h>
 
 // GUID_DEVINTERFACE_DISK, held here because the SDK headers' own definition depends on the
 // order in which they are included.
@@ -19,3 +20,12 @@ BOOL EnumDiskInterface(HDEVINFO set, DWORD index, SP_DEVICE_INTERFACE_DATA* inte
 
 // The number of present disk interfaces; 0 when the class cannot be queried.
 LONG CountDiskInterfaces();
+
+typedef BOOL(WINAPI* DevicePropertyFunction)(HDEVINFO, PSP_DEVINFO_DATA, const DEVPROPKEY*,
+                                             DEVPROPTYPE*, PBYTE, DWORD, PDWORD, DWORD);
+
+// SetupDiGetDevicePropertyW of the SetupAPI already in the process, or null where the system has
+// none. Looked up at run time rather than imported: systems without it (before Windows Vista, and
+// some reduced images) would refuse to start the program over one missing import, when only the
+// link speed needs it. The executable delay-loads SetupAPI, so ask after a SetupAPI call.
+DevicePropertyFunction LookUpDevicePropertyFunction();

@@ -1,18 +1,17 @@
 #include "inventory/pci_link_speed.h"
 
+#include "inventory/device_services.h"
 #include "log/log_writer.h"
 
 #include <setupapi.h>
 #include <cfgmgr32.h>
-// The property keys are defined here, from the SDK's own headers: no other unit reads them.
+// The property keys come from the SDK's own headers, defined (selectany) in each unit that reads
+// them.
 #include <initguid.h>
 #include <devpkey.h>
 #include <pciprop.h>
 
 namespace {
-
-typedef BOOL(WINAPI* DevicePropertyFunction)(HDEVINFO, PSP_DEVINFO_DATA, const DEVPROPKEY*,
-                                             DEVPROPTYPE*, PBYTE, DWORD, PDWORD, DWORD);
 
 const DWORD NodeSetFlags = DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE;
 const ULONG InstanceIdChars = 200;
@@ -40,18 +39,6 @@ struct Walk {
     NodeBuffers* buffers;
     LPCWSTR logPath;
 };
-
-// Looked up at run time rather than imported: systems without it (before Windows Vista, and
-// some reduced images) would refuse to start the program over one missing import, when only the
-// link speed needs it.
-DevicePropertyFunction LookUpDevicePropertyFunction() {
-    HMODULE setupApi = GetModuleHandleW(L"Setupapi.dll");
-    if (setupApi == NULL) {
-        return NULL;
-    }
-    FARPROC found = GetProcAddress(setupApi, "SetupDiGetDevicePropertyW");
-    return reinterpret_cast<DevicePropertyFunction>(reinterpret_cast<void (*)()>(found));
-}
 
 // Reads one property into the shared buffer, cleared first so that nothing of an earlier read
 // shows through; minimumBytes guards the readers of fixed-size values.

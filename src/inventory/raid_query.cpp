@@ -7,9 +7,6 @@
 
 namespace {
 
-// The RAID/VMD driver sits behind one of the first SCSI port names, \\.\scsi0: to \\.\scsi4:;
-// ports beyond them are not looked at.
-const int ControllerCount = 5;
 const size_t ControllerNameChars = 260;
 // The driver's own miniport interface: requests carry its signature, and its disk-information
 // function answers the four connection values for the disk whose ID the header carries. The
@@ -17,17 +14,6 @@ const size_t ControllerNameChars = 260;
 const DWORD RequestTimeoutSeconds = 500;
 const DWORD DiskInfoControlCode = 0x80000D01u;
 const BYTE RequestSignature[8] = {'I', 'n', 't', 'e', 'l', 'R', 'm', 'p'};
-
-// The request and the reply share this layout: the miniport header, then four values.
-struct RaidMessage {
-    SRB_IO_CONTROL header;
-    LONG connectionType;
-    LONG connectionInterface;
-    LONG pciBusWidth;
-    LONG pciBusSpeed;
-};
-
-static_assert(sizeof(RaidMessage) == 44, "the driver's message is 44 bytes");
 
 struct DiskAddress {
     DWORD port;
@@ -54,16 +40,10 @@ DWORD DiskId(const DiskAddress& a) {
 bool AskController(const DiskAddress& a, HANDLE controller, RaidMessage* reply) {
     const DWORD diskId = DiskId(a);
     LogValue(a, L"[Disk %i-%i-%i-%i] Disk ID=0x%08X\r\n", diskId);
-    // Both messages start zero-filled: the payload carries nothing, and a driver that writes
-    // back less than the whole reply leaves zeros, never stale memory.
+    // The reply starts zero-filled: a driver that writes back less than the whole reply leaves
+    // zeros, never stale memory.
     RaidMessage request;
-    ZeroMemory(&request, sizeof(request));
-    request.header.HeaderLength = sizeof(SRB_IO_CONTROL);
-    CopyMemory(request.header.Signature, RequestSignature, sizeof(RequestSignature));
-    request.header.Timeout = RequestTimeoutSeconds;
-    request.header.ControlCode = DiskInfoControlCode;
-    request.header.ReturnCode = diskId;
-    request.header.Length = sizeof(RaidMessage) - sizeof(SRB_IO_CONTROL);
+    BuildRaidRequest(diskId, &request);
     ZeroMemory(reply, sizeof(*reply));
     DWORD bytesReturned = 0;
     // A successful request leaves the thread's last error alone, so without this the log would
@@ -81,11 +61,21 @@ bool AskController(const DiskAddress& a, HANDLE controller, RaidMessage* reply) 
 
 } // namespace
 
+void BuildRaidRequest(DWORD diskId, RaidMessage* request) {
+    ZeroMemory(request, sizeof(*request));
+    request->header.HeaderLength = sizeof(SRB_IO_CONTROL);
+    CopyMemory(request->header.Signature, RequestSignature, sizeof(RequestSignature));
+    request->header.Timeout = RequestTimeoutSeconds;
+    request->header.ControlCode = DiskInfoControlCode;
+    request->header.ReturnCode = diskId;
+    request->header.Length = sizeof(RaidMessage) - sizeof(SRB_IO_CONTROL);
+}
+
 int QueryRaidDiskInfo(DWORD port, DWORD bus, DWORD targetId, DWORD lun, LONG* connectionInterface,
                       LONG* connectionType, LONG* pciBusSpeed, LONG* pciBusWidth, LPCWSTR logPath) {
     const DiskAddress a = {port, bus, targetId, lun, logPath};
     WCHAR controllerName[ControllerNameChars] = {0};
-    for (int number = 0; number < ControllerCount; ++number) {
+    for (int number = 0; number < RaidControllerCount; ++number) {
         StringCchPrintfW(controllerName, ControllerNameChars, L"\\\\.\\scsi%d:", number);
         LogLine(a, L"[Disk %i-%i-%i-%i] Checking %s.\r\n", controllerName);
         HANDLE controller = CreateFileW(controllerName, FILE_ALL_ACCESS, 0, NULL, OPEN_EXISTING,

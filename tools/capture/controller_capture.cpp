@@ -1,26 +1,13 @@
 #include "controller_capture.h"
 
-#include <ntddscsi.h>
+#include "inventory/raid_query.h"
 
 #include <string>
 
 namespace {
 
-const size_t ControllerCount = 5;
-// The RAID driver's disk-information request, as the RAID query sends it: the miniport header
-// with the driver's signature, a timeout in seconds, the function and the disk's ID in the
-// header's ReturnCode, then 16 bytes of zeros.
-const DWORD RequestTimeoutSeconds = 500;
-const DWORD DiskInfoControlCode = 0x80000D01u;
-const BYTE RequestSignature[8] = {'I', 'n', 't', 'e', 'l', 'R', 'm', 'p'};
-const DWORD RaidMessageBytes = 44;
-
-struct RaidRequest {
-    SRB_IO_CONTROL header;
-    BYTE payload[RaidMessageBytes - sizeof(SRB_IO_CONTROL)];
-};
-
-static_assert(sizeof(RaidRequest) == RaidMessageBytes, "the driver's message is 44 bytes");
+const DWORD RaidMessageBytes = sizeof(RaidMessage);
+const size_t ControllerCount = RaidControllerCount;
 
 std::wstring ControllerName(size_t number) {
     return L"\\\\.\\scsi" + std::to_wstring(number) + L":";
@@ -57,14 +44,8 @@ std::vector<BYTE> WrittenBytes(const BYTE* reply) {
 }
 
 sim::MiniportAnswer Ask(HANDLE controller, DWORD diskId) {
-    RaidRequest request;
-    ZeroMemory(&request, sizeof(request));
-    request.header.HeaderLength = sizeof(SRB_IO_CONTROL);
-    CopyMemory(request.header.Signature, RequestSignature, sizeof(RequestSignature));
-    request.header.Timeout = RequestTimeoutSeconds;
-    request.header.ControlCode = DiskInfoControlCode;
-    request.header.ReturnCode = diskId;
-    request.header.Length = sizeof(request.payload);
+    RaidMessage request;
+    BuildRaidRequest(diskId, &request);
     BYTE reply[RaidMessageBytes] = {0};
     DWORD bytesReturned = 0;
     SetLastError(ERROR_SUCCESS);

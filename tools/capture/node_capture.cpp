@@ -185,15 +185,6 @@ std::vector<size_t> NodesNamed(const std::vector<sim::DeviceNode>& nodes,
 
 } // namespace
 
-DevicePropertyFunction LookUpDevicePropertyFunction() {
-    HMODULE setupApi = GetModuleHandleW(L"Setupapi.dll");
-    if (setupApi == NULL) {
-        return NULL;
-    }
-    FARPROC found = GetProcAddress(setupApi, "SetupDiGetDevicePropertyW");
-    return reinterpret_cast<DevicePropertyFunction>(reinterpret_cast<void (*)()>(found));
-}
-
 void CaptureDiskNodes(NodeCapture& capture, const std::wstring& deviceInstanceId) {
     const std::optional<std::wstring> parent =
         ParentFollowed(capture, Query(capture, deviceInstanceId));

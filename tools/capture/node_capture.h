@@ -4,13 +4,10 @@
 
 #include <sim/machine.h>
 
-#include <setupapi.h>
+#include "inventory/device_services.h"
 
 #include <string>
 #include <vector>
-
-typedef BOOL(WINAPI* DevicePropertyFunction)(HDEVINFO, PSP_DEVINFO_DATA, const DEVPROPKEY*,
-                                             DEVPROPTYPE*, PBYTE, DWORD, PDWORD, DWORD);
 
 // What one node query answered. Kept until every node is known: only then can the answer be
 // written in the form that replays it.
@@ -27,10 +24,6 @@ struct NodeCapture {
     std::vector<DWORD> devInsts; // the handle each entry of nodes was first found by
     std::vector<NodeQuery> queries;
 };
-
-// SetupDiGetDevicePropertyW as the lookup finds it, by name in the loaded SetupAPI; only found
-// after a SetupAPI call has loaded the library.
-DevicePropertyFunction LookUpDevicePropertyFunction();
 
 // The nodes the lookup would visit for a disk of this instance ID, whatever the disk's bus.
 void CaptureDiskNodes(NodeCapture& capture, const std::wstring& deviceInstanceId);
