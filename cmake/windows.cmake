@@ -1,15 +1,20 @@
 # destpick.exe for Windows: the real SDK headers, the runtime linked in, manifest and version.
 enable_language(RC)
 string(REPLACE "." "," DESTPICK_VERSION_COMMAS "${PROJECT_VERSION}")
-configure_file(src/resources/destpick.rc.in ${CMAKE_CURRENT_BINARY_DIR}/destpick.rc @ONLY)
-configure_file(src/resources/destpick.manifest ${CMAKE_CURRENT_BINARY_DIR}/destpick.manifest COPYONLY)
-target_sources(destpick PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/destpick.rc)
-# windres reports no dependencies, so a changed manifest would otherwise leave the old one embedded.
-set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/destpick.rc PROPERTIES
-    OBJECT_DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/destpick.manifest)
-# -s: the shipped file carries no symbol table and no debug sections (the static runtime brings
-# its own).
-target_link_options(destpick PRIVATE -static -s)
+# Every shipped program: its version resource and manifest (NAME.rc.in and NAME.manifest in the
+# folder given), the runtime linked in, and stripped: no symbol table and no debug sections (the
+# static runtime brings its own).
+function(destpick_shipped_program target name folder)
+    set(resource ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc)
+    set(manifest ${CMAKE_CURRENT_BINARY_DIR}/${name}.manifest)
+    configure_file(${folder}/${name}.rc.in ${resource} @ONLY)
+    configure_file(${folder}/${name}.manifest ${manifest} COPYONLY)
+    target_sources(${target} PRIVATE ${resource})
+    # windres reports no dependencies, so a changed manifest would otherwise stay embedded.
+    set_source_files_properties(${resource} PROPERTIES OBJECT_DEPENDS ${manifest})
+    target_link_options(${target} PRIVATE -static -s ${ARGN})
+endfunction()
+destpick_shipped_program(destpick destpick src/resources)
 # Nor the time of the link in the header, so that two builds of one commit give the same bytes and
 # the release archive the same sums. The value the folder ends with applies to every executable
 # in it, the tools beside destpick.exe too.

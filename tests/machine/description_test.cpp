@@ -131,15 +131,6 @@ TEST(MachineDescription, DefaultIsTheShippedDefault) {
     }
 }
 
-sim::Partition Named(LONGLONG length, const wchar_t* type, const wchar_t* name, bool boot = false) {
-    sim::Partition partition;
-    partition.length = length;
-    partition.gptType = type;
-    partition.nameUnits = sim::NameUnits(name);
-    partition.bootIndicator = boot;
-    return partition;
-}
-
 // A description with one disk holding the given members.
 std::string OneDisk(const std::string& members) {
     return R"({"disks": [{"path": "p", )" + members + "}]}";
@@ -176,7 +167,7 @@ TEST(MachineDescription, RepliesAreTheBuildersReplies) {
     EXPECT_EQ(full.geometry->bytes, sim::GeometryReply(-2, 255, 63, 512, RemovableMedia).bytes);
     EXPECT_EQ(full.scsiAddress->bytes, sim::ScsiAddressReply(1, 2, 3, 255).bytes);
     sim::Partition efi =
-        Named(4096, L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", L"EFI system partition");
+        sim::GptPartition(4096, L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", L"EFI system partition");
     std::vector<BYTE> layout = sim::LayoutReply(PARTITION_STYLE_GPT, {efi}).bytes;
     std::memset(layout.data() + 4, 0xFF, 4);
     EXPECT_EQ(full.layout->bytes, layout);

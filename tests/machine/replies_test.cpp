@@ -15,11 +15,9 @@ uint64_t At(const std::vector<BYTE>& bytes, size_t offset, size_t width) {
     return value;
 }
 
+// An entry with a name in both styles: the MBR walk shows the name area too.
 sim::Partition Named(LONGLONG length, const wchar_t* type, const wchar_t* name, bool boot = false) {
-    sim::Partition partition;
-    partition.length = length;
-    partition.gptType = type;
-    partition.nameUnits = sim::NameUnits(name);
+    sim::Partition partition = sim::GptPartition(length, type, name);
     partition.bootIndicator = boot;
     return partition;
 }

@@ -1,14 +1,7 @@
 # destpick-capture.exe for Windows: built as destpick.exe is, runtime linked in and stripped,
 # elevated, with its version resource. The delay-loaded DLLs come with destpick_core, whose
 # functions it calls: cmake/windows.cmake builds their import libraries once for both.
-configure_file(tools/capture/destpick-capture.rc.in
-    ${CMAKE_CURRENT_BINARY_DIR}/destpick-capture.rc @ONLY)
-configure_file(tools/capture/destpick-capture.manifest
-    ${CMAKE_CURRENT_BINARY_DIR}/destpick-capture.manifest COPYONLY)
-target_sources(destpick_capture PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/destpick-capture.rc)
-set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/destpick-capture.rc PROPERTIES
-    OBJECT_DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/destpick-capture.manifest)
-target_link_options(destpick_capture PRIVATE -static -s -municode)
+destpick_shipped_program(destpick_capture destpick-capture tools/capture -municode)
 
 add_test(NAME windows_imports_capture COMMAND bash
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows_imports_test.sh
