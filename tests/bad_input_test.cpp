@@ -58,24 +58,8 @@ LogLines CountLines(const std::string& log) {
 TEST(BadInput, LogFileLockedByAnotherProcessLosesTheRunsEntriesButNotItsAnswer) {
     ScratchFolder folder;
     const std::wstring logPath = folder.Windows() + L"\\destpick.log";
-    int ready[2];
-    int release[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(release), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        HANDLE held = CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        char signal = held != INVALID_HANDLE_VALUE ? 'y' : 'n';
-        if (write(ready[1], &signal, 1) != 1 || read(release[0], &signal, 1) != 1) {
-            _exit(2);
-        }
-        _exit(0);
-    }
-    char signal = 0;
-    ASSERT_EQ(read(ready[0], &signal, 1), 1);
-    ASSERT_EQ(signal, 'y');
+    testing_support::FileHeldElsewhere held(logPath);
+    ASSERT_TRUE(held.Held());
     const sim::Machine machine = SixteenDisks();
     // Every entry of the run meets the held log: the waits it loses are bounded for the run as a
     // whole, not per entry.
@@ -84,16 +68,10 @@ TEST(BadInput, LogFileLockedByAnotherProcessLosesTheRunsEntriesButNotItsAnswer) 
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
     EXPECT_EQ(locked.output, "Destination=\\\\.\\PHYSICALDRIVE0");
     EXPECT_EQ(folder.ReadFile("destpick.log"), "");
-    ASSERT_EQ(write(release[1], "x", 1), 1);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    held.Release();
     RunSystem(machine, ModuleIn(folder));
     EXPECT_NE(folder.ReadFile("destpick.log").find("Destination=\\\\.\\PHYSICALDRIVE0"),
               std::string::npos);
-    for (int fd : {ready[0], ready[1], release[0], release[1]}) {
-        close(fd);
-    }
 }
 
 TEST(BadInput, FourRunsAtOnceLoseNoEntryOfTheirLog) {

@@ -92,29 +92,10 @@ TEST_F(LogWriter, FileHeldByAnotherOpenLosesTheEntry) {
 
 TEST_F(LogWriter, EntryWaitsForALogHeldForAMoment) {
     LogMessage(logPath_.c_str(), L"before\r\n");
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t holder = fork();
-    ASSERT_GE(holder, 0);
-    if (holder == 0) {
-        HANDLE held = CreateFileW(logPath_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        const char signal = held != INVALID_HANDLE_VALUE ? 'y' : 'n';
-        if (write(ready[1], &signal, 1) != 1) {
-            _exit(2);
-        }
-        Sleep(200);
-        CloseHandle(held);
-        _exit(0);
-    }
-    char signal = 0;
-    ASSERT_EQ(read(ready[0], &signal, 1), 1);
-    EXPECT_EQ(signal, 'y');
+    testing_support::FileHeldElsewhere held(logPath_, 200);
+    ASSERT_TRUE(held.Held());
     EXPECT_NE(LogMessage(logPath_.c_str(), L"after a moment\r\n"), 0);
-    int status = 0;
-    waitpid(holder, &status, 0);
-    close(ready[0]);
-    close(ready[1]);
+    held.Release();
     EXPECT_EQ(Log(), Entries({"before", "after a moment"}));
 }
 

@@ -10,6 +10,10 @@
 #include <fstream>
 #include <sstream>
 
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace testing_support {
 
 const char kStamp[] = "[2021.09.07-05:44:07] ";
@@ -148,6 +152,47 @@ sim::Disk FixedDisk(const std::wstring& path, DWORD number) {
                           sim::GptPartition(5368709120LL, L"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7",
                                             L"Basic data partition")});
     return disk;
+}
+
+FileHeldElsewhere::FileHeldElsewhere(const std::wstring& path, int releaseAfterMs) {
+    int ready[2];
+    if (pipe(ready) != 0 || pipe(release_) != 0) {
+        return;
+    }
+    holder_ = fork();
+    if (holder_ == 0) {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        const char signal = file != INVALID_HANDLE_VALUE ? 'y' : 'n';
+        pollfd released = {release_[0], POLLIN, 0};
+        const bool told = write(ready[1], &signal, 1) == 1;
+        _exit(told && poll(&released, 1, releaseAfterMs) >= 0 ? 0 : 2);
+    }
+    char signal = 0;
+    held_ = holder_ > 0 && read(ready[0], &signal, 1) == 1 && signal == 'y';
+    close(ready[0]);
+    close(ready[1]);
+}
+
+FileHeldElsewhere::~FileHeldElsewhere() {
+    Release();
+    for (int fd : release_) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+}
+
+void FileHeldElsewhere::Release() {
+    if (holder_ <= 0) {
+        return;
+    }
+    if (write(release_[1], "x", 1) != 1) {
+        kill(holder_, SIGKILL);
+    }
+    int status = 0;
+    waitpid(holder_, &status, 0);
+    holder_ = -1;
 }
 
 } // namespace testing_support

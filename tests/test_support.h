@@ -30,6 +30,28 @@ class ScratchFolder {
     std::string posix_;
 };
 
+// Another process holding a file open alone (share mode 0), as another run or a scanner does:
+// held from construction until Release, the end of the scope, or the given milliseconds.
+class FileHeldElsewhere {
+  public:
+    explicit FileHeldElsewhere(const std::wstring& path, int releaseAfterMs = -1);
+    ~FileHeldElsewhere();
+    FileHeldElsewhere(const FileHeldElsewhere&) = delete;
+    FileHeldElsewhere& operator=(const FileHeldElsewhere&) = delete;
+
+    // Whether the other process got the file.
+    bool Held() const {
+        return held_;
+    }
+    // Closes the file in the other process and waits for it to end.
+    void Release();
+
+  private:
+    int holder_ = -1;
+    int release_[2] = {-1, -1};
+    bool held_ = false;
+};
+
 // The module destpick.exe (or another name) in the folder, with the version parts given.
 sim::Module ModuleIn(const ScratchFolder& folder, const std::wstring& fileName = L"destpick.exe",
                      WORD major = 1, WORD minor = 2, WORD patch = 0, WORD tweak = 15);
