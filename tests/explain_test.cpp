@@ -200,9 +200,13 @@ std::string WeighedRun(const std::vector<Block>& blocks, int picked, const std::
                               Sum(blocks[k]) + (k == 0 ? weightOffset : 0));
     }
     log += Entry("") + Entry("") + Entry(" --- Pick Drive By Weight ----------------- ");
-    if (picked >= 0) {
-        log += Entry("New default index [" + std::to_string(picked) + "] with weight [" +
-                     Printed(Sum(blocks[static_cast<size_t>(picked)])) + "]");
+    for (size_t k = 0; k < blocks.size(); ++k) {
+        log += Entry("Compare Drive" + std::to_string(k) + "[Index:" + std::to_string(k) +
+                     "][Weight:" + Printed(Sum(blocks[k])) + "] to Current[Index:999][Weight:1]");
+        if (static_cast<int>(k) == picked) {
+            log += Entry("New default index [" + std::to_string(picked) + "] with weight [" +
+                         Printed(Sum(blocks[k])) + "]");
+        }
     }
     return log + Entry("") + Entry("") + Entry(" --- Report ----------------- ") + Entry(report);
 }

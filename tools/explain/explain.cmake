@@ -2,6 +2,9 @@
 # natively and for Windows alike; it needs neither the Windows API nor its stand-in.
 add_library(explain_core STATIC
     tools/explain/log_text.cpp
+    tools/explain/log_lines.cpp
+    tools/explain/banners.cpp
+    tools/explain/run_order.cpp
     tools/explain/log_entries.cpp
     tools/explain/run_account.cpp
     tools/explain/oddities.cpp

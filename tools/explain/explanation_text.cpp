@@ -59,13 +59,33 @@ std::string UnfinishedNote(const RunPlace& place) {
         return "";
     }
     const std::string where = "its log ends in " + PhaseName(place.lastUnfinishedPhase);
+    // Runs that overlap may have come after the one that did not finish.
+    const std::string last = place.overlapsAfter.empty() ? "the last" : "a later";
     if (place.unfinishedAfter == 1) {
-        return "Note: the last run in this log, of [" + place.lastUnfinishedStamp +
+        return "Note: " + last + " run in this log, of [" + place.lastUnfinishedStamp +
                "], did not finish (" + where + "); explained here is the last complete run.\n";
     }
     return "Note: the last " + std::to_string(place.unfinishedAfter) +
            " runs in this log did not finish (the last, of [" + place.lastUnfinishedStamp +
            "]: " + where + "); explained here is the last complete run.\n";
+}
+
+std::string OverlapNotes(const RunPlace& place) {
+    std::string text;
+    for (const std::vector<std::string>& group : place.overlapsAfter) {
+        text += "Note: " + OverlapText(group) + "; explained here is the last complete run.\n";
+    }
+    return text;
+}
+
+// "[a]", "[a] and [b]", "[a], [b] and [c]".
+std::string StampList(const std::vector<std::string>& stamps) {
+    std::string text;
+    for (size_t i = 0; i < stamps.size(); ++i) {
+        text += i == 0 ? "" : i + 1 == stamps.size() ? " and " : ", ";
+        text += "[" + stamps[i] + "]";
+    }
+    return text;
 }
 
 std::string OddityLabel(const Oddity& oddity, const std::vector<CandidateRow>& rows) {
@@ -108,9 +128,20 @@ std::string PhaseName(RunPhase phase) {
     return "";
 }
 
+std::string OverlapText(const std::vector<std::string>& stamps) {
+    if (stamps.size() == 1) {
+        return "the run of " + StampList(stamps) +
+               " holds lines out of its order, another run's or none of destpick's, so it is "
+               "not explained";
+    }
+    return "the runs of " + StampList(stamps) +
+           " overlap: they wrote into this log at the same time and their lines are mixed, so " +
+           (stamps.size() == 2 ? "neither" : "none") + " is explained";
+}
+
 std::string RenderExplanation(const RunAccount& run, const RunPlace& place,
                               const RunExplanation& explanation) {
-    std::string text = RunHeading(run, place) + UnfinishedNote(place);
+    std::string text = RunHeading(run, place) + OverlapNotes(place) + UnfinishedNote(place);
     text += "Answer: " + explanation.answer + "\n\n";
     if (explanation.rows.empty()) {
         text += run.end == RunEnd::Reported ? "No candidate: the run found no disk.\n"

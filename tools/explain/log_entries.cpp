@@ -1,19 +1,17 @@
 #include "log_entries.h"
 
+#include "log_lines.h"
+
 #include <cctype>
 #include <cstddef>
 
 namespace {
 
-const char MaskedStamp[] = "[stamp] ";
+const char MaskedStamp[] = "[stamp]";
 const size_t MaskedStampLength = sizeof(MaskedStamp) - 1;
-// "[YYYY.MM.DD-hh:mm:ss] "; the year is printed with "%4d", so it may lead with blanks.
-const char StampShape[] = "[9999.99.99-99:99:99] ";
+// "[YYYY.MM.DD-hh:mm:ss]"; the year is printed with "%4d", so it may lead with blanks.
+const char StampShape[] = "[9999.99.99-99:99:99]";
 const size_t StampLength = sizeof(StampShape) - 1;
-// The tool writes at most 1023 characters per entry, stamp included. An entry cut at that length
-// loses its line ending, and the next entry follows on the same line: a stamp found after this
-// many characters of message starts an entry of its own. One found earlier is part of the text.
-const size_t CutMessageLength = 1023 - StampLength;
 
 bool StampCharFits(char shape, char c, size_t position) {
     if (shape != '9') {
@@ -23,7 +21,7 @@ bool StampCharFits(char shape, char c, size_t position) {
     return std::isdigit(static_cast<unsigned char>(c)) != 0 || (yearDigit && c == ' ');
 }
 
-// The length of the stamp that starts text at offset, or 0 when none does.
+// The length of the stamp, without the blank after it, that starts text at offset; 0 when none.
 size_t StampAt(const std::string& text, size_t offset) {
     if (text.compare(offset, MaskedStampLength, MaskedStamp) == 0) {
         return MaskedStampLength;
@@ -39,52 +37,70 @@ size_t StampAt(const std::string& text, size_t offset) {
     return StampLength;
 }
 
-std::string TrimmedEnd(const std::string& text, size_t begin, size_t end) {
+size_t TrimmedEnd(const std::string& text, size_t begin) {
+    size_t end = text.size();
     while (end > begin &&
            (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r')) {
         --end;
     }
-    return text.substr(begin, end - begin);
+    return end;
 }
 
-// One complete line: its entry, and those of entries cut short before it on the same line.
-void SplitLine(const std::string& line, const std::function<void(const LogEntry&)>& onEntry) {
-    size_t stampLength = StampAt(line, 0);
-    if (stampLength == 0) {
+// An entry's stamp ends in one blank before its message; an editor that trims trailing blanks
+// takes it off a blank entry. Nothing else may follow the stamp directly.
+size_t MessageStart(const std::string& text, size_t stampEnd, size_t end) {
+    if (stampEnd == end) {
+        return end;
+    }
+    return text[stampEnd] == ' ' ? stampEnd + 1 : std::string::npos;
+}
+
+// The blank entry at the end of the line's text, where one starts after other text: an entry
+// cut short (power lost, the process killed, the disk full) has no line ending, and the next
+// run's first entry, a blank one, follows it on its line. Returns its stamp's offset, or npos.
+size_t GluedBlankEntry(const std::string& text, size_t end) {
+    for (const size_t length : {StampLength, MaskedStampLength}) {
+        if (end > length && StampAt(text, end - length) == length) {
+            return end - length;
+        }
+    }
+    return std::string::npos;
+}
+
+LogEntry EntryAt(const std::string& text, size_t stampLength, size_t messageStart, size_t end) {
+    LogEntry entry;
+    entry.stamp = text.substr(1, stampLength - 2);
+    entry.message = text.substr(messageStart, end - messageStart);
+    return entry;
+}
+
+// One complete line: its entry, or the blank entry glued to an entry cut short.
+void SplitLine(const LogLine& line, const std::function<void(const LogEntry&)>& onEntry) {
+    const std::string& text = line.text;
+    const size_t end = TrimmedEnd(text, 0);
+    const size_t glued = GluedBlankEntry(text, end);
+    if (glued != std::string::npos) {
+        const std::string blank = text.substr(glued, end - glued);
+        onEntry(EntryAt(blank, blank.size(), blank.size(), blank.size()));
         return;
     }
-    size_t start = 0;
-    while (start < line.size()) {
-        const size_t messageStart = start + stampLength;
-        size_t next = line.size();
-        size_t nextStampLength = 0;
-        for (size_t at = messageStart + CutMessageLength; at < line.size(); ++at) {
-            nextStampLength = StampAt(line, at);
-            if (nextStampLength != 0) {
-                next = at;
-                break;
-            }
-        }
-        LogEntry entry;
-        entry.stamp = line.substr(start + 1, stampLength - 3);
-        entry.message = TrimmedEnd(line, messageStart, next);
-        onEntry(entry);
-        start = next;
-        stampLength = nextStampLength;
+    const size_t stampLength = line.headLost ? 0 : StampAt(text, 0);
+    const size_t messageStart =
+        stampLength == 0 ? std::string::npos : MessageStart(text, stampLength, end);
+    if (messageStart != std::string::npos) {
+        onEntry(EntryAt(text, stampLength, messageStart, end));
     }
 }
 
 } // namespace
 
 bool ReadLogEntries(std::istream& log, const std::function<void(const LogEntry&)>& onEntry) {
-    std::string line;
-    while (std::getline(log, line)) {
-        if (log.eof()) {
-            break; // no line ending: the file ends inside this line
+    LogLineReader reader(log);
+    LogLine line;
+    while (reader.Next(&line)) {
+        if (line.ended) { // without a line ending the file ends inside this line
+            SplitLine(line, onEntry);
         }
-        // Zero bytes are space a write reserved and never filled; text before them is cut.
-        const size_t lastZero = line.rfind('\0');
-        SplitLine(lastZero == std::string::npos ? line : line.substr(lastZero + 1), onEntry);
     }
-    return !log.bad() && (log.eof() || !log.fail());
+    return !reader.Failed();
 }

@@ -4,12 +4,6 @@
 
 namespace {
 
-// The banners without the blanks that end them (the reader trims those).
-const char RunHeader[] = " --- Collecting Information -----------------";
-const char CandidateBanner[] = " --- Candidate Drive [";
-const char PickBanner[] = " --- Pick Drive By Weight -----------------";
-const char ReportBanner[] = " --- Report -----------------";
-
 const char ExclusionEnding[] = ", never be a main storage condidate.";
 const char LayoutGaveUpLine[] = "Failed to get paritions by IOCTL_DISK_GET_DRIVE_LAYOUT_EX";
 const char ReportedDrive[] = "Destination=\\\\.\\PHYSICALDRIVE";
@@ -163,39 +157,30 @@ bool IsReport(const std::string& message) {
 }
 
 // Banners move the run into its next phase; true when the message was one.
-bool TakeBanner(RunAccount* run, const std::string& message, int blanksBefore) {
-    std::string rest;
-    if (blanksBefore < 1) {
-        return false;
-    }
-    if (const std::optional<int> position = BracketedPosition(message, CandidateBanner, &rest)) {
+bool TakeBanner(RunAccount* run, const BannerText& banner) {
+    switch (banner.kind) {
+    case Banner::Candidate:
         run->phase = RunPhase::Weighting;
-        run->currentCandidate = *position;
-        run->candidates[*position];
+        run->currentCandidate = banner.candidate;
+        run->candidates[banner.candidate];
         return true;
-    }
-    if (blanksBefore < 2) {
-        return false;
-    }
-    if (message == PickBanner) {
+    case Banner::Pick:
         run->phase = RunPhase::Pick;
         return true;
-    }
-    if (message == ReportBanner) {
+    case Banner::Report:
         run->phase = RunPhase::Report;
         return true;
+    case Banner::None:
+    case Banner::Run:
+        return false;
     }
     return false;
 }
 
 } // namespace
 
-bool IsRunHeader(const std::string& message, int blanksBefore) {
-    return blanksBefore >= 2 && message == RunHeader;
-}
-
-void AddRunEntry(RunAccount* run, const std::string& message, int blanksBefore) {
-    if (run->end != RunEnd::Unfinished || TakeBanner(run, message, blanksBefore)) {
+void AddRunEntry(RunAccount* run, const std::string& message, const BannerText& banner) {
+    if (run->end != RunEnd::Unfinished || TakeBanner(run, banner)) {
         return;
     }
     switch (run->phase) {

@@ -2,6 +2,8 @@
 // each disk, the weighting's block of each candidate, the pick and the report.
 #pragma once
 
+#include "banners.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -62,13 +64,6 @@ struct RunAccount {
     int currentCandidate = -1;
 };
 
-// The tool writes blank entries before each banner (two before the run's header, the pick and
-// the report, one before each candidate). A banner's text without them is some other line's
-// text, a device's description for one, and is taken as such.
-
-// True for the banner that opens every run, after the blank entries before it.
-bool IsRunHeader(const std::string& message, int blanksBefore);
-
-// Adds one entry's message to the account of a run that has not ended yet; blanksBefore counts
-// the blank entries right before it.
-void AddRunEntry(RunAccount* run, const std::string& message, int blanksBefore);
+// Adds one entry's message to the account of a run that has not ended yet; banner is the
+// banner the message stands for, None for every other line (see BlanksBefore).
+void AddRunEntry(RunAccount* run, const std::string& message, const BannerText& banner);
