@@ -2,11 +2,15 @@
 // layout the probe gave up on, and on weighings built to reach every verdict.
 #include "explain.h"
 #include "log_entries.h"
+#include "log_lines.h"
+#include "log_text.h"
 #include "verdicts.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <utility>
 
@@ -328,34 +332,91 @@ struct RunsCase {
     int unfinishedAfter;
     RunPhase unfinishedPhase;
     std::string answer;
+    std::string overlap; // the stamps of the last runs that overlap, one blank between
 };
+
+const char Stamp1[] = "2031.02.03-04:05:06";
+const char Stamp2[] = "2031.02.03-04:05:07";
+const char Both[] = "2031.02.03-04:05:06 2031.02.03-04:05:07";
+
+std::vector<std::string> LogLines(const std::string& log) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < log.size();) {
+        const size_t end = std::min(log.find('\n', start), log.size() - 1) + 1;
+        lines.push_back(log.substr(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+// The log with each masked stamp replaced by stamp.
+std::string Restamped(const std::string& log, const std::string& stamp) {
+    std::string text;
+    for (const std::string& line : LogLines(log)) {
+        text += StartsWith(line, "[stamp]") ? "[" + stamp + "]" + line.substr(7) : line;
+    }
+    return text;
+}
+
+// first's first lines, then one line of each log in turn, then what is left of either.
+std::string Alternating(const std::string& first, const std::string& second, size_t alone) {
+    const std::vector<std::string> a = LogLines(first);
+    const std::vector<std::string> b = LogLines(second);
+    std::string text;
+    for (size_t i = 0, j = 0; i < a.size() || j < b.size();) {
+        if (i < a.size() && (i < alone || j >= b.size() || (i + j) % 2 == 0)) {
+            text += a[i++];
+        } else {
+            text += b[j++];
+        }
+    }
+    return text;
+}
+
+std::string EditorSaved(const std::string& log) {
+    std::string text = "\xEF\xBB\xBF";
+    for (std::string line : LogLines(log)) {
+        line.erase(line.find_last_not_of(" \r\n") + 1);
+        text += line + "\n";
+    }
+    return text;
+}
+
+std::string Joined(const std::vector<std::string>& stamps) {
+    std::string text;
+    for (const std::string& stamp : stamps) {
+        text += (text.empty() ? "" : " ") + stamp;
+    }
+    return text;
+}
 
 std::vector<RunsCase> RunsCases() {
     const std::string first = ExampleLog("default");
     const std::string second = ExampleLog("vmd-refused");
+    const std::string third = ExampleLog("nvme-gen4-beside-gen3");
     const std::string drive0 = "Destination=\\\\.\\PHYSICALDRIVE0";
     const std::string drive1 = "Destination=\\\\.\\PHYSICALDRIVE1";
     return {
         {"ThreeRuns", first + second + ExampleLog("nvme-gen4-beside-gen3"), Explained, 3, 3, 0,
-         RunPhase::Probe, "Destination=\\\\.\\PHYSICALDRIVE1"},
+         RunPhase::Probe, "Destination=\\\\.\\PHYSICALDRIVE1", ""},
         {"CutInTheProbe", first + CutAt(second, "[Disk1] Get order", false), Explained, 1, 2, 1,
-         RunPhase::Probe, drive0},
+         RunPhase::Probe, drive0, ""},
         {"CutInTheWeighting", first + CutAt(second, "Drive[1].Size", true), Explained, 1, 2, 1,
-         RunPhase::Weighting, drive0},
+         RunPhase::Weighting, drive0, ""},
         {"CutInThePick", first + CutAt(second, "Compare Drive1", true), Explained, 1, 2, 1,
-         RunPhase::Pick, drive0},
+         RunPhase::Pick, drive0, ""},
         {"CutAfterTheReportBanner", first + CutAt(second, " --- Report", true), Explained, 1, 2, 1,
-         RunPhase::Report, drive0},
+         RunPhase::Report, drive0, ""},
         // The report line without its line ending may have lost digits: the run is not done.
         {"CutInTheReportLine", first + second.substr(0, second.size() - 2), Explained, 1, 2, 1,
-         RunPhase::Report, drive0},
+         RunPhase::Report, drive0, ""},
         {"TwoUnfinishedRuns",
          second + CutAt(first, "Candidate Drive [1]", false) + CutAt(first, "[Disk2]", false),
-         Explained, 1, 3, 2, RunPhase::Probe, drive1},
+         Explained, 1, 3, 2, RunPhase::Probe, drive1, ""},
         {"GaveUpOnALayout", first + GaveUpLog(), Explained, 2, 2, 0, RunPhase::Probe,
-         "no answer: the probe gave up on disk 1's layout"},
+         "no answer: the probe gave up on disk 1's layout", ""},
         {"GaveUpThenCut", GaveUpLog() + CutAt(first, "Drive[0].Weight", true), Explained, 1, 2, 1,
-         RunPhase::Weighting, "no answer: the probe gave up on disk 1's layout"},
+         RunPhase::Weighting, "no answer: the probe gave up on disk 1's layout", ""},
         // A device whose instance ID spells banners: without the blank entries before them they
         // are the probe's text, neither a new run nor the report.
         {"BannerTextsFromADevice",
@@ -363,14 +424,45 @@ std::vector<RunsCase> RunsCases() {
                      "[stamp]  --- Collecting Information ----------------- \r\n"
                      "[stamp]  --- Report ----------------- \r\n"
                      "[stamp] Destination=\\\\.\\PHYSICALDRIVE9\r\n"),
-         Explained, 1, 1, 0, RunPhase::Probe, drive0},
+         Explained, 1, 1, 0, RunPhase::Probe, drive0, ""},
         {"OnlyACutRun", CutAt(first, " --- Pick Drive", true), NoCompleteRun, 0, 1, 1,
-         RunPhase::Pick, ""},
-        {"EmptyFile", "", NotDestpickLog, 0, 0, 0, RunPhase::Probe, ""},
+         RunPhase::Pick, "", ""},
+        {"EmptyFile", "", NotDestpickLog, 0, 0, 0, RunPhase::Probe, "", ""},
         {"MachineDescription", "{\n  \"disks\": []\n}\n", NotDestpickLog, 0, 0, 0, RunPhase::Probe,
-         ""},
+         "", ""},
         {"StampedLinesButNoRun", "[2031.02.03-04:05:06] something else\r\n", NotDestpickLog, 0, 0,
-         0, RunPhase::Probe, ""},
+         0, RunPhase::Probe, "", ""},
+        // Two machines running destpick from one share at once: the second run began before the
+        // first reported, and their lines alternate.
+        {"RunsThatWroteAtOnce",
+         Alternating(Restamped(first, Stamp1), Restamped(second, Stamp2), 40), NoCompleteRun, 0, 2,
+         0, RunPhase::Probe, "", Both},
+        {"OverlapAfterACompleteRun",
+         third + Alternating(Restamped(first, Stamp1), Restamped(second, Stamp2), 100), Explained,
+         1, 3, 0, RunPhase::Probe, drive1, Both},
+        {"CompleteRunAfterAnOverlap",
+         Alternating(Restamped(first, Stamp1), Restamped(second, Stamp2), 120) + third, Explained,
+         3, 3, 0, RunPhase::Probe, drive1, ""},
+        // Only the runs' own blank entries come between, but the first run's report comes after
+        // the second one's header.
+        {"ReportAfterTheNextRunsHeader",
+         CutAt(first, "Destination=", false) + CutAt(second, "ExeVersion=", true) +
+             first.substr(CutAt(first, "Destination=", false).size()) +
+             second.substr(CutAt(second, "ExeVersion=", true).size()),
+         NoCompleteRun, 0, 2, 0, RunPhase::Probe, "", "stamp stamp"},
+        // A line after the report that no run of this log can have written.
+        {"StrayLineAfterTheReport", first + "[stamp] [Disk0] Get order \r\n", NoCompleteRun, 0, 1,
+         0, RunPhase::Probe, "", "stamp"},
+        // The first run cut mid-entry; its text runs into the next run's first, blank, entry.
+        {"CutRunGluedToTheNextRunsBlank",
+         CutAt(first, "[Disk1] Get order", false) + "[stamp] [Disk1] Get or" + second, Explained, 2,
+         2, 0, RunPhase::Probe, drive1, ""},
+        {"CutInsideAStampGluedToTheNextRun",
+         CutAt(first, "[Disk1] Get order", false) + "[sta" + second, Explained, 2, 2, 0,
+         RunPhase::Probe, drive1, ""},
+        // Saved by an editor: a byte order mark, trailing blanks trimmed, line feeds alone.
+        {"SavedByAnEditor", EditorSaved(first + second), Explained, 2, 2, 0, RunPhase::Probe,
+         drive1, ""},
     };
 }
 
@@ -381,6 +473,8 @@ TEST_P(Runs, TheLastCompleteRunIsExplained) {
     const LastCompleteRun found = Find(runs.log);
     ASSERT_EQ(found.status, runs.status) << found.error;
     EXPECT_EQ(found.place.count, runs.count);
+    EXPECT_EQ(found.place.overlapsAfter.empty() ? "" : Joined(found.place.overlapsAfter.back()),
+              runs.overlap);
     if (found.status != Explained) {
         EXPECT_FALSE(found.error.empty());
         return;
@@ -397,6 +491,64 @@ INSTANTIATE_TEST_SUITE_P(Explain, Runs, testing::ValuesIn(RunsCases()),
                          [](const testing::TestParamInfo<RunsCase>& param) {
                              return std::string(param.param.name);
                          });
+
+// The explanation of the run found, without its place among the log's runs.
+std::string RunText(const LastCompleteRun& found) {
+    return found.run ? RenderExplanation(*found.run, RunPlace(), ExplainRun(*found.run)) : "";
+}
+
+// Two runs on two machines that write into one log at once, their lines interleaved at random
+// from a random point of the first run on: the explanation is that of one of the runs alone, or
+// names both as overlapping. Never a table of lines of both.
+TEST(ExplainInterleaved, NoExplanationMixesTwoRuns) {
+    const char* const machines[] = {"default", "vmd-refused", "nvme-sata-ssd-hdd", "layout-retry",
+                                    "card-reader-and-removable"};
+    std::mt19937 random(16);
+    int overlaps = 0;
+    int explained = 0;
+    for (int trial = 0; trial < 1000; ++trial) {
+        const std::string first = Restamped(ExampleLog(machines[random() % 5]), Stamp1);
+        const std::string second = Restamped(ExampleLog(machines[random() % 5]), Stamp2);
+        const std::vector<std::string> a = LogLines(first);
+        const std::vector<std::string> b = LogLines(second);
+        std::string log;
+        for (size_t i = 0, j = 0, alone = random() % (a.size() + 5);
+             i < a.size() || j < b.size();) {
+            const bool fromFirst = i < alone || random() % 2 == 0;
+            log += (i < a.size() && (fromFirst || j == b.size())) ? a[i++] : b[j++];
+        }
+        const LastCompleteRun found = Find(log);
+        if (found.status == Explained) {
+            ++explained;
+            EXPECT_EQ(RunText(found), RunText(Find(found.run->stamp == Stamp1 ? first : second)))
+                << log;
+        } else {
+            ++overlaps;
+            ASSERT_EQ(found.status, NoCompleteRun) << log;
+            ASSERT_EQ(found.place.overlapsAfter.size(), 1u) << log;
+            std::vector<std::string> named = found.place.overlapsAfter[0];
+            std::sort(named.begin(), named.end()); // either run may have begun first
+            EXPECT_EQ(Joined(named), Both) << log;
+        }
+    }
+    EXPECT_GT(overlaps, 100);
+    EXPECT_GT(explained, 30);
+}
+
+// A run cut at every fifth byte (power lost, the process killed), then the next run appended: the
+// next run is explained as it is alone, and the cut one is not.
+TEST(ExplainCut, TheRunAfterACutOneIsExplained) {
+    const std::string cut = Restamped(ExampleLog("default"), Stamp1);
+    const std::string next = Restamped(ExampleLog("vmd-refused"), Stamp2);
+    const std::string alone = RunText(Find(next));
+    for (size_t length = 0; length < cut.size(); length += 5) {
+        const LastCompleteRun found = Find(cut.substr(0, length) + next);
+        ASSERT_EQ(found.status, Explained) << length;
+        EXPECT_EQ(RunText(found), alone) << length;
+        EXPECT_TRUE(found.place.overlapsAfter.empty()) << length;
+        EXPECT_EQ(found.place.number, found.place.count) << length;
+    }
+}
 
 TEST(ExplainGaveUp, DisksUpToTheLayoutAreListedUnweighed) {
     const LastCompleteRun found = Find(GaveUpLog());
@@ -427,6 +579,11 @@ struct LinesCase {
 
 std::vector<LinesCase> LinesCases() {
     const std::string longText(1001, 'x');
+    std::string doubleByte;
+    for (int i = 0; i < 700; ++i) {
+        doubleByte += "\x82\xA0";
+    }
+    const std::string hugeText(3 * MaxLineBytes, 'x');
     const std::string stamp = "[2031.02.03-04:05:06] ";
     return {
         {"CrLfAndLf", stamp + "one \r\n" + stamp + "two\n", {"one", "two"}},
@@ -437,10 +594,26 @@ std::vector<LinesCase> LinesCases() {
         {"ZeroBytesBeforeAnEntry",
          stamp + "one\r\n" + stamp + "cut" + std::string(3, '\0') + stamp + "two\r\n",
          {"one", "two"}},
-        {"EntryCutAtItsLengthGluedToTheNext",
+        // Every entry keeps its line ending, however long its text: a stamp in it is text.
+        {"StampFarIntoALongEntryIsText",
          stamp + longText + stamp + "two\r\n",
-         {longText, "two"}},
+         {longText + stamp + "two"}},
         {"StampInsideAShorterMessageIsText", stamp + "a " + stamp + "b\r\n", {"a " + stamp + "b"}},
+        // In a double-byte code page 700 characters take 1400 bytes, within the writer's limit.
+        {"DoubleByteTextWithAStampIsOneEntry",
+         stamp + doubleByte + stamp + "b\r\n",
+         {doubleByte + stamp + "b"}},
+        {"ByteOrderMarkAndTrimmedBlanks",
+         "\xEF\xBB\xBF" + stamp + "one\n[2031.02.03-04:05:06]\n[stamp]\r\n",
+         {"one", "", ""}},
+        // Cut mid-entry, and the next run's first entry, a blank one, on the same line.
+        {"CutEntryGluedToABlankEntry",
+         stamp + "cut" + stamp + "\r\n[2031.02.0" + stamp + "\r\n" + stamp + "two\r\n",
+         {"", "", "two"}},
+        // Longer than any entry: only a blank entry glued to its end is read.
+        {"LineBeyondTheBound",
+         stamp + hugeText + "\r\n" + stamp + hugeText + stamp + "\r\n" + stamp + "two\r\n",
+         {"", "two"}},
     };
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <string>
 
 namespace {
@@ -44,7 +45,13 @@ int ExplainFile(const std::string& logName) {
         return Fail(logName, LogUnreadable,
                     std::string("cannot read the log: ") + std::strerror(errno));
     }
-    const ExplainResult result = ExplainLog(log);
+    ExplainResult result = {LogUnreadable, "", ""};
+    try {
+        result = ExplainLog(log);
+    } catch (const std::bad_alloc&) {
+        // A log of countless disks or runs can need more memory than there is.
+        return Fail(logName, LogUnreadable, "cannot read the log: not enough memory");
+    }
     if (result.exitCode != Explained) {
         return Fail(logName, result.exitCode, result.error);
     }
