@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # destpick-explain run as a service engineer runs it: on the logs the native destpick.exe writes
 # on every example machine (real time stamps), on a log of two runs, on that log cut short, on
-# the log of a run whose probe gave up on a layout, on a pinned example log, and on files that
-# hold no complete run or are no log at all.
+# the log of a run whose probe gave up on a layout, on logs of two machines' runs at once, on a
+# log an editor saved, on a line of 200 MB under a memory limit, on a pinned example log, and on
+# files that hold no complete run or are no log at all.
 #
 # Usage: explain_cli_test.sh <destpick-explain.exe> <native destpick.exe> <source folder>
 set -u
@@ -68,6 +69,57 @@ check "cut short: explained (exit $code)" [ "$code" -eq 0 ]
 check "cut short: the first run is explained" grep -q ': run 1 of 2 in this log$' <<<"$out"
 check "cut short: says the last run did not finish" grep -q '^Note: the last run in this log, of \[.*\], did not finish' <<<"$out"
 check "cut short: the first run's answer" has_line "$out" 'Answer: Destination=\\.\PHYSICALDRIVE0'
+
+# --- Two machines running destpick from one share at once ------------------------------------------
+# Each trial's explanation is that of one machine's run as it is alone, or names both runs as
+# overlapping; never a table of lines of both.
+without_heading() { tail -n +2 <<<"$1"; }
+run_explain "$scratch/default/destpick.log"
+alone_default=$(without_heading "$out")
+run_explain "$scratch/vmd-refused/destpick.log"
+alone_refused=$(without_heading "$out")
+stamp='\[[0-9]{4}\.[0-9]{2}\.[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}\]'
+overlapped=0
+mixed=0
+for trial in $(seq 50); do
+    folder=$scratch/shared-$trial
+    mkdir -p "$folder"
+    cp "$destpick" "$folder/destpick.exe"
+    (cd "$folder" && DESTPICK_SIM_MACHINE=$machines/default.json ./destpick.exe >/dev/null) &
+    (cd "$folder" && DESTPICK_SIM_MACHINE=$machines/vmd-refused.json ./destpick.exe >/dev/null) &
+    wait
+    run_explain "$folder/destpick.log"
+    if [ "$code" -eq 4 ] && [[ "$err" =~ "no complete run: the runs of "$stamp" and "$stamp" overlap" ]]; then
+        overlapped=$((overlapped + 1))
+    elif [ "$code" -ne 0 ] || { [ "$(without_heading "$out")" != "$alone_default" ] &&
+        [ "$(without_heading "$out")" != "$alone_refused" ]; }; then
+        mixed=$((mixed + 1))
+        cp "$folder/destpick.log" "$scratch/mixed.log"
+    fi
+done
+echo "runs at once: $overlapped of 50 trials overlapped"
+check "runs at once: no trial mixed two runs ($mixed did)" [ "$mixed" -eq 0 ]
+
+# --- A log saved by an editor: byte order mark, trailing blanks trimmed, line feeds alone --------------
+run_explain "$scratch/two/destpick.log"
+unedited=$out
+{ printf '\xEF\xBB\xBF'; sed -E 's/[ \r]+$//' "$scratch/two/destpick.log"; } >"$scratch/edited.log"
+run_explain "$scratch/edited.log"
+check "edited: explained as before (exit $code)" [ "$out" = "$unedited" ]
+
+# --- A line of 200 MB, under a memory limit of 100 MB ---------------------------------------------------
+# Lines are read in bounded pieces. A build that needs more to start (a sanitizer's) skips this.
+{ cat "$scratch/default/destpick.log"; head -c 200000000 /dev/zero | tr '\0' x; printf '\r\n'
+  cat "$scratch/vmd-refused/destpick.log"; } >"$scratch/huge-line.log"
+if (ulimit -v 100000 && "$explain" "$scratch/two/destpick.log" >/dev/null 2>&1); then
+    out=$(ulimit -v 100000 && "$explain" "$scratch/huge-line.log" 2>"$scratch/err")
+    code=$?
+    check "huge line: explained within the limit (exit $code)" [ "$code" -eq 0 ]
+    check "huge line: the run after it" grep -q ': run 2 of 2 in this log$' <<<"$out"
+else
+    echo "huge line: skipped, the tool does not start within 100 MB"
+fi
+rm -f "$scratch/huge-line.log"
 
 # --- A run whose probe gives up on a layout ----------------------------------------------------------
 # layout-retry's hard disk, whose layout requests now fail for ever.
