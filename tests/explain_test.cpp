@@ -453,6 +453,12 @@ std::vector<RunsCase> RunsCases() {
         // A line after the report that no run of this log can have written.
         {"StrayLineAfterTheReport", first + "[stamp] [Disk0] Get order \r\n", NoCompleteRun, 0, 1,
          0, RunPhase::Probe, "", "stamp"},
+        // Another run's last line, where this run's device texts may stand: that run ended for
+        // want of records, this one did not.
+        {"AnotherRunsEndInADeviceText",
+         InsertAfter(first, "[Disk0] Try to get NVMe generation.",
+                     "[stamp] Cannot allocate 3 drive records, no destination chosen.\r\n"),
+         NoCompleteRun, 0, 1, 0, RunPhase::Probe, "", "stamp"},
         // The first run cut mid-entry; its text runs into the next run's first, blank, entry.
         {"CutRunGluedToTheNextRunsBlank",
          CutAt(first, "[Disk1] Get order", false) + "[stamp] [Disk1] Get or" + second, Explained, 2,

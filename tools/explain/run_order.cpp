@@ -147,12 +147,14 @@ bool FollowsProbe(RunOrder* order, const std::string& message) {
     if (const std::optional<int> position = BracketedPosition(message, "[Disk", &rest)) {
         return StartsWith(rest, " ") && FollowsDiskLine(order, *position, rest.substr(1));
     }
+    // Only a run that has probed no disk can end for want of records; after a disk the line is
+    // another run's, even where a device's text could stand.
+    if (StartsWith(message, "Cannot allocate ") &&
+        EndsWith(message, " drive records, no destination chosen.")) {
+        order->section = RunSection::Ended;
+        return order->item < 0;
+    }
     if (order->item < 0) {
-        if (StartsWith(message, "Cannot allocate ") &&
-            EndsWith(message, " drive records, no destination chosen.")) {
-            order->section = RunSection::Ended;
-            return true;
-        }
         return false;
     }
     if (StartsWith(message, "[Disk ")) {
