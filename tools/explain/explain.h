@@ -22,8 +22,8 @@ struct ExplainResult {
     std::string error;  // one line for standard error when there is no explanation
 };
 
-// The run to explain: the last one in the log that came to an end, and its place among the
-// log's runs. Without one, the exit code that says why and the line that tells it.
+// The run to explain: the last one in the log that came to an end with all its lines in their
+// order (RunOrder), and its place among the log's runs. Without one, the exit code that says why and the line that tells it.
 struct LastCompleteRun {
     ExplainExitCode status;
     std::string error;
