@@ -23,7 +23,8 @@ struct ExplainResult {
 };
 
 // The run to explain: the last one in the log that came to an end with all its lines in their
-// order (RunOrder), and its place among the log's runs. Without one, the exit code that says why and the line that tells it.
+// order (RunOrder), and its place among the log's runs. Without one, the exit code that says why
+// and the line that tells it.
 struct LastCompleteRun {
     ExplainExitCode status;
     std::string error;
