@@ -79,6 +79,7 @@ alone_default=$(without_heading "$out")
 run_explain "$scratch/vmd-refused/destpick.log"
 alone_refused=$(without_heading "$out")
 stamp='\[[0-9]{4}\.[0-9]{2}\.[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}\]'
+overlap_error="no complete run: the runs of $stamp and $stamp overlap"
 overlapped=0
 mixed=0
 for trial in $(seq 50); do
@@ -89,12 +90,12 @@ for trial in $(seq 50); do
     (cd "$folder" && DESTPICK_SIM_MACHINE=$machines/vmd-refused.json ./destpick.exe >/dev/null) &
     wait
     run_explain "$folder/destpick.log"
-    if [ "$code" -eq 4 ] && [[ "$err" =~ "no complete run: the runs of "$stamp" and "$stamp" overlap" ]]; then
+    if [ "$code" -eq 4 ] && [[ "$err" =~ $overlap_error ]]; then
         overlapped=$((overlapped + 1))
     elif [ "$code" -ne 0 ] || { [ "$(without_heading "$out")" != "$alone_default" ] &&
         [ "$(without_heading "$out")" != "$alone_refused" ]; }; then
         mixed=$((mixed + 1))
-        cp "$folder/destpick.log" "$scratch/mixed.log"
+        echo "runs at once: trial $trial: exit $code: $err"
     fi
 done
 echo "runs at once: $overlapped of 50 trials overlapped"
