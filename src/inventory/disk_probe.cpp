@@ -29,7 +29,6 @@ struct Probe {
     DWORD n;
     DriveRecord* record;
     LPCWSTR logPath;
-    WCHAR* typeText;
 };
 
 // The interface's detail in SetupAPI's two calls: the size first, then the path. Null when no
@@ -214,14 +213,15 @@ DRIVE_LAYOUT_INFORMATION_EX* GetLayout(const Probe& probe, HANDLE disk, DWORD* b
 void LogGptPartition(const Probe& probe, DWORD k, const PARTITION_INFORMATION_EX& entry,
                      LPCWSTR name) {
     const GUID& type = entry.Gpt.PartitionType;
-    StringCchPrintfW(probe.typeText, TypeTextChars,
+    WCHAR typeText[TypeTextChars] = {0};
+    StringCchPrintfW(typeText, TypeTextChars,
                      L"%08lX-%04lX-%04lX-%02lX%02lX-%02lX%02lX%02lX%02lX%02lX%02lX", type.Data1,
                      type.Data2, type.Data3, type.Data4[0], type.Data4[1], type.Data4[2],
                      type.Data4[3], type.Data4[4], type.Data4[5], type.Data4[6], type.Data4[7]);
     LogMessage(probe.logPath, L"[Disk%i] partition%u {%s}: [%s] size=%I64uBytes.\r\n", probe.n, k,
-               probe.typeText, name, entry.PartitionLength.QuadPart);
-    CharUpperW(probe.typeText);
-    if (wcscmp(probe.typeText, EfiSystemPartitionType) == 0) {
+               typeText, name, entry.PartitionLength.QuadPart);
+    CharUpperW(typeText);
+    if (wcscmp(typeText, EfiSystemPartitionType) == 0) {
         LogMessage(probe.logPath, L"[Disk%i] Partition%u is EFI partition.\r\n", probe.n, k);
         probe.record->IsSysDisk = 1;
     }
@@ -330,7 +330,9 @@ void LookUpNvmeGeneration(const Probe& probe) {
 }
 
 // The driver's connection type names the interface (3 and 4 NVMe, 2 SATA); its bus speed is the
-// PCIe generation plus one. Values the table does not know change nothing.
+// PCIe generation plus one. Values the table does not know change nothing. The interface goes
+// into DeviceType, which only the log shows: the weighting goes by BusType and NVMeGen, so of the
+// driver's answer only the generation can change a pick.
 void ApplyRaidRules(const Probe& probe, LONG connectionType, LONG pciBusSpeed) {
     if (connectionType >= 2) {
         LogMessage(probe.logPath, L"[Disk%i] Update DeviceType.\r\n", probe.n);
@@ -350,16 +352,12 @@ void ApplyRaidRules(const Probe& probe, LONG connectionType, LONG pciBusSpeed) {
 
 void QueryRaidDriver(const Probe& probe) {
     LogMessage(probe.logPath, L"[Disk%i] Try to get information under Intel RST/VMD.\r\n", probe.n);
-    LONG connectionInterface = 0;
-    LONG connectionType = 0;
-    LONG pciBusSpeed = 0;
-    LONG pciBusWidth = 0;
     const DriveRecord& r = *probe.record;
-    if (QueryRaidDiskInfo(r.Port, r.Bus, r.TargetId, r.Lun, &connectionInterface, &connectionType,
-                          &pciBusSpeed, &pciBusWidth, probe.logPath)) {
+    RaidMessage reply;
+    if (QueryRaidDiskInfo(r.Port, r.Bus, r.TargetId, r.Lun, probe.logPath, &reply)) {
         LogMessage(probe.logPath, L"[Disk%i] Success getting information under Intel RST/VMD.\r\n",
                    probe.n);
-        ApplyRaidRules(probe, connectionType, pciBusSpeed);
+        ApplyRaidRules(probe, reply.connectionType, reply.pciBusSpeed);
     }
 }
 
@@ -403,7 +401,6 @@ DWORD ProbeDrives(DriveRecord* records, DWORD recordCount, LPCWSTR logPath, HRES
     if (set == INVALID_HANDLE_VALUE) {
         return 0;
     }
-    WCHAR typeText[TypeTextChars] = {0};
     SP_DEVICE_INTERFACE_DATA interfaceData;
     ZeroMemory(&interfaceData, sizeof(interfaceData));
     interfaceData.cbSize = sizeof(interfaceData);
@@ -411,7 +408,7 @@ DWORD ProbeDrives(DriveRecord* records, DWORD recordCount, LPCWSTR logPath, HRES
     DWORD n = 0;
     // An interface that arrived after the counting pass has no record: it is left unprobed.
     while (n < recordCount && EnumDiskInterface(set, n, &interfaceData)) {
-        Probe probe = {n, &records[n], logPath, typeText};
+        Probe probe = {n, &records[n], logPath};
         if (!ProbeInterface(set, &interfaceData, probe)) {
             *outcome = E_FAIL;
             break;

@@ -1,5 +1,7 @@
 #include "node_capture.h"
 
+#include "inventory/pci_link_speed.h"
+
 #include <cfgmgr32.h>
 #include <initguid.h>
 #include <devpkey.h>
@@ -9,13 +11,6 @@
 #include <optional>
 
 namespace {
-
-const DWORD NodeSetFlags = DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE;
-// The lookup's buffers, by their characters: the instance ID, the registry description (2048
-// bytes on Windows) and the property data (8192 bytes on Windows).
-const ULONG InstanceIdChars = 200;
-const DWORD RegistryChars = 1024;
-const DWORD PropertyChars = 4096;
 
 WCHAR AsciiUpper(WCHAR c) {
     return c >= L'a' && c <= L'z' ? static_cast<WCHAR>(c - L'a' + L'A') : c;
@@ -32,12 +27,12 @@ bool SameId(const std::wstring& a, const std::wstring& b) {
 // Texts are read as the lookup reads them: into a zero-filled buffer one character longer than the
 // room offered, up to the first terminator.
 std::optional<std::wstring> RegistryDescription(HDEVINFO set, SP_DEVINFO_DATA* node) {
-    std::vector<WCHAR> buffer(RegistryChars + 1, L'\0');
+    std::vector<WCHAR> buffer(LinkSpeedRegistryChars + 1, L'\0');
     DWORD dataType = 0;
     DWORD required = 0;
     if (!SetupDiGetDeviceRegistryPropertyW(set, node, SPDRP_DEVICEDESC, &dataType,
                                            reinterpret_cast<PBYTE>(buffer.data()),
-                                           RegistryChars * sizeof(WCHAR), &required)) {
+                                           LinkSpeedRegistryChars * sizeof(WCHAR), &required)) {
         return std::nullopt;
     }
     return std::wstring(buffer.data());
@@ -46,11 +41,11 @@ std::optional<std::wstring> RegistryDescription(HDEVINFO set, SP_DEVINFO_DATA* n
 // The property's data in the lookup's buffer, and the size Windows reported for it.
 bool ReadProperty(const NodeCapture& capture, HDEVINFO set, SP_DEVINFO_DATA* node,
                   const DEVPROPKEY& key, std::vector<WCHAR>& buffer, DWORD& required) {
-    buffer.assign(PropertyChars + 1, L'\0');
+    buffer.assign(LinkSpeedPropertyChars + 1, L'\0');
     DEVPROPTYPE type = 0;
     required = 0;
     return capture.getProperty(set, node, &key, &type, reinterpret_cast<PBYTE>(buffer.data()),
-                               PropertyChars * sizeof(WCHAR), &required, 0) != FALSE;
+                               LinkSpeedPropertyChars * sizeof(WCHAR), &required, 0) != FALSE;
 }
 
 std::optional<std::wstring> PropertyText(const NodeCapture& capture, HDEVINFO set,
@@ -73,13 +68,13 @@ std::optional<std::vector<BYTE>> PropertyData(const NodeCapture& capture, HDEVIN
         return std::nullopt;
     }
     const BYTE* data = reinterpret_cast<const BYTE*>(buffer.data());
-    return std::vector<BYTE>(data, data + std::min<DWORD>(required, PropertyChars * sizeof(WCHAR)));
+    return std::vector<BYTE>(data, data + std::min<DWORD>(required, LinkSpeedPropertyChars * sizeof(WCHAR)));
 }
 
 // The node's instance ID as the lookup reads it; none when Windows does not tell it.
 std::optional<std::wstring> InstanceId(DEVINST devInst) {
-    std::vector<WCHAR> id(InstanceIdChars + 1, L'\0');
-    if (CM_Get_Device_IDW(devInst, id.data(), InstanceIdChars, 0) != CR_SUCCESS) {
+    std::vector<WCHAR> id(LinkSpeedInstanceIdChars + 1, L'\0');
+    if (CM_Get_Device_IDW(devInst, id.data(), LinkSpeedInstanceIdChars, 0) != CR_SUCCESS) {
         return std::nullopt;
     }
     return std::wstring(id.data());
@@ -137,7 +132,7 @@ NodeQuery Query(NodeCapture& capture, const std::wstring& enumerator) {
     }
     NodeQuery query;
     query.enumerator = enumerator;
-    HDEVINFO set = SetupDiGetClassDevsW(NULL, enumerator.c_str(), NULL, NodeSetFlags);
+    HDEVINFO set = SetupDiGetClassDevsW(NULL, enumerator.c_str(), NULL, LinkSpeedNodeSetFlags);
     if (set == INVALID_HANDLE_VALUE) {
         query.refused = true;
     } else {
