@@ -68,7 +68,8 @@ std::optional<std::vector<BYTE>> PropertyData(const NodeCapture& capture, HDEVIN
         return std::nullopt;
     }
     const BYTE* data = reinterpret_cast<const BYTE*>(buffer.data());
-    return std::vector<BYTE>(data, data + std::min<DWORD>(required, LinkSpeedPropertyChars * sizeof(WCHAR)));
+    return std::vector<BYTE>(
+        data, data + std::min<DWORD>(required, LinkSpeedPropertyChars * sizeof(WCHAR)));
 }
 
 // The node's instance ID as the lookup reads it; none when Windows does not tell it.
