@@ -2,6 +2,8 @@
 
 #include "inventory/pci_link_speed.h"
 
+#include <sim/text.h>
+
 #include <cfgmgr32.h>
 #include <initguid.h>
 #include <devpkey.h>
@@ -11,18 +13,6 @@
 #include <optional>
 
 namespace {
-
-WCHAR AsciiUpper(WCHAR c) {
-    return c >= L'a' && c <= L'z' ? static_cast<WCHAR>(c - L'a' + L'A') : c;
-}
-
-// IDs compare as the stand-in that replays them compares them, ignoring the case of ASCII letters
-// alone: a replay must find by ID exactly the nodes found here, or get them scripted.
-bool SameId(const std::wstring& a, const std::wstring& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](WCHAR x, WCHAR y) {
-               return AsciiUpper(x) == AsciiUpper(y);
-           });
-}
 
 // Texts are read as the lookup reads them: into a zero-filled buffer one character longer than the
 // room offered, up to the first terminator.
@@ -124,10 +114,11 @@ size_t NodeIndex(NodeCapture& capture, HDEVINFO set, SP_DEVINFO_DATA* data,
 }
 
 // The lookup's node query for an ID; an ID asked before (as the lookup would for two disks of one
-// parent) is answered from the first time.
+// parent) is answered from the first time. IDs compare as the replaying stand-in compares them,
+// so that a replay finds by ID exactly the nodes found here.
 NodeQuery Query(NodeCapture& capture, const std::wstring& enumerator) {
     for (const NodeQuery& asked : capture.queries) {
-        if (SameId(asked.enumerator, enumerator)) {
+        if (sim::EqualsIgnoringCase(asked.enumerator, enumerator)) {
             return asked;
         }
     }
@@ -172,7 +163,7 @@ std::vector<size_t> NodesNamed(const std::vector<sim::DeviceNode>& nodes,
                                const std::wstring& enumerator) {
     std::vector<size_t> named;
     for (size_t i = 0; i < nodes.size(); ++i) {
-        if (SameId(nodes[i].instanceId, enumerator)) {
+        if (sim::EqualsIgnoringCase(nodes[i].instanceId, enumerator)) {
             named.push_back(i);
         }
     }
