@@ -2,6 +2,7 @@
 
 #include "inventory/device_id.h"
 #include "inventory/device_services.h"
+#include "inventory/disk_request_plan.h"
 #include "inventory/pci_link_speed.h"
 #include "inventory/raid_query.h"
 #include "log/log_writer.h"
@@ -12,18 +13,23 @@
 
 namespace {
 
-const DWORD DiskOpenAccess = GENERIC_READ | GENERIC_WRITE | FILE_READ_DATA | FILE_WRITE_DATA;
-const DWORD DiskShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
-const DWORD DescriptorHeadBytes = 40;
 const DWORD LayoutHeadBytes = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
 const DWORD PartitionEntryBytes = sizeof(PARTITION_INFORMATION_EX);
-const DWORD LayoutAttempts = 1000;
 // The size the layout's done line names: the structure of the old, MBR-only layout request.
 const DWORD LegacyLayoutBytes = 40;
 const size_t GptNameChars = 36;
 const size_t TypeTextChars = 260;
 const LONGLONG BytesPerGiB = 1073741824LL;
 LPCWSTR const EfiSystemPartitionType = L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
+
+// Each request's answer lands in its structure: none may offer more room than that structure has.
+static_assert(DiskRequestPlan[DeviceNumberRequest].outputBytes <= sizeof(STORAGE_DEVICE_NUMBER));
+static_assert(DiskRequestPlan[DeviceDescriptorRequest].outputBytes <=
+              sizeof(STORAGE_DEVICE_DESCRIPTOR));
+static_assert(DiskRequestPlan[SeekPenaltyRequest].outputBytes <=
+              sizeof(DEVICE_SEEK_PENALTY_DESCRIPTOR));
+static_assert(DiskRequestPlan[GeometryRequest].outputBytes <= sizeof(DISK_GEOMETRY));
+static_assert(DiskRequestPlan[ScsiAddressRequest].outputBytes <= sizeof(SCSI_ADDRESS));
 
 struct Probe {
     DWORD n;
@@ -72,18 +78,25 @@ void CheckPathMarkers(const Probe& probe, LPCWSTR devicePath) {
     }
 }
 
-// Sends one request; true only when it succeeds with at least the bytes the caller reads. A
-// shorter answer is logged and treated as no answer: its missing fields would read as zeros.
-bool Query(const Probe& probe, HANDLE disk, DWORD code, LPCWSTR name, LPVOID input, DWORD inputSize,
-           LPVOID output, DWORD outputSize, DWORD neededBytes) {
+// Sends one request of the plan; true only when it succeeds with at least the bytes the caller
+// reads. A shorter answer is logged and treated as no answer.
+bool Query(const Probe& probe, HANDLE disk, DiskRequestRow row, LPVOID output) {
+    const DiskRequest& request = DiskRequestPlan[row];
+    STORAGE_PROPERTY_QUERY query;
+    ZeroMemory(&query, sizeof(query));
+    query.PropertyId = request.property;
+    query.QueryType = PropertyStandardQuery;
+    const bool propertyQuery = request.controlCode == IOCTL_STORAGE_QUERY_PROPERTY;
     DWORD bytesReturned = 0;
-    if (!DeviceIoControl(disk, code, input, inputSize, output, outputSize, &bytesReturned, NULL)) {
+    if (!DeviceIoControl(disk, request.controlCode, propertyQuery ? &query : NULL,
+                         propertyQuery ? sizeof(query) : 0, output, request.outputBytes,
+                         &bytesReturned, NULL)) {
         return false;
     }
-    if (bytesReturned < neededBytes) {
+    if (bytesReturned < request.neededBytes) {
         LogMessage(probe.logPath,
                    L"[Disk%i] %s answered %u bytes, fewer than the %u it needs; ignored.\r\n",
-                   probe.n, name, bytesReturned, neededBytes);
+                   probe.n, request.name, bytesReturned, request.neededBytes);
         return false;
     }
     return true;
@@ -93,31 +106,18 @@ void GetDeviceNumber(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, L"[Disk%i] Get order \r\n", probe.n);
     STORAGE_DEVICE_NUMBER number;
     ZeroMemory(&number, sizeof(number));
-    if (Query(probe, disk, IOCTL_STORAGE_GET_DEVICE_NUMBER, L"IOCTL_STORAGE_GET_DEVICE_NUMBER",
-              NULL, 0, &number, sizeof(number), sizeof(number))) {
+    if (Query(probe, disk, DeviceNumberRequest, &number)) {
         probe.record->Order = number.DeviceNumber;
         LogMessage(probe.logPath, L"[Disk%i] PartitionNumber=%d\r\n", probe.n,
                    number.PartitionNumber);
     }
 }
 
-bool QueryProperty(const Probe& probe, HANDLE disk, STORAGE_PROPERTY_ID property, LPCWSTR name,
-                   LPVOID output, DWORD outputSize, DWORD neededBytes) {
-    STORAGE_PROPERTY_QUERY query;
-    ZeroMemory(&query, sizeof(query));
-    query.PropertyId = property;
-    query.QueryType = PropertyStandardQuery;
-    return Query(probe, disk, IOCTL_STORAGE_QUERY_PROPERTY, name, &query, sizeof(query), output,
-                 outputSize, neededBytes);
-}
-
 void GetDeviceDescriptor(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, L"[Disk%i] Get BusType, removable, device type. \r\n", probe.n);
     STORAGE_DEVICE_DESCRIPTOR descriptor;
     ZeroMemory(&descriptor, sizeof(descriptor));
-    if (QueryProperty(probe, disk, StorageDeviceProperty, L"StorageDeviceProperty", &descriptor,
-                      DescriptorHeadBytes,
-                      offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(descriptor.BusType))) {
+    if (Query(probe, disk, DeviceDescriptorRequest, &descriptor)) {
         probe.record->Removable = descriptor.RemovableMedia;
         probe.record->DeviceType = descriptor.DeviceType;
         // Taken as the 32 bits the driver wrote: a code outside the enumeration is still a code.
@@ -132,9 +132,7 @@ void GetSeekPenalty(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, L"[Disk%i] Get SeekPenalty. \r\n", probe.n);
     DEVICE_SEEK_PENALTY_DESCRIPTOR penalty;
     ZeroMemory(&penalty, sizeof(penalty));
-    if (QueryProperty(probe, disk, StorageDeviceSeekPenaltyProperty,
-                      L"StorageDeviceSeekPenaltyProperty", &penalty, sizeof(penalty),
-                      offsetof(DEVICE_SEEK_PENALTY_DESCRIPTOR, IncursSeekPenalty) + 1)) {
+    if (Query(probe, disk, SeekPenaltyRequest, &penalty)) {
         probe.record->SeekPenalty = penalty.IncursSeekPenalty;
     } else {
         LogMessage(probe.logPath,
@@ -161,8 +159,7 @@ void GetSize(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, L"[Disk%i] Get disk size in GB. \r\n", probe.n);
     DISK_GEOMETRY geometry;
     ZeroMemory(&geometry, sizeof(geometry));
-    if (!Query(probe, disk, IOCTL_DISK_GET_DRIVE_GEOMETRY, L"IOCTL_DISK_GET_DRIVE_GEOMETRY", NULL,
-               0, &geometry, sizeof(geometry), sizeof(geometry))) {
+    if (!Query(probe, disk, GeometryRequest, &geometry)) {
         LogMessage(probe.logPath, L"[Disk%i] Failed to get size\r\n", probe.n);
         return;
     }
@@ -179,8 +176,7 @@ void GetScsiAddress(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, L"[Disk%i] Get port number, bus number and target ID. \r\n", probe.n);
     SCSI_ADDRESS address;
     ZeroMemory(&address, sizeof(address));
-    if (Query(probe, disk, IOCTL_SCSI_GET_ADDRESS, L"IOCTL_SCSI_GET_ADDRESS", NULL, 0, &address,
-              sizeof(address), sizeof(address))) {
+    if (Query(probe, disk, ScsiAddressRequest, &address)) {
         probe.record->Port = address.PortNumber;
         probe.record->Bus = address.PathId;
         probe.record->TargetId = address.TargetId;
@@ -193,7 +189,7 @@ void GetScsiAddress(const Probe& probe, HANDLE disk) {
 DRIVE_LAYOUT_INFORMATION_EX* GetLayout(const Probe& probe, HANDLE disk, DWORD* bytesReturned,
                                        DWORD* bufferSize) {
     for (DWORD i = 0; i < LayoutAttempts; ++i) {
-        *bufferSize = sizeof(DRIVE_LAYOUT_INFORMATION_EX) + PartitionEntryBytes * i;
+        *bufferSize = LayoutRequestBytes(i);
         DRIVE_LAYOUT_INFORMATION_EX* layout = static_cast<DRIVE_LAYOUT_INFORMATION_EX*>(
             HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, *bufferSize));
         *bytesReturned = 0;
