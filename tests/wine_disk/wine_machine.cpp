@@ -5,7 +5,9 @@
 // refused with one line naming the field. Test-only.
 //
 // Usage: wine_machine MACHINE.json OUT.reg
-// Exit code 0 when OUT.reg is written, 2 when the description is refused or unreadable.
+// Exit code 0 when OUT.reg is written; 3 when this route cannot play the description; 2 when it
+// cannot be read or is no machine description (missing, not JSON, a field the format does not
+// know); 1 on a wrong command line or when OUT.reg cannot be written.
 #include <sim/machine.h>
 
 #include <algorithm>
@@ -218,6 +220,31 @@ std::wstring Upper(std::wstring text) {
     return text;
 }
 
+// A key's name in a .reg file runs from its '[' to a ']' on the same line. A line break in a name
+// would end it and let the rest of the text name keys and values of its own, anywhere in the
+// registry (a Run key, a service); which ']' ends a name is the reader's choice (Wine's regedit
+// takes the line's last). Every text that becomes part of a key's name is held to this.
+void CheckKeyNameText(const std::wstring& text, const std::string& field) {
+    for (wchar_t c : text) {
+        const unsigned code = static_cast<unsigned>(c);
+        if (code < 0x20 || (code >= 0x7F && code <= 0x9F) || c == L']') {
+            throw Refusal(field +
+                          ": a control character or ']' in a text that names a registry key");
+        }
+    }
+}
+
+// Wine upper-cases the ASCII letters of every device instance ID it registers (other letters
+// keep their case), and answers the ID in that form: an ID with a lower-case letter would be
+// logged otherwise than the stand-in logs it.
+void CheckInstanceIdCase(const std::wstring& id, const std::string& field) {
+    for (wchar_t c : id) {
+        if (c >= L'a' && c <= L'z') {
+            throw Refusal(field + ": a lower-case letter, which Wine answers upper-cased");
+        }
+    }
+}
+
 // The instance ID of a disk interface path "\\?\a#b#c#{class}": "a\b\c".
 std::wstring InstanceIdOfPath(const std::wstring& path, const std::string& field) {
     const std::wstring prefix = L"\\\\?\\";
@@ -421,8 +448,13 @@ void CheckMachine(const sim::Machine& machine) {
         throw Refusal(
             "devicePropertyFunctionMissing: Wine's SetupAPI has SetupDiGetDevicePropertyW");
     }
+    for (size_t k = 0; k < machine.disks.size(); ++k) {
+        CheckKeyNameText(machine.disks[k].path, Field("disks", k, "path"));
+    }
     for (size_t k = 0; k < machine.nodes.size(); ++k) {
         const sim::DeviceNode& node = machine.nodes[k];
+        CheckKeyNameText(node.instanceId, Field("deviceNodes", k, "instanceId"));
+        CheckInstanceIdCase(node.instanceId, Field("deviceNodes", k, "instanceId"));
         if (node.idFails) {
             throw Refusal(Field("deviceNodes", k, "idFails") +
                           ": Wine answers the ID of every node it lists");
@@ -538,18 +570,22 @@ std::vector<Key> MachineKeys(const sim::Machine& machine) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const int written = 0, failed = 1, unreadable = 2, refused = 3;
     if (argc != 3) {
         std::fprintf(stderr, "usage: wine_machine MACHINE.json OUT.reg\n");
-        return 2;
+        return failed;
     }
     try {
         WriteRegFile(MachineKeys(sim::LoadMachineFile(argv[1])), argv[2]);
     } catch (const Refusal& refusal) {
         std::fprintf(stderr, "wine_machine: %s: %s\n", argv[1], refusal.what());
-        return 2;
+        return refused;
+    } catch (const sim::MachineError& error) {
+        std::fprintf(stderr, "wine_machine: %s\n", error.what());
+        return unreadable;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "wine_machine: %s\n", error.what());
-        return 2;
+        return failed;
     }
-    return 0;
+    return written;
 }
