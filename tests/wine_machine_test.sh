@@ -36,6 +36,8 @@ cases=(
     "disks[0].path|{\"disks\": [{\"path\": \"\\\\\\\\.\\\\PhysicalDrive0\"}]}"
     "disks[0].path: a control|{\"disks\": [{\"path\": $(path 'a\nb')}]}"
     "disks[0].path: a control|{\"disks\": [{\"path\": $(path 'a]b')}]}"
+    "disks[0].path: names a registry key of 256|{\"disks\": [{\"path\": $(path "$(printf 'x%.0s' {1..174})")}]}"
+    "deviceNodes[0].instanceId: names a registry key of 256|{\"deviceNodes\": [{\"instanceId\": \"A\\\\$(printf 'X%.0s' {1..256})\"}]}"
     "disks[1].path|{\"disks\": [$D0}, $D0}]}"
     "disks[0].detailReportsNoSize|{\"disks\": [$D0, \"detailReportsNoSize\": true}]}"
     "disks[0].detailError|{\"disks\": [$D0, \"detailError\": 5}]}"

@@ -265,12 +265,23 @@ std::wstring InstanceIdOfPath(const std::wstring& path, const std::string& field
     return id;
 }
 
+// A registry key's name holds at most 255 characters. Wine's SetupAPI passes over an interface
+// key of 257 or more (the disk is not listed), and the driver refuses a link of 299 or more.
+void CheckKeyNameLength(const std::wstring& name, const std::string& field) {
+    const size_t longest = 255;
+    if (name.size() > longest) {
+        throw Refusal(field + ": names a registry key of " + std::to_string(name.size()) +
+                      " characters; a key's name holds at most 255");
+    }
+}
+
 // An interface: DeviceClasses\{class}\<key name> naming the node, with the path and present.
 // Wine hands out the SymbolicLink value as the path, as it stands, and lists interfaces in the
 // order of their key names, whatever those hold; Windows names the key after the path.
 void AddInterface(std::vector<Key>& keys, const std::wstring& instanceId,
                   const std::wstring& keyName, const std::wstring& path,
-                  const wchar_t* interfaceClass) {
+                  const wchar_t* interfaceClass, const std::string& field) {
+    CheckKeyNameLength(keyName, field);
     const std::wstring key =
         std::wstring(L"Control\\DeviceClasses\\") + interfaceClass + L"\\" + keyName;
     keys.push_back({key, {Text(L"DeviceInstance", instanceId)}});
@@ -283,7 +294,12 @@ void AddProperty(std::vector<Key>& keys, const std::wstring& node, const wchar_t
 }
 
 // A device node's Enum key, its registry description and its device properties.
-void AddNode(std::vector<Key>& keys, const sim::DeviceNode& node, const wchar_t* deviceClass) {
+void AddNode(std::vector<Key>& keys, const sim::DeviceNode& node, const wchar_t* deviceClass,
+             const std::string& field) {
+    for (size_t start = 0, end = 0; end != std::wstring::npos; start = end + 1) {
+        end = node.instanceId.find(L'\\', start);
+        CheckKeyNameLength(node.instanceId.substr(start, end - start), field);
+    }
     const std::wstring key = L"Enum\\" + node.instanceId;
     Key enumKey{key, {Text(L"ClassGUID", deviceClass)}};
     if (node.registryDescription) {
@@ -505,9 +521,12 @@ void AddDiskInterface(std::vector<Key>& keys, const sim::Machine& machine, size_
     // Wine lists interfaces in the order of their key names: the place comes first in the name.
     wchar_t placeName[16];
     std::swprintf(placeName, 16, L"##?#%04zu#", place);
-    AddInterface(keys, id, placeName + path.substr(4), path, kDiskInterfaceClass);
+    AddInterface(keys, id, placeName + path.substr(4), path, kDiskInterfaceClass,
+                 Field("disks", disk, "path"));
     if (node != nullptr) {
-        AddNode(keys, *node, kDiskDeviceClass);
+        AddNode(
+            keys, *node, kDiskDeviceClass,
+            Field("deviceNodes", static_cast<size_t>(node - machine.nodes.data()), "instanceId"));
     } else {
         keys.push_back({L"Enum\\" + id, {Text(L"ClassGUID", kDiskDeviceClass)}});
     }
@@ -525,8 +544,8 @@ bool IsDiskNode(const sim::Machine& machine, const sim::DeviceNode& node) {
 
 // Any other node, a controller in practice, with the storage-port interface that Windows gives
 // it: a node query with DIGCF_PRESENT lists only nodes with a present interface.
-void AddOtherNode(std::vector<Key>& keys, const sim::DeviceNode& node) {
-    AddNode(keys, node, kScsiAdapterDeviceClass);
+void AddOtherNode(std::vector<Key>& keys, const sim::DeviceNode& node, const std::string& field) {
+    AddNode(keys, node, kScsiAdapterDeviceClass, field);
     if (!node.hasPresentInterface) {
         return;
     }
@@ -534,7 +553,8 @@ void AddOtherNode(std::vector<Key>& keys, const sim::DeviceNode& node) {
     for (wchar_t& c : name) {
         c = c == L'\\' ? L'#' : c;
     }
-    AddInterface(keys, node.instanceId, L"##?#" + name, L"\\\\?\\" + name, kStoragePortClass);
+    AddInterface(keys, node.instanceId, L"##?#" + name, L"\\\\?\\" + name, kStoragePortClass,
+                 field);
 }
 
 std::vector<Key> MachineKeys(const sim::Machine& machine) {
@@ -556,9 +576,9 @@ std::vector<Key> MachineKeys(const sim::Machine& machine) {
         }
         keys.push_back(DiskParameters(machine.disks[k], k));
     }
-    for (const sim::DeviceNode& node : machine.nodes) {
-        if (!IsDiskNode(machine, node)) {
-            AddOtherNode(keys, node);
+    for (size_t k = 0; k < machine.nodes.size(); ++k) {
+        if (!IsDiskNode(machine, machine.nodes[k])) {
+            AddOtherNode(keys, machine.nodes[k], Field("deviceNodes", k, "instanceId"));
         }
     }
     for (size_t k = 0; k < machine.controllers.size(); ++k) {
