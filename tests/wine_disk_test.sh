@@ -66,43 +66,29 @@ compare_runs() { # name, native folder, Wine folder
     fi
 }
 
-# The arguments, one a line | the exit code | the start of standard error (standard output for 0)
+# The arguments, split at ";" | the exit code | the start of standard error (standard output for 0)
 wine_run="$source_dir/scripts/wine-run.sh"
 default=$source_dir/examples/machines/default.json
+out=$scratch/out
 printf '{"disks": [' >"$scratch/not-json.json"
 printf '{"deviceNodes": [{"instanceId": "PCI\\\\VEN_9455&DEV_6986&SUBSYS_00000000&REV_00\\\\3&8b287506&0&82"}]}' \
     >"$scratch/lower-case-id.json"
 refused_runs=(
-    "--help|0|usage: scripts/wine-run.sh "
-    "--capture
---help|0|usage: scripts/wine-run.sh "
+    "--capture;--help|0|usage: scripts/wine-run.sh "
     "$default|1|wine-run: usage: "
-    "--verbose
-$default
-$scratch/out|1|wine-run: unknown option --verbose"
-    "$default
-$windows_dir|1|wine-run: OUTDIR $(cd "$windows_dir" && pwd -P) is or holds the build folder"
-    "--capture
-$default
-$windows_dir/..|1|wine-run: OUTDIR "
-    "$default
-$source_dir|1|wine-run: OUTDIR $source_dir is or holds the build folder"
-    "$default
-$source_dir/build/wine-disk/prefix/drive_c|1|wine-run: OUTDIR $source_dir/build/wine-disk/prefix/drive_c is inside"
-    "$default
-$scratch/a\"b|1|wine-run: OUTDIR $scratch/a\"b: Windows cannot name"
-    "$default
-$scratch/a\\b|1|wine-run: OUTDIR $scratch/a\\b: Windows cannot name"
-    "$scratch/missing.json
-$scratch/out|5|wine_machine: $scratch/missing.json: cannot be read"
-    "$scratch/not-json.json
-$scratch/out|5|wine_machine: $scratch/not-json.json: not valid JSON"
-    "$scratch/lower-case-id.json
-$scratch/out|3|wine_machine: $scratch/lower-case-id.json: deviceNodes[0].instanceId: "
+    "--verbose;$default;$out|1|wine-run: unknown option --verbose"
+    "$default;$windows_dir|1|wine-run: OUTDIR $(cd "$windows_dir" && pwd -P) is or holds the build folder"
+    "--capture;$default;$source_dir|1|wine-run: OUTDIR $source_dir is or holds the build folder"
+    "$default;$source_dir/build/wine-disk/prefix/drive_c|1|wine-run: OUTDIR $source_dir/build/wine-disk/prefix/drive_c is inside"
+    "$default;$scratch/a\"b|1|wine-run: OUTDIR $scratch/a\"b: Windows cannot name"
+    "$default;$scratch/a\\b|1|wine-run: OUTDIR $scratch/a\\b: Windows cannot name"
+    "$scratch/missing.json;$out|5|wine_machine: $scratch/missing.json: cannot be read"
+    "$scratch/not-json.json;$out|5|wine_machine: $scratch/not-json.json: not valid JSON"
+    "$scratch/lower-case-id.json;$out|3|wine_machine: $scratch/lower-case-id.json: deviceNodes[0].instanceId: "
 )
 built_before=$(ls -l "$windows_dir")
 for case in "${refused_runs[@]}"; do
-    mapfile -t arguments <<<"${case%%|*}"
+    IFS=';' read -ra arguments <<<"${case%%|*}"
     expected=${case#*|}
     "$wine_run" "${arguments[@]}" >"$scratch/run.out" 2>"$scratch/run.err"
     status=$?
@@ -114,10 +100,10 @@ for case in "${refused_runs[@]}"; do
         fail "wine-run.sh ${arguments[*]}: expected exit ${expected%%|*} and \"${expected#*|}...\", got $status: $said"
     fi
 done
-if [ "$(ls -l "$windows_dir")" = "$built_before" ] && [ ! -e "$scratch/out" ]; then
+if [ "$(ls -l "$windows_dir")" = "$built_before" ] && [ ! -e "$out" ]; then
     pass "no refused run touched the build or created its OUTDIR"
 else
-    fail "a refused run changed $windows_dir or created $scratch/out"
+    fail "a refused run changed $windows_dir or created $out"
 fi
 
 start=$(date +%s)
