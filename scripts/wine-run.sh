@@ -3,27 +3,36 @@
 # (tests/wine_disk/) plays the description's disks and controllers, and the registry describes
 # their interfaces and device nodes to Wine's own SetupAPI. The executable runs unmodified.
 #
-# Usage: scripts/wine-run.sh [--capture] MACHINE.json OUTDIR
+# Usage: scripts/wine-run.sh [--capture | --ts] MACHINE.json OUTDIR [ARGUMENT...]
 # Leaves in OUTDIR: stdout (the executable's standard output), exit-code (its whole 32-bit exit
 # code, in decimal), destpick.log, and driver-counts (requests the driver refused as unknown, and
-# writes). With --capture it runs destpick-capture.exe instead, the same way and without
-# arguments: the description it writes lands in OUTDIR, and stdout names it. Exit code 0 when the
-# executable ran; 3 when the description cannot be played this way (one line says which field);
-# 4 when Wine cannot start; 2 on any other failure.
+# writes). With --capture it runs destpick-capture.exe instead, the same way: the description it
+# writes lands in OUTDIR, and stdout names it. With --ts it runs destpick-ts.exe from the folder
+# OUTDIR/package, read-only while it runs, beside destpick.exe (when the Windows build has one);
+# when OUTDIR/variables exists, inside the test task sequence environment
+# (tests/wine_disk/ts_environment.c), which starts from the NAME=VALUE lines there and appends one
+# for every variable set; without it, outside a task sequence. The package is left as it ran. The
+# ARGUMENTs go to the executable, each quoted. Exit code 0 when the executable ran; 3 when the
+# description cannot be played this way (one line says which field); 4 when Wine cannot start; 2
+# on any other failure.
 #
-# Needs the sim preset (wine_machine) and the windows preset (destpick.exe or
-# destpick-capture.exe, destpick_disk.sys, wine_launcher.exe) built. The Wine prefix is
+# Needs the sim preset (wine_machine) and the windows preset (destpick.exe, destpick-capture.exe
+# or destpick-ts.exe, destpick_disk.sys, wine_launcher.exe) built. The Wine prefix is
 # build/wine-disk/prefix, made on first use; every run starts from its registry as it was then. DESTPICK_NATIVE_BUILD_DIR, DESTPICK_WINDOWS_BUILD_DIR
 # and DESTPICK_WINE name other builds or another wine64.
 set -u
-usage="usage: scripts/wine-run.sh [--capture] MACHINE.json OUTDIR"
+usage="usage: scripts/wine-run.sh [--capture | --ts] MACHINE.json OUTDIR [ARGUMENT...]"
 program=destpick.exe
 if [ "${1:-}" = --capture ]; then
     program=destpick-capture.exe
     shift
+elif [ "${1:-}" = --ts ]; then
+    program=destpick-ts.exe
+    shift
 fi
 machine=${1:?$usage}
 outdir=${2:?$usage}
+shift 2
 root=$(cd "$(dirname "$0")/.." && pwd -P)
 native_dir=${DESTPICK_NATIVE_BUILD_DIR:-$root/build/sim}
 windows_dir=${DESTPICK_WINDOWS_BUILD_DIR:-$root/build/windows}
@@ -48,6 +57,19 @@ mkdir -p "$outdir" "$state" || die 2 "cannot create $outdir"
 outdir=$(cd "$outdir" && pwd -P)
 rm -f "$outdir/stdout" "$outdir/exit-code" "$outdir/destpick.log" "$outdir/driver-counts"
 "$native_dir/wine_machine" "$machine" "$outdir/machine.reg" || exit 3
+rundir=$outdir
+if [ "$program" = destpick-ts.exe ]; then
+    rundir=$outdir/package
+    writable() { chattr -i "$rundir" 2>/dev/null; chmod -R u+w "$rundir" 2>/dev/null; }
+    writable
+    rm -rf "$rundir" && mkdir "$rundir" || die 2 "cannot create $rundir"
+    [ ! -f "$windows_dir/destpick.exe" ] || cp "$windows_dir/destpick.exe" "$rundir/"
+    if [ -f "$outdir/variables" ]; then
+        # One import for both: the registration joins the machine's entries, in their UTF-16.
+        tail -n +2 "$root/tests/wine_disk/ts_environment.reg" | sed 's/$/\r/' |
+            iconv -f UTF-8 -t UTF-16LE >>"$outdir/machine.reg" || die 2 "cannot register the environment"
+    fi
+fi
 
 # Quiet and unattended, as the other Wine checks run it.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" WINEPREFIX=$state/prefix LC_ALL=C.UTF-8
@@ -68,18 +90,38 @@ fi
 timeout 120 "$wineserver" -w
 cp "$state/system.reg.pristine" "$WINEPREFIX/system.reg"
 cp "$windows_dir/$service.sys" "$WINEPREFIX/drive_c/windows/system32/drivers/$service.sys"
-cp "$windows_dir/$program" "$outdir/$program"
+cp "$windows_dir/$program" "$rundir/$program"
 
 timeout 120 "$wine" regedit /S "$(windows_path "$outdir/machine.reg")" </dev/null >/dev/null 2>&1 ||
     die 4 "Wine could not import the machine into its registry"
+unset DESTPICK_TEST_TS_VARIABLES
+if [ "$program" = destpick-ts.exe ]; then
+    if [ -f "$outdir/variables" ]; then
+        cp "$windows_dir/destpick_test_tsenv.dll" "$WINEPREFIX/drive_c/windows/system32/"
+        DESTPICK_TEST_TS_VARIABLES=$(windows_path "$outdir/variables")
+        export DESTPICK_TEST_TS_VARIABLES
+    fi
+    # As a distribution point serves it. Root writes into a folder without write permission, but
+    # not into an immutable one.
+    chmod a-w "$rundir"/* "$rundir"
+    if touch "$rundir/.writable" 2>/dev/null; then
+        rm -f "$rundir/.writable"
+        chattr +i "$rundir" || die 2 "cannot make $rundir read-only"
+    fi
+fi
 timeout 300 "$wine" "$windows_dir/wine_launcher.exe" "$service" "$driver_path" \
-    "$(windows_path "$outdir/$program")" "$(windows_path "$outdir/stdout")" \
+    "$(windows_path "$rundir/$program")" "$(windows_path "$outdir/stdout")" "$@" \
     </dev/null >"$outdir/launcher.out" 2>"$outdir/launcher.err"
 status=$?
 timeout 120 "$wineserver" -w
 report=$(tr -d '\r' <"$outdir/launcher.out")
 problem=$(cat "$outdir/launcher.err")
-rm -f "$outdir/$program" "$outdir/machine.reg" "$outdir/launcher.out" "$outdir/launcher.err"
+if [ "$rundir" = "$outdir" ]; then
+    rm -f "$outdir/$program"
+else
+    writable
+fi
+rm -f "$outdir/machine.reg" "$outdir/launcher.out" "$outdir/launcher.err"
 [ "$status" -eq 0 ] || die 2 "the launcher failed ($status): $problem"
 printf '%s\n' "$report" | sed -n 's/^exit-code=//p' >"$outdir/exit-code"
 printf '%s\n' "$report" | grep -v '^exit-code=' >"$outdir/driver-counts"
