@@ -62,7 +62,8 @@ if [ "$program" = destpick-ts.exe ]; then
     rundir=$outdir/package
     writable() { chattr -i "$rundir" 2>/dev/null; chmod -R u+w "$rundir" 2>/dev/null; }
     writable
-    rm -rf "$rundir" && mkdir "$rundir" || die 2 "cannot create $rundir"
+    rm -rf "$rundir"
+    mkdir "$rundir" || die 2 "cannot create $rundir"
     [ ! -f "$windows_dir/destpick.exe" ] || cp "$windows_dir/destpick.exe" "$rundir/"
     if [ -f "$outdir/variables" ]; then
         # One import for both: the registration joins the machine's entries, in their UTF-16.
