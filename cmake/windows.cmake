@@ -27,9 +27,10 @@ string(APPEND CMAKE_EXE_LINKER_FLAGS " -Wl,--no-insert-timestamp")
 # then searched the same safe way too, and nothing rests on a Windows edition's known-DLL list.
 # dlltool builds each delay-load import library from the functions listed in cmake/delayload/;
 # a function missing there fails the link (SETUPAPI) or lands in the ordinary imports, which
-# tests/windows_imports_test.sh refuses.
+# tests/windows_imports_test.sh refuses. destpick-ts takes OLE32 and OLEAUT32 for the task
+# sequence's COM object, each library named DESTPICK_DELAYLOAD_<DLL>.
 find_program(DESTPICK_DLLTOOL NAMES x86_64-w64-mingw32-dlltool REQUIRED)
-foreach(dll VERSION SETUPAPI USER32)
+foreach(dll VERSION SETUPAPI USER32 OLE32 OLEAUT32)
     set(definition ${CMAKE_CURRENT_SOURCE_DIR}/cmake/delayload/${dll}.def)
     set(library ${CMAKE_CURRENT_BINARY_DIR}/delayload/lib${dll}.a)
     add_custom_command(OUTPUT ${library}
@@ -38,10 +39,12 @@ foreach(dll VERSION SETUPAPI USER32)
         DEPENDS ${definition}
         COMMENT "Delay-load import library for ${dll}.dll")
     list(APPEND DESTPICK_DELAYLOAD_LIBRARIES ${library})
+    set(DESTPICK_DELAYLOAD_${dll} ${library})
 endforeach()
 add_custom_target(delayload_libraries DEPENDS ${DESTPICK_DELAYLOAD_LIBRARIES})
 add_dependencies(destpick_core delayload_libraries)
-target_link_libraries(destpick_core PUBLIC ${DESTPICK_DELAYLOAD_LIBRARIES})
+target_link_libraries(destpick_core PUBLIC ${DESTPICK_DELAYLOAD_VERSION}
+    ${DESTPICK_DELAYLOAD_SETUPAPI} ${DESTPICK_DELAYLOAD_USER32})
 # mingw's strsafe.h renames wvsprintfW and friends to undeclared names to push callers to its own
 # functions; the log writer relies on wvsprintfW's documented 1024-character cut, so keep it.
 target_compile_definitions(destpick_core PUBLIC STRSAFE_NO_DEPRECATE)

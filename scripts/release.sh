@@ -16,7 +16,7 @@ archive=$PWD/build/release/destpick-$version-win64.zip
 rm -f "$archive"
 cmake --build --preset windows
 
-programs=(destpick.exe destpick-capture.exe destpick-explain.exe)
+programs=(destpick.exe destpick-ts.exe destpick-capture.exe destpick-explain.exe)
 for program in "${programs[@]}"; do
     if [ ! -f "$build/$program" ]; then
         echo "release.sh: $build/$program was not built; no archive without it" >&2

@@ -3,12 +3,17 @@
 # (tests/wine_disk/) plays the description's disks and controllers, and the registry describes
 # their interfaces and device nodes to Wine's own SetupAPI. The executable runs unmodified.
 #
-# Usage: scripts/wine-run.sh [--capture] MACHINE.json OUTDIR
+# Usage: scripts/wine-run.sh [--capture | --ts] MACHINE.json OUTDIR [ARGUMENT...]
 #        scripts/wine-run.sh --help    prints the usage and ends with 0
 # Leaves in OUTDIR: stdout (the executable's standard output), exit-code (its whole 32-bit exit
 # code, in decimal), destpick.log, and driver-counts (requests the driver refused as unknown, and
-# writes). With --capture it runs destpick-capture.exe instead, the same way and without
-# arguments: the description it writes lands in OUTDIR, and stdout names it. OUTDIR may not be or
+# writes). With --capture it runs destpick-capture.exe instead, the same way: the description it
+# writes lands in OUTDIR, and stdout names it. With --ts it runs destpick-ts.exe from the folder
+# OUTDIR/package, read-only while it runs, beside destpick.exe (when the Windows build has one);
+# when OUTDIR/variables exists, inside the test task sequence environment
+# (tests/wine_disk/ts_environment.c), which starts from the NAME=VALUE lines there and appends one
+# for every variable set; without it, outside a task sequence. The package is left as it ran. The
+# ARGUMENTs go to the executable, each quoted. OUTDIR may not be or
 # hold a build folder (the run copies the executable in and removes it after), lie in
 # build/wine-disk, or have a path that Windows cannot name (", \, *, ?, <, >, | or a control
 # character).
@@ -17,13 +22,13 @@
 # start; 5 the description cannot be read or is no machine description (missing, not JSON, a
 # field the format does not know). Every code but 0 comes with one line on standard error.
 #
-# Needs the sim preset (wine_machine) and the windows preset (destpick.exe or
-# destpick-capture.exe, destpick_disk.sys, wine_launcher.exe) built. The Wine prefix is
+# Needs the sim preset (wine_machine) and the windows preset (destpick.exe, destpick-capture.exe
+# or destpick-ts.exe, destpick_disk.sys, wine_launcher.exe) built. The Wine prefix is
 # build/wine-disk/prefix, made on first use; every run starts from its registry hives (system,
 # user and default user) as they were then. DESTPICK_NATIVE_BUILD_DIR, DESTPICK_WINDOWS_BUILD_DIR
 # and DESTPICK_WINE name other builds or another wine64.
 set -u
-usage="usage: scripts/wine-run.sh [--capture] MACHINE.json OUTDIR"
+usage="usage: scripts/wine-run.sh [--capture | --ts] MACHINE.json OUTDIR [ARGUMENT...]"
 die() { # exit code, message
     echo "wine-run: $2" >&2
     exit "$1"
@@ -37,13 +42,16 @@ while [ $# -gt 0 ]; do
         exit 0
         ;;
     --capture) program=destpick-capture.exe ;;
+    --ts) program=destpick-ts.exe ;;
     -*) die 1 "unknown option $1; $usage" ;;
     *) break ;;
     esac
     shift
 done
-[ $# -eq 2 ] || die 1 "$usage"
+[ $# -ge 2 ] || die 1 "$usage"
 machine=$1
+outdir_argument=$2
+shift 2
 root=$(cd "$(dirname "$0")/.." && pwd -P)
 native_dir=${DESTPICK_NATIVE_BUILD_DIR:-$root/build/sim}
 windows_dir=${DESTPICK_WINDOWS_BUILD_DIR:-$root/build/windows}
@@ -54,7 +62,7 @@ driver_path='C:\windows\system32\drivers\destpick_disk.sys'
 hives=(system.reg user.reg userdef.reg)
 
 # The folder as it will be, symbolic links followed, before anything is created in it.
-outdir=$(realpath -m -- "$2") || die 1 "cannot resolve $2"
+outdir=$(realpath -m -- "$outdir_argument") || die 1 "cannot resolve $outdir_argument"
 case $outdir in
 *[\"\\*?\<\>\|]* | *[[:cntrl:]]*)
     die 1 "OUTDIR $outdir: Windows cannot name a path holding \", \\, *, ?, <, >, | or a control character; choose another folder"
@@ -94,6 +102,20 @@ esac
 mkdir -p "$outdir" "$state" || die 2 "cannot create $outdir"
 rm -f "$outdir/stdout" "$outdir/exit-code" "$outdir/destpick.log" "$outdir/driver-counts"
 cp "$registry" "$outdir/machine.reg" || die 2 "cannot write into $outdir"
+rundir=$outdir
+if [ "$program" = destpick-ts.exe ]; then
+    rundir=$outdir/package
+    writable() { chattr -i "$rundir" 2>/dev/null; chmod -R u+w "$rundir" 2>/dev/null; }
+    writable
+    rm -rf "$rundir"
+    mkdir "$rundir" || die 2 "cannot create $rundir"
+    [ ! -f "$windows_dir/destpick.exe" ] || cp "$windows_dir/destpick.exe" "$rundir/"
+    if [ -f "$outdir/variables" ]; then
+        # One import for both: the registration joins the machine's entries, in their UTF-16.
+        tail -n +2 "$root/tests/wine_disk/ts_environment.reg" | sed 's/$/\r/' |
+            iconv -f UTF-8 -t UTF-16LE >>"$outdir/machine.reg" || die 2 "cannot register the environment"
+    fi
+fi
 
 # Quiet and unattended, as the other Wine checks run it.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" WINEPREFIX=$state/prefix LC_ALL=C.UTF-8
@@ -128,18 +150,38 @@ for hive in "${hives[@]}"; do
     cp "$pristine/$hive" "$WINEPREFIX/$hive" || die 2 "cannot put back $WINEPREFIX/$hive"
 done
 cp "$windows_dir/$service.sys" "$WINEPREFIX/drive_c/windows/system32/drivers/$service.sys"
-cp "$windows_dir/$program" "$outdir/$program"
+cp "$windows_dir/$program" "$rundir/$program"
 
 timeout 120 "$wine" regedit /S "$(windows_path "$outdir/machine.reg")" </dev/null >/dev/null 2>&1 ||
     die 4 "Wine could not import the machine into its registry"
+unset DESTPICK_TEST_TS_VARIABLES
+if [ "$program" = destpick-ts.exe ]; then
+    if [ -f "$outdir/variables" ]; then
+        cp "$windows_dir/destpick_test_tsenv.dll" "$WINEPREFIX/drive_c/windows/system32/"
+        DESTPICK_TEST_TS_VARIABLES=$(windows_path "$outdir/variables")
+        export DESTPICK_TEST_TS_VARIABLES
+    fi
+    # As a distribution point serves it. Root writes into a folder without write permission, but
+    # not into an immutable one.
+    chmod a-w "$rundir"/* "$rundir"
+    if touch "$rundir/.writable" 2>/dev/null; then
+        rm -f "$rundir/.writable"
+        chattr +i "$rundir" || die 2 "cannot make $rundir read-only"
+    fi
+fi
 timeout 300 "$wine" "$windows_dir/wine_launcher.exe" "$service" "$driver_path" \
-    "$(windows_path "$outdir/$program")" "$(windows_path "$outdir/stdout")" \
+    "$(windows_path "$rundir/$program")" "$(windows_path "$outdir/stdout")" "$@" \
     </dev/null >"$outdir/launcher.out" 2>"$outdir/launcher.err"
 status=$?
 timeout 120 "$wineserver" -w
 report=$(tr -d '\r' <"$outdir/launcher.out")
 problem=$(cat "$outdir/launcher.err")
-rm -f "$outdir/$program" "$outdir/machine.reg" "$outdir/launcher.out" "$outdir/launcher.err"
+if [ "$rundir" = "$outdir" ]; then
+    rm -f "$outdir/$program"
+else
+    writable
+fi
+rm -f "$outdir/machine.reg" "$outdir/launcher.out" "$outdir/launcher.err"
 [ "$status" -eq 0 ] || die 2 "the launcher failed ($status): $problem"
 printf '%s\n' "$report" | sed -n 's/^exit-code=//p' >"$outdir/exit-code"
 printf '%s\n' "$report" | grep -v '^exit-code=' >"$outdir/driver-counts"

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The release as a user gets it. scripts/release.sh builds the archive, which must hold exactly
-# the three programs, the readme and the sums, in that order, and come out the same when built
+# the four programs, the readme and the sums, in that order, and come out the same when built
 # again in another time zone under another umask. Unpacked, the sums must verify, each program
 # must pass the import, manifest and version checks, and each must run under Wine as the readme
 # says: destpick.exe answers UNKNOWN (Wine shows it no disk), destpick-capture.exe writes that
-# empty machine beside itself, on which the native build leaves the same log, and
-# destpick-explain.exe explains the log of that run.
+# empty machine beside itself, on which the native build leaves the same log,
+# destpick-explain.exe explains the log of that run, and destpick-ts.exe, outside a task
+# sequence, refuses to run without --dry-run and with it runs a copy of destpick.exe elsewhere.
 #
 # Usage: release_test.sh <source folder> <project version> <native destpick.exe> <wine64> <Wine prefix>
 set -u
@@ -26,7 +27,7 @@ done
 . "$tests/wine_env.sh"
 
 archive=$source_dir/build/release/destpick-$version-win64.zip
-names=(destpick.exe destpick-capture.exe destpick-explain.exe README.txt SHA256SUMS)
+names=(destpick.exe destpick-ts.exe destpick-capture.exe destpick-explain.exe README.txt SHA256SUMS)
 
 # --- The archive ------------------------------------------------------------------------------
 if ! "$source_dir/scripts/release.sh" >"$scratch/release.out" 2>&1; then
@@ -57,9 +58,9 @@ fi
 
 # --- The sums and the readme ------------------------------------------------------------------
 summed=$(sed -nE 's/^[0-9a-f]{64}  (.*)$/\1/p' "$folder/SHA256SUMS")
-if [ "$summed" = "$(printf '%s\n' "${names[@]:0:4}")" ] &&
-    [ "$(wc -l <"$folder/SHA256SUMS")" -eq 4 ]; then
-    pass "SHA256SUMS lists the other four files, one sum each"
+if [ "$summed" = "$(printf '%s\n' "${names[@]:0:5}")" ] &&
+    [ "$(wc -l <"$folder/SHA256SUMS")" -eq 5 ]; then
+    pass "SHA256SUMS lists the other five files, one sum each"
 else
     fail "SHA256SUMS is not one sum line for each of the other files:"
     cat "$folder/SHA256SUMS"
@@ -99,6 +100,7 @@ file_check() { # program, delay-loaded DLLs (one argument), execution level
     fi
 }
 file_check destpick.exe "VERSION.dll SETUPAPI.dll USER32.dll" requireAdministrator
+file_check destpick-ts.exe "OLE32.dll OLEAUT32.dll" requireAdministrator
 file_check destpick-capture.exe "VERSION.dll SETUPAPI.dll" requireAdministrator
 file_check destpick-explain.exe "" asInvoker
 
@@ -172,6 +174,27 @@ if [ "$code" -eq 0 ] &&
 else
     fail "destpick-explain.exe destpick.log: exit code $code, output:"
     printf '%s\n' "$out" "$(cat "$scratch/explain.err")" | head -n 10
+fi
+
+run_wine ts-version destpick-ts.exe --version
+if [ "$code" -eq 0 ] && [ "$out" = "destpick-ts $version" ]; then
+    pass "destpick-ts.exe --version: destpick-ts $version"
+else
+    fail "destpick-ts.exe --version: exit code $code, \"$out\""
+fi
+run_wine ts destpick-ts.exe
+if [ "$code" -eq 2 ] && grep -q '^Cannot reach the task sequence environment' <<<"$out"; then
+    pass "destpick-ts.exe outside a task sequence: exit code 2, no environment"
+else
+    fail "destpick-ts.exe outside a task sequence: exit code $code: $out"
+fi
+log_lines=$(wc -l <"$log")
+run_wine ts-dry-run destpick-ts.exe --dry-run
+if [ "$code" -eq 6 ] && grep -q 'Destination=UNKNOWN' <<<"$out" &&
+    [ "$(wc -l <"$log")" -eq "$log_lines" ] && [ ! -e "$folder/destpick-ts.log" ]; then
+    pass "destpick-ts.exe --dry-run: UNKNOWN from a copy run in the temporary folder, exit code 6"
+else
+    fail "destpick-ts.exe --dry-run: exit code $code, $(wc -l <"$log") lines in destpick.log before $log_lines: $out"
 fi
 
 finish

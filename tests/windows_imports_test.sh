@@ -16,7 +16,8 @@
 #
 # destpick-capture.exe is checked the same way: it calls no USER32 function, so it names the DLLs
 # it must delay-load. destpick-explain.exe calls none of the three, and only reads a file, so it
-# runs with the rights of whoever starts it (asInvoker).
+# runs with the rights of whoever starts it (asInvoker). destpick-ts.exe delay-loads OLE32 and
+# OLEAUT32 alone, for the task sequence's COM object.
 #
 # Usage: windows_imports_test.sh <destpick.exe> [<project version a.b.c.d> [<delay-loaded DLLs>
 #        [<execution level>]]]
@@ -62,7 +63,7 @@ for dll in "${dlls[@]}"; do
     case "$lower" in
         libstdc++*.dll | libgcc*.dll | libwinpthread*.dll) runtime_dlls+=" $dll" ;;
         kernel32.dll | msvcrt.dll | user32.dll | version.dll | advapi32.dll | setupapi.dll | \
-            cfgmgr32.dll | api-ms-win-*.dll) ;;
+            cfgmgr32.dll | ole32.dll | oleaut32.dll | api-ms-win-*.dll) ;;
         *) foreign_dlls+=" $dll" ;;
     esac
 done

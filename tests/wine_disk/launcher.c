@@ -2,7 +2,8 @@
  * runs the program with its standard output in a file, stops the service again, and prints the
  * program's whole exit code and the driver's counts of refused requests. Test-only.
  *
- * Usage: wine launcher.exe SERVICE DRIVER PROGRAM STDOUT-FILE
+ * Usage: wine launcher.exe SERVICE DRIVER PROGRAM STDOUT-FILE [ARGUMENT...]
+ * Each argument is handed to the program in quotes of its own (none may hold a quote).
  * The service is created when the service manager does not know it yet: it reads its database
  * only when it starts, which is before anything can be imported into the registry.
  * Prints "exit-code=N", "unknown-requests=N" and "writes=N", one a line; ends with 0 when the
@@ -51,14 +52,22 @@ static BOOL StopService(SC_HANDLE service) {
     return WaitForState(service, SERVICE_STOPPED);
 }
 
-static BOOL RunProgram(const wchar_t* program, const wchar_t* stdoutFile, DWORD* exitCode) {
+static BOOL RunProgram(const wchar_t* program, wchar_t** arguments, int argumentCount,
+                       const wchar_t* stdoutFile, DWORD* exitCode) {
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
     STARTUPINFOW startup;
     PROCESS_INFORMATION process;
-    wchar_t commandLine[MAX_PATH + 2];
+    wchar_t commandLine[4 * MAX_PATH];
     BOOL ran = FALSE;
     HANDLE output;
-    if (swprintf(commandLine, MAX_PATH + 2, L"\"%ls\"", program) < 0) {
+    int length = swprintf(commandLine, 4 * MAX_PATH, L"\"%ls\"", program);
+    int i;
+    for (i = 0; i < argumentCount && length >= 0; ++i) {
+        int added = swprintf(commandLine + length, (size_t)(4 * MAX_PATH - length), L" \"%ls\"",
+                             arguments[i]);
+        length = added < 0 ? -1 : length + added;
+    }
+    if (length < 0) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return FALSE;
     }
@@ -99,8 +108,8 @@ int wmain(int argc, wchar_t** argv) {
     SC_HANDLE manager, service;
     DWORD exitCode = 0;
     BOOL ran;
-    if (argc != 5) {
-        fwprintf(stderr, L"usage: launcher SERVICE DRIVER PROGRAM STDOUT-FILE\n");
+    if (argc < 5) {
+        fwprintf(stderr, L"usage: launcher SERVICE DRIVER PROGRAM STDOUT-FILE [ARGUMENT...]\n");
         return 2;
     }
     manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
@@ -126,7 +135,7 @@ int wmain(int argc, wchar_t** argv) {
         CloseServiceHandle(manager);
         return result;
     }
-    ran = RunProgram(argv[3], argv[4], &exitCode);
+    ran = RunProgram(argv[3], argv + 5, argc - 5, argv[4], &exitCode);
     if (!ran) {
         Failed(L"running the program");
     }
