@@ -5,24 +5,40 @@
 
 namespace {
 
-// The log's runs as they go by; only the last complete one and what came after it are kept.
+// The log's runs as they go by; only the wanted complete one (the last for 0) and what came
+// after it are kept, and each run's summary when a list is asked for.
 struct LogRuns {
+    int wanted = 0;
+    std::vector<RunSummary>* summaries = nullptr;
     bool anyEntry = false;
     int blanks = 0; // blank entries since the last line with text
+    int completeCount = 0;
     std::optional<RunAccount> current;
     std::optional<RunAccount> lastComplete;
     RunPlace place;
 };
 
+void Summarize(const RunAccount& run, int completeNumber, std::vector<RunSummary>* summaries) {
+    const std::string answer = completeNumber > 0
+                                   ? ExplainRun(run).answer
+                                   : "did not finish: its log ends in " + PhaseName(run.phase);
+    summaries->push_back({run.stamp, run.version, completeNumber, answer});
+}
+
 void CloseRun(LogRuns* runs) {
     if (!runs->current) {
         return;
     }
-    if (runs->current->end != RunEnd::Unfinished) {
+    const bool complete = runs->current->end != RunEnd::Unfinished;
+    runs->completeCount += complete ? 1 : 0;
+    if (runs->summaries != nullptr) {
+        Summarize(*runs->current, complete ? runs->completeCount : 0, runs->summaries);
+    }
+    if (complete && (runs->wanted == 0 || runs->wanted == runs->completeCount)) {
         runs->lastComplete = std::move(runs->current);
         runs->place.number = runs->place.count;
         runs->place.unfinishedAfter = 0;
-    } else {
+    } else if (!complete) {
         ++runs->place.unfinishedAfter;
         runs->place.lastUnfinishedStamp = runs->current->stamp;
         runs->place.lastUnfinishedPhase = runs->current->phase;
@@ -51,10 +67,8 @@ LastCompleteRun Failure(ExplainExitCode code, const std::string& error, const Lo
     return {code, error, std::nullopt, runs.place};
 }
 
-} // namespace
-
-LastCompleteRun FindLastCompleteRun(std::istream& log) {
-    LogRuns runs;
+// Reads the whole log into runs; a failure's exit code and line when it holds no run to explain.
+std::optional<LastCompleteRun> ReadRuns(std::istream& log, LogRuns& runs) {
     const bool read =
         ReadLogEntries(log, [&runs](const LogEntry& entry) { TakeEntry(&runs, entry); });
     CloseRun(&runs);
@@ -73,6 +87,27 @@ LastCompleteRun FindLastCompleteRun(std::istream& log) {
                        "Collecting Information\" line)",
                        runs);
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+LastCompleteRun FindCompleteRun(std::istream& log, int wanted) {
+    LogRuns runs;
+    runs.wanted = wanted;
+    if (std::optional<LastCompleteRun> failure = ReadRuns(log, runs)) {
+        return std::move(*failure);
+    }
+    if (wanted > 0 && !runs.lastComplete) {
+        return Failure(NoCompleteRun,
+                       "no complete run " + std::to_string(wanted) + ": the log holds " +
+                           std::to_string(runs.completeCount) + " complete run" +
+                           (runs.completeCount == 1 ? "" : "s"),
+                       runs);
+    }
+    if (wanted > 0) {
+        runs.place.unfinishedAfter = 0;
+    }
     if (!runs.lastComplete) {
         const std::string stop = "stops in " + PhaseName(runs.place.lastUnfinishedPhase);
         return Failure(NoCompleteRun,
@@ -83,6 +118,20 @@ LastCompleteRun FindLastCompleteRun(std::istream& log) {
                        runs);
     }
     return {Explained, "", std::move(runs.lastComplete), runs.place};
+}
+
+LastCompleteRun FindLastCompleteRun(std::istream& log) {
+    return FindCompleteRun(log, 0);
+}
+
+RunList ListRuns(std::istream& log) {
+    RunList list{Explained, "", {}};
+    LogRuns runs;
+    runs.summaries = &list.runs;
+    if (std::optional<LastCompleteRun> failure = ReadRuns(log, runs)) {
+        return {failure->status, failure->error, {}};
+    }
+    return list;
 }
 
 ExplainResult ExplainLog(std::istream& log) {
