@@ -12,7 +12,7 @@ fleet=${1:?$usage}
 destpick=${2:?$usage}
 generate=${3:?$usage}
 source_dir=${4:?$usage}
-count=${5:-200}
+count=${5:-300}
 
 # shellcheck source=checks.sh
 . "$(dirname "$0")/checks.sh"

@@ -76,8 +76,9 @@ TEST(FleetBaseline, RefusesAMalformedLineByItsNumber) {
         if (*c.error == '\0') {
             EXPECT_EQ(baseline.error, "");
             EXPECT_EQ(baseline.answers.size(), 2u);
-            EXPECT_EQ(baseline.answers.at(ComparablePath(folder.Posix() + "/with space.json")).answer,
-                      "UNKNOWN");
+            EXPECT_EQ(
+                baseline.answers.at(ComparablePath(folder.Posix() + "/with space.json")).answer,
+                "UNKNOWN");
         } else {
             EXPECT_NE(baseline.error.find(c.error), std::string::npos) << baseline.error;
         }
@@ -106,9 +107,9 @@ TEST(FleetLogNames, StayInsideTheFolderAndNeverMeet) {
         const char* relative;
         const char* logName;
     } cases[] = {
-        {"a/m.json", "a/m.log"},   {"b/m.json", "b/m.log"},     {"m.json", "m.log"},
-        {"m.json", "m-2.log"},     {"m-2.json", "m-2-2.log"},   {"...json", "...log"},
-        {"../x.json", "x.log"},    {"/etc/y.JSON", "etc/y.log"}, {".json", ".log"},
+        {"a/m.json", "a/m.log"},       {"b/m.json", "b/m.log"},      {"m.json", "m.log"},
+        {"m.json", "m-2.log"},         {"m-2.json", "m-2-2.log"},    {"...json", "...log"},
+        {"../x.json", "x.log"},        {"/etc/y.JSON", "etc/y.log"}, {".json", ".log"},
         {"c/../../z.json", "c/z.log"},
     };
     for (const auto& c : cases) {

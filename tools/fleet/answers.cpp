@@ -78,9 +78,8 @@ std::string AnswerOf(const std::string& standardOutput) {
 }
 
 std::optional<std::string> CanonicalAnswer(const std::string& text) {
-    std::string rest = StartsWith(text, DestinationPrefix)
-                           ? text.substr(sizeof(DestinationPrefix) - 1)
-                           : text;
+    std::string rest =
+        StartsWith(text, DestinationPrefix) ? text.substr(sizeof(DestinationPrefix) - 1) : text;
     if (rest == "UNKNOWN" || (rest == "none" && rest.size() == text.size())) {
         return rest;
     }
@@ -124,8 +123,10 @@ Baseline ReadBaseline(const std::string& fileName) {
             return baseline;
         }
         const std::filesystem::path path = machine;
-        const std::string key = ComparablePath((path.is_absolute() ? path : folder / path).string());
-        const auto [listed, added] = baseline.answers.emplace(key, ExpectedAnswer{*answer, machine, number});
+        const std::string key =
+            ComparablePath((path.is_absolute() ? path : folder / path).string());
+        const auto [listed, added] =
+            baseline.answers.emplace(key, ExpectedAnswer{*answer, machine, number});
         if (!added) {
             baseline.error = LineError(fileName, number,
                                        machine + " is listed already, on line " +
@@ -140,8 +141,7 @@ Baseline ReadBaseline(const std::string& fileName) {
 }
 
 std::optional<std::string> BaselineLine(const std::string& baselineFolder,
-                                        const std::string& machineFile,
-                                        const std::string& answer) {
+                                        const std::string& machineFile, const std::string& answer) {
     std::string path = std::filesystem::path(ComparablePath(machineFile))
                            .lexically_relative(ComparablePath(baselineFolder))
                            .string();

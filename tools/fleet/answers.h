@@ -37,5 +37,4 @@ Baseline ReadBaseline(const std::string& fileName);
 // The line for one machine: its path relative to the baseline's folder, a tab and its answer.
 // Nothing for a path that no line can carry (a line break in it).
 std::optional<std::string> BaselineLine(const std::string& baselineFolder,
-                                        const std::string& machineFile,
-                                        const std::string& answer);
+                                        const std::string& machineFile, const std::string& answer);

@@ -27,8 +27,8 @@ bool IsStamp(const std::string& text) {
 CaptureOrigin CaptureOriginOf(const std::string& description) {
     const size_t tail = sizeof(" at ") - 1 + StampLength + sizeof(Ending) - 1;
     if (description.rfind(Lead, 0) != 0 || description.size() < sizeof(Lead) - 1 + tail ||
-        description.compare(description.size() - (sizeof(Ending) - 1), std::string::npos,
-                            Ending) != 0) {
+        description.compare(description.size() - (sizeof(Ending) - 1), std::string::npos, Ending) !=
+            0) {
         return {};
     }
     const size_t at = description.size() - tail;

@@ -26,7 +26,7 @@ target_compile_options(fleet_tests PRIVATE ${DESTPICK_WARNINGS})
 target_compile_definitions(fleet_tests PRIVATE DESTPICK_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
 target_link_libraries(fleet_tests PRIVATE fleet_core machine_generator GTest::gtest)
 gtest_discover_tests(fleet_tests DISCOVERY_TIMEOUT 60)
-# The examples and a few hundred generated descriptions replayed by the fleet and by destpick.exe.
+# The examples and 300 generated descriptions replayed by the fleet and by destpick.exe.
 add_test(NAME fleet_cli COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/fleet_cli_test.sh
     $<TARGET_FILE:destpick_fleet> $<TARGET_FILE:destpick> $<TARGET_FILE:write_generated_machines>
     ${CMAKE_CURRENT_SOURCE_DIR})

@@ -29,7 +29,8 @@ namespace {
 
 // A count from 1 to 4096 in plain digits.
 std::optional<int> SmallCount(const std::string& text) {
-    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) {
+    if (text.empty() || text.size() > 4 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
         return std::nullopt;
     }
     const int value = std::atoi(text.c_str());

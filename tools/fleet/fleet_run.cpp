@@ -92,8 +92,7 @@ class FleetCheck {
 
     bool Take(const DecisionRow& row) {
         ++findings_.machines;
-        const std::string text =
-            options_.format == RowFormat::Csv ? CsvLine(row) : JsonLine(row);
+        const std::string text = options_.format == RowFormat::Csv ? CsvLine(row) : JsonLine(row);
         if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
             Note("cannot write the rows to standard output");
             findings_.writeFailed = true;
@@ -237,8 +236,7 @@ FleetExitCode RunFleet(const FleetOptions& options) {
     if (!options.expect.empty()) {
         findings.missing = NameMissing(expected, found.descriptions, options.expect);
     }
-    findings.writeFailed = findings.writeFailed || !workerError.empty() ||
-                           std::fflush(stdout) != 0;
+    findings.writeFailed = findings.writeFailed || !workerError.empty() || std::fflush(stdout) != 0;
     if (!workerError.empty()) {
         Note(workerError);
     }

@@ -75,8 +75,8 @@ bool Decode(int fd, DecisionRow* row) {
     return true;
 }
 
-[[noreturn]] void RunWorker(const std::vector<Description>& descriptions, size_t first,
-                            size_t step, const ReplayStep& replay, int rows) {
+[[noreturn]] void RunWorker(const std::vector<Description>& descriptions, size_t first, size_t step,
+                            const ReplayStep& replay, int rows) {
     for (size_t i = first; i < descriptions.size(); i += step) {
         if (!WriteAll(rows, Encode(replay(descriptions[i])))) {
             _exit(1);
