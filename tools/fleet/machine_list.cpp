@@ -18,21 +18,21 @@ bool IsDescriptionName(const std::string& name) {
     return tail == ending;
 }
 
-// The .json files below the folder, by path; an error text when the folder cannot be read.
-std::string DescriptionsBelow(const fs::path& folder, std::vector<fs::path>* found) {
+// The .json files below the folder, by path; an error text when the folder cannot be read. Kept
+// as plain text: a path object holds its parsed components too, several times the memory.
+std::string DescriptionsBelow(const fs::path& folder, std::vector<std::string>* found) {
     std::error_code error;
     fs::recursive_directory_iterator walk(folder, error);
     for (; !error && walk != fs::recursive_directory_iterator(); walk.increment(error)) {
         std::error_code ignored;
         if (walk->is_regular_file(ignored) && IsDescriptionName(walk->path().filename().string())) {
-            found->push_back(walk->path());
+            found->push_back(walk->path().string());
         }
     }
     if (error) {
         return folder.string() + ": cannot be read: " + error.message();
     }
-    std::sort(found->begin(), found->end(),
-              [](const fs::path& a, const fs::path& b) { return a.string() < b.string(); });
+    std::sort(found->begin(), found->end());
     return "";
 }
 
@@ -83,7 +83,7 @@ DescriptionList FindDescriptions(const std::vector<std::string>& arguments, bool
             list.error = argument + ": no such file or folder";
             return list;
         }
-        std::vector<fs::path> found;
+        std::vector<std::string> found;
         list.error = DescriptionsBelow(argument, &found);
         if (list.error.empty() && found.empty()) {
             list.error = argument + ": holds no .json description";
@@ -91,9 +91,10 @@ DescriptionList FindDescriptions(const std::vector<std::string>& arguments, bool
         if (!list.error.empty()) {
             return list;
         }
-        for (const fs::path& file : found) {
-            const std::string relative = file.lexically_relative(argument).string();
-            list.descriptions.push_back({file.string(), logName(relative)});
+        for (std::string& file : found) {
+            const std::string name =
+                withLogNames ? logName(fs::path(file).lexically_relative(argument).string()) : "";
+            list.descriptions.push_back({std::move(file), name});
         }
     }
     return list;
