@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing destpick needs on Debian; does nothing when all is there.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format libgtest-dev libgmock-dev nlohmann-json3-dev
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format libgtest-dev libgmock-dev nlohmann-json3-dev jq
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 zip unzip)
 missing=()
 for package in "${packages[@]}"; do

@@ -122,6 +122,31 @@ else
 fi
 rm -f "$scratch/huge-line.log"
 
+# --- Choosing a run, listing the runs, and the decision for scripts ------------------------------
+run_explain --run 1 "$scratch/two/destpick.log"
+check "--run 1: the first of two runs, without a note" \
+    bash -c '[[ $1 == *": run 1 of 2 in this log"* && $1 != *Note:* ]]' _ "$out"
+run_explain --run 3 "$scratch/two/destpick.log"
+check "--run 3 of 2: exit 4, got $code" [ "$code" -eq 4 ]
+run_explain --all "$scratch/cut.log"
+check "--all: the complete run numbered" grep -qE '^1 +\[.*\] destpick [0-9.]+ Destination=\\\\\.\\PHYSICALDRIVE0$' <<<"$out"
+check "--all: the cut run not" grep -qE '^- +\[.*\] destpick [0-9.]+ did not finish: its log ends in ' <<<"$out"
+run_explain --format csv "$scratch/two/destpick.log"
+check "--format csv: a header and the second run's row" \
+    bash -c '[ "$(wc -l <<<"$1")" -eq 2 ] && [[ $1 == file,computer,captured,stdout,exitCode,* ]]' _ "$out"
+check "--format csv: the second run's answer and exit code" \
+    grep -qF ',Destination=\\.\PHYSICALDRIVE1,1,' <<<"$out"
+run_explain --format json --run 1 "$scratch/two/destpick.log"
+check "--format json: one object whose candidates are the table's" \
+    bash -c '[ "$(jq -r "[.exitCode, .run, .runs, (.candidates | length)] | @tsv" <<<"$1")" = "$(printf "0\t1\t2\t3")" ]' _ "$out"
+for wrong in "--format xml" "--run 0" "--run -1" "--all --run 1" "--format"; do
+    # shellcheck disable=SC2086
+    run_explain $wrong "$scratch/two/destpick.log"
+    check "$wrong: exit 1, got $code" [ "$code" -eq 1 ]
+done
+run_explain --version
+check "--version: the tool and its version" bash -c '[[ $1 =~ ^"destpick-explain "[0-9.]+$ ]]' _ "$out"
+
 # --- A run whose probe gives up on a layout ----------------------------------------------------------
 # layout-retry's hard disk, whose layout requests now fail for ever.
 sed 's/"failures": 2/"failures": "always"/' "$machines/layout-retry.json" >"$scratch/gives-up.json"
@@ -155,8 +180,8 @@ check "only a cut run: one line on stderr" one_error_line
 check "only a cut run: nothing on stdout" [ -z "$out" ]
 run_explain
 check "no argument: exit 1, got $code" [ "$code" -eq 1 ]
-check "no argument: the usage on stderr" grep -q '^Usage: destpick-explain LOG$' <<<"$err"
+check "no argument: the usage on stderr" grep -q '^Usage: destpick-explain .*LOG$' <<<"$err"
 run_explain --help
 check "--help: exit 0, got $code" [ "$code" -eq 0 ]
-check "--help: lists the exit codes" grep -q '^  4  the log holds no complete run$' <<<"$out"
+check "--help: lists the exit codes" grep -q '^  4  the log holds no complete run' <<<"$out"
 finish

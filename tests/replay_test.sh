@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # scripts/replay.sh as a fleet check: of two machines, one answers as expected and one does not;
 # only that one is named, and the script ends with 1. Each machine's answer, log and decision table
-# are printed; an expectation file it cannot read ends it with 2.
+# are printed. A listed machine that is missing is named too; a malformed expectation line ends it
+# with 2; machines of one name in two folders, and one named ...json, get logs of their own inside
+# the log folder, and nothing but logs is written there.
 #
 # Usage: replay_test.sh <native build folder> <source dir>
 set -u
@@ -14,35 +16,55 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 export DESTPICK_NATIVE_BUILD_DIR=$build
 
-mkdir -p "$scratch/fleet"
+mkdir -p "$scratch/fleet/other"
 cp "$source_dir"/examples/machines/vmd-raid.json "$source_dir"/examples/machines/vmd-refused.json \
     "$scratch/fleet/"
+cp "$source_dir"/examples/machines/vmd-raid.json "$scratch/fleet/other/"
+cp "$source_dir"/examples/machines/empty.json "$scratch/fleet/other/...json"
 # vmd-refused.json answers disk 1: the line for it is the change.
 printf '# machine destination\nvmd-raid.json \\\\.\\PHYSICALDRIVE0\nvmd-refused.json 0\n' >"$scratch/fleet/expected.txt"
 "$source_dir/scripts/replay.sh" --expect "$scratch/fleet/expected.txt" --logs "$scratch/logs" \
     "$scratch/fleet" >"$scratch/out" 2>&1
 code=$?
-summary=$(sed -n '/machines changed:$/,$p' "$scratch/out")
-if [ "$code" -eq 1 ] && [ "$(printf '%s\n' "$summary" | wc -l)" -eq 2 ] &&
-    [[ $summary == *"vmd-refused.json (expected 0, answered 1)" ]]; then
+if [ "$code" -eq 1 ] && [ "$(grep -c '^changed: ' "$scratch/out")" -eq 1 ] &&
+    grep -qxF "changed: $scratch/fleet/vmd-refused.json: expected 0, answered 1" "$scratch/out"; then
     pass "the changed machine alone is named"
 else
     fail "expected exit 1 naming vmd-refused.json alone, got $code:"
     cat "$scratch/out"
 fi
-for expected_line in 'answer: Destination=\\.\PHYSICALDRIVE0' 'expected: 0, as answered' \
-    "log: $scratch/logs/vmd-raid/destpick.log" '    | position | disk | bus'; do
+for expected_line in 'answer: Destination=\\.\PHYSICALDRIVE0' "log: $scratch/logs/vmd-raid.log" \
+    "log: $scratch/logs/other/vmd-raid.log" "log: $scratch/logs/other/...log" \
+    '    | position | disk | bus' '4 machines: 1 changed, 0 missing, 0 refused'; do
     if grep -qF -- "$expected_line" "$scratch/out"; then pass; else fail "no line \"$expected_line\""; fi
 done
-if [ -s "$scratch/logs/vmd-refused/destpick.log" ]; then pass; else fail "no log for vmd-refused"; fi
+if [ "$(cd "$scratch/logs" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = \
+    "./other/...log ./other/vmd-raid.log ./vmd-raid.log ./vmd-refused.log " ]; then
+    pass "a log of its own for every machine, and nothing else"
+else
+    fail "the log folder holds: $(cd "$scratch/logs" && find . | tr '\n' ' ')"
+fi
+if [ -z "$(ls "$scratch" | grep -v -e '^fleet$' -e '^logs$' -e '^out$')" ]; then pass; else fail "files beside the logs"; fi
 
-printf 'vmd-raid.json disk-zero\n' >"$scratch/fleet/bad.txt"
-"$source_dir/scripts/replay.sh" --expect "$scratch/fleet/bad.txt" --logs "$scratch/logs" \
+printf 'vmd-raid.json 0\ngone.json 0\n' >"$scratch/fleet/missing.txt"
+"$source_dir/scripts/replay.sh" --expect "$scratch/fleet/missing.txt" --logs "$scratch/logs" \
     "$scratch/fleet/vmd-raid.json" >"$scratch/out" 2>&1
 code=$?
-if [ "$code" -eq 2 ] && grep -q 'bad.txt:1: not "machine-file destination"' "$scratch/out"; then
+if [ "$code" -eq 1 ] && grep -q '^missing: gone.json (.*missing.txt line 2) was not found$' "$scratch/out"; then
     pass
 else
-    fail "a wrong expectation line: exit $code, $(cat "$scratch/out")"
+    fail "a listed machine that is missing: exit $code, $(cat "$scratch/out")"
 fi
+
+for bad in 'vmd-raid.json disk-zero' 'vmd-raid.json \\.\PHYSICALDRIVE' 'vmd-raid.json 18446744073709551618'; do
+    printf '%s\n' "$bad" >"$scratch/fleet/bad.txt"
+    "$source_dir/scripts/replay.sh" --expect "$scratch/fleet/bad.txt" --logs "$scratch/logs" \
+        "$scratch/fleet/vmd-raid.json" >"$scratch/out" 2>&1
+    code=$?
+    if [ "$code" -eq 2 ] && grep -q 'bad.txt:1: not "description answer"' "$scratch/out"; then
+        pass
+    else
+        fail "a wrong expectation line \"$bad\": exit $code, $(cat "$scratch/out")"
+    fi
+done
 finish

@@ -28,7 +28,8 @@ else()
         tests/test_support.cpp tests/test_main.cpp)
     target_include_directories(capture_tests PRIVATE tests)
     target_compile_options(capture_tests PRIVATE ${DESTPICK_WARNINGS})
-    target_link_libraries(capture_tests PRIVATE capture_core destpick_core winapi_sim GTest::gtest)
+    target_link_libraries(capture_tests PRIVATE capture_core destpick_core winapi_sim
+        machine_generator GTest::gtest)
     target_compile_definitions(capture_tests PRIVATE
         DESTPICK_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
     gtest_discover_tests(capture_tests DISCOVERY_TIMEOUT 60)

@@ -1,4 +1,5 @@
-# destpick-explain: reads a destpick log and explains its last complete run. Plain C++, built
+# destpick-explain: reads a destpick log and explains a complete run in it, for a console or as a
+# decision row for scripts. Plain C++, built
 # natively and for Windows alike; it needs neither the Windows API nor its stand-in.
 add_library(explain_core STATIC
     tools/explain/log_text.cpp
@@ -10,7 +11,10 @@ add_library(explain_core STATIC
     tools/explain/oddities.cpp
     tools/explain/verdicts.cpp
     tools/explain/explanation_text.cpp
-    tools/explain/explain.cpp)
+    tools/explain/explain.cpp
+    tools/explain/decision_row.cpp
+    tools/explain/row_text.cpp
+    tools/explain/script_formats.cpp)
 target_include_directories(explain_core PUBLIC tools/explain)
 target_compile_options(explain_core PRIVATE ${DESTPICK_WARNINGS})
 

@@ -17,10 +17,14 @@ const int MaxUnclaimedBlanks = 16;
 // and overlaps it if they are not.
 enum class Before { Settled, Unfinished, Mixed };
 
-// The log's runs as they go by; only the last complete one and what came after it are kept.
+// The log's runs as they go by; only the wanted complete one (the last for 0) and what came
+// after it are kept, and each run's summary when a list is asked for.
 struct LogRuns {
+    int wanted = 0;
+    std::vector<RunSummary>* summaries = nullptr;
     bool anyEntry = false;
     int blanks = 0; // blank entries no banner has claimed yet
+    int completeCount = 0;
     std::optional<RunAccount> current;
     RunOrder order; // the current run's
     Before before = Before::Settled;
@@ -51,11 +55,30 @@ void JoinOverlap(LogRuns* runs, const std::string& stamp) {
     groups.back().push_back(stamp);
 }
 
+// A run's line in a list of runs: its answer when it is explained, else why it is not.
+void Summarize(const LogRuns& runs, const RunAccount& run, int completeNumber) {
+    if (runs.summaries == nullptr) {
+        return;
+    }
+    std::string answer;
+    if (runs.order.broken) {
+        answer = "not explained: its lines are mixed with another run's";
+    } else if (completeNumber > 0) {
+        answer = ExplainRun(run).answer;
+    } else {
+        answer = "did not finish: its log ends in " + PhaseName(run.phase);
+    }
+    runs.summaries->push_back({run.stamp, run.version, completeNumber, answer});
+}
+
 void CloseRun(LogRuns* runs) {
     if (!runs->current) {
         return;
     }
     const RunAccount& run = *runs->current;
+    const bool complete = !runs->order.broken && run.end != RunEnd::Unfinished;
+    runs->completeCount += complete ? 1 : 0;
+    Summarize(*runs, run, complete ? runs->completeCount : 0);
     if (runs->order.broken) {
         JoinOverlap(runs, run.stamp);
         runs->before = Before::Mixed;
@@ -64,7 +87,11 @@ void CloseRun(LogRuns* runs) {
             CountUnfinished(runs, runs->beforeStamp, runs->beforePhase);
         }
         runs->before = Before::Settled;
-        if (run.end != RunEnd::Unfinished) {
+        if (complete) {
+            if (runs->wanted != 0 && runs->wanted != runs->completeCount) {
+                runs->current.reset();
+                return;
+            }
             runs->lastComplete = std::move(runs->current);
             runs->place.number = runs->place.count;
             runs->place.unfinishedAfter = 0;
@@ -120,10 +147,8 @@ LastCompleteRun Failure(ExplainExitCode code, const std::string& error, const Lo
     return {code, error, std::nullopt, runs.place};
 }
 
-} // namespace
-
-LastCompleteRun FindLastCompleteRun(std::istream& log) {
-    LogRuns runs;
+// Reads the whole log into runs; a failure's exit code and line when it holds no run to explain.
+std::optional<LastCompleteRun> ReadRuns(std::istream& log, LogRuns& runs) {
     const bool read =
         ReadLogEntries(log, [&runs](const LogEntry& entry) { TakeEntry(&runs, entry); });
     CloseLog(&runs);
@@ -142,6 +167,29 @@ LastCompleteRun FindLastCompleteRun(std::istream& log) {
                        "Collecting Information\" line)",
                        runs);
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+LastCompleteRun FindCompleteRun(std::istream& log, int wanted) {
+    LogRuns runs;
+    runs.wanted = wanted;
+    if (std::optional<LastCompleteRun> failure = ReadRuns(log, runs)) {
+        return std::move(*failure);
+    }
+    if (wanted > 0 && !runs.lastComplete) {
+        return Failure(NoCompleteRun,
+                       "no complete run " + std::to_string(wanted) + ": the log holds " +
+                           std::to_string(runs.completeCount) + " complete run" +
+                           (runs.completeCount == 1 ? "" : "s"),
+                       runs);
+    }
+    if (wanted > 0) {
+        // The notes on later runs belong to the last complete run alone.
+        runs.place.unfinishedAfter = 0;
+        runs.place.overlapsAfter.clear();
+    }
     if (!runs.lastComplete && !runs.place.overlapsAfter.empty()) {
         return Failure(NoCompleteRun,
                        "no complete run: " + OverlapText(runs.place.overlapsAfter.back()), runs);
@@ -156,6 +204,20 @@ LastCompleteRun FindLastCompleteRun(std::istream& log) {
                        runs);
     }
     return {Explained, "", std::move(runs.lastComplete), runs.place};
+}
+
+LastCompleteRun FindLastCompleteRun(std::istream& log) {
+    return FindCompleteRun(log, 0);
+}
+
+RunList ListRuns(std::istream& log) {
+    RunList list{Explained, "", {}};
+    LogRuns runs;
+    runs.summaries = &list.runs;
+    if (std::optional<LastCompleteRun> failure = ReadRuns(log, runs)) {
+        return {failure->status, failure->error, {}};
+    }
+    return list;
 }
 
 ExplainResult ExplainLog(std::istream& log) {

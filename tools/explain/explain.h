@@ -7,6 +7,7 @@
 #include <istream>
 #include <optional>
 #include <string>
+#include <vector>
 
 enum ExplainExitCode {
     Explained = 0,
@@ -33,5 +34,24 @@ struct LastCompleteRun {
 };
 
 LastCompleteRun FindLastCompleteRun(std::istream& log);
+// The wanted-th complete run of the log, counted from 1 in the log's order; 0 for the last one.
+// The note on later runs that did not finish belongs to the last complete run alone.
+LastCompleteRun FindCompleteRun(std::istream& log, int wanted);
+
+// One run of the log as a list of runs shows it.
+struct RunSummary {
+    std::string stamp;
+    std::string version;
+    int completeNumber = 0; // its number among the complete runs (the N of --run N); 0: unfinished
+    std::string answer;     // the explanation's answer, or where an unfinished run's log ends
+};
+
+struct RunList {
+    ExplainExitCode status;
+    std::string error;
+    std::vector<RunSummary> runs;
+};
+
+RunList ListRuns(std::istream& log);
 
 ExplainResult ExplainLog(std::istream& log);

@@ -87,8 +87,13 @@ std::string ShownTerm(const TermRule& rule, std::int64_t value) {
     return std::string(rule.logName) + " " + std::to_string(value);
 }
 
-std::string LossVerdict(int position, const Terms& own, int chosenPosition, const Terms& chosen,
-                        std::vector<Oddity>* oddities) {
+struct Loss {
+    std::string term;
+    std::string verdict;
+};
+
+Loss LossVerdict(int position, const Terms& own, int chosenPosition, const Terms& chosen,
+                 std::vector<Oddity>* oddities) {
     const std::string weights = std::to_string(own.weight) + " < " + std::to_string(chosen.weight);
     const bool lost =
         own.weight < chosen.weight || (own.weight == chosen.weight && position < chosenPosition);
@@ -97,25 +102,28 @@ std::string LossVerdict(int position, const Terms& own, int chosenPosition, cons
                                            std::to_string(own.weight) +
                                            " should have beaten the chosen disk's " +
                                            std::to_string(chosen.weight)});
-        return "not explained: its weight beats the chosen disk's";
+        return {"", "not explained: its weight beats the chosen disk's"};
     }
     for (const TermRule& rule : TermRules) {
         const std::int64_t mine = own.*rule.value;
         const std::int64_t theirs = chosen.*rule.value;
         if (mine < theirs) {
-            return std::string("lost on ") + rule.name + " (" + ShownTerm(rule, mine) + " < " +
-                   (rule.logName == nullptr ? SpeedClassText(theirs) : std::to_string(theirs)) +
-                   ")";
+            return {
+                rule.name,
+                std::string("lost on ") + rule.name + " (" + ShownTerm(rule, mine) + " < " +
+                    (rule.logName == nullptr ? SpeedClassText(theirs) : std::to_string(theirs)) +
+                    ")"};
         }
         if (mine > theirs) {
-            return "lost on weight (" + weights + ") despite a higher " + rule.name;
+            return {"weight", "lost on weight (" + weights + ") despite a higher " + rule.name};
         }
     }
     if (own.weight == chosen.weight) {
-        return "lost on position (tie at weight " + std::to_string(own.weight) +
-               "; the later position " + std::to_string(chosenPosition) + " wins)";
+        return {"position", "lost on position (tie at weight " + std::to_string(own.weight) +
+                                "; the later position " + std::to_string(chosenPosition) +
+                                " wins)"};
     }
-    return "lost on weight (" + weights + ")";
+    return {"weight", "lost on weight (" + weights + ")"};
 }
 
 struct Pick {
@@ -123,23 +131,23 @@ struct Pick {
     std::optional<Terms> terms; // of the chosen disk; nothing when no disk was chosen
 };
 
-std::string WeighedVerdict(int position, const Terms& own, const std::optional<Pick>& pick,
-                           std::vector<Oddity>* oddities) {
+Loss WeighedVerdict(int position, const Terms& own, const std::optional<Pick>& pick,
+                    std::vector<Oddity>* oddities) {
     if (!pick) {
         if (own.weight < 1) {
-            return "weight below 1, never chosen";
+            return {"", "weight below 1, never chosen"};
         }
         oddities->push_back({position, "the log does not add up: its Weight " +
                                            std::to_string(own.weight) +
                                            " reaches 1, yet no disk "
                                            "was chosen"});
-        return "not explained: weight of 1 or more, yet nothing chosen";
+        return {"", "not explained: weight of 1 or more, yet nothing chosen"};
     }
     if (pick->position == position) {
-        return "chosen";
+        return {"", "chosen"};
     }
     if (!pick->terms) {
-        return "not explained: the chosen disk's weighting block is incomplete";
+        return {"", "not explained: the chosen disk's weighting block is incomplete"};
     }
     return LossVerdict(position, own, pick->position, *pick->terms, oddities);
 }
@@ -177,7 +185,8 @@ std::string ProbedSystemPartition(const ProbedDisk* disk) {
 // the run never weighed.
 CandidateRow ProbedRow(int position, const ProbedDisk* disk, const std::string& weight,
                        const std::string& verdict) {
-    return {position, "-", ProbedBus(disk), "-", "-", ProbedSystemPartition(disk), weight, verdict};
+    return {position, "-", ProbedBus(disk), "-", "-", ProbedSystemPartition(disk), weight,
+            verdict,  ""};
 }
 
 std::string YesNo(const std::string& flag) {
@@ -201,6 +210,7 @@ CandidateRow WeighedRow(int position, const CandidateBlock& block, const std::op
                         size,
                         YesNo(Field(block, "IsSysDisk")),
                         "-",
+                        "",
                         ""};
     const std::optional<Terms> terms = ReadTerms(block);
     if (!terms) {
@@ -211,7 +221,9 @@ CandidateRow WeighedRow(int position, const CandidateBlock& block, const std::op
     CheckTerms(position, *terms, oddities);
     row.speedClass = SpeedClassText(terms->speed);
     row.weight = std::to_string(terms->weight);
-    row.verdict = WeighedVerdict(position, *terms, pick, oddities);
+    const Loss loss = WeighedVerdict(position, *terms, pick, oddities);
+    row.verdict = loss.verdict;
+    row.lostOn = loss.term;
     return row;
 }
 

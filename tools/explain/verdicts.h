@@ -15,6 +15,10 @@ struct CandidateRow {
     std::string systemPartition;
     std::string weight;
     std::string verdict;
+    // The term a weighed loser lost on, as its verdict names it: "speed class", "capacity",
+    // "system partition", "device number", "position", or "weight" where the sum decided against
+    // the terms; empty for the chosen disk and for any disk the weighting did not compare.
+    std::string lostOn;
 };
 
 struct Oddity {

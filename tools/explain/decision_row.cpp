@@ -1,0 +1,126 @@
+#include "decision_row.h"
+
+#include "log_text.h"
+
+#include <optional>
+
+namespace {
+
+const char* const FieldNames[RowFieldCount] = {
+    "file",     "computer", "captured", "stdout",     "exitCode", "position",
+    "disk",     "path",     "bus",      "speedClass", "sizeGiB",  "weight",
+    "runnerUp", "lostOn",   "oddities", "stability",  "refused",
+};
+
+// destpick's exit codes: E_FAIL when it gave no answer, 999 for UNKNOWN.
+const int NoAnswerExitCode = static_cast<int>(0x80004005);
+const int NoDestinationExitCode = 999;
+const char ReportedDrive[] = "Destination=\\\\.\\PHYSICALDRIVE";
+const char NoDestination[] = "Destination=UNKNOWN";
+
+// The number as a number field holds it, or nothing when the log's text is no plain integer.
+std::string NumberOrEmpty(const std::string& text) {
+    const std::optional<std::int64_t> value = ParseSigned(text);
+    return value ? std::to_string(*value) : "";
+}
+
+// What the run printed, and its exit code, as the report line and the run's end give them.
+void SetOutcome(const RunAccount& run, DecisionRow* row) {
+    if (run.end != RunEnd::Reported) {
+        (*row)[RowField::ExitCode] = ExitCodeText(NoAnswerExitCode);
+        return;
+    }
+    (*row)[RowField::Stdout] = run.report;
+    if (run.report == NoDestination) {
+        (*row)[RowField::ExitCode] = ExitCodeText(NoDestinationExitCode);
+    } else if (StartsWith(run.report, ReportedDrive)) {
+        // "%d" of the device number, whose 32 bits are the exit code.
+        const std::optional<std::int64_t> disk =
+            ParseSigned(run.report.substr(sizeof(ReportedDrive) - 1));
+        if (disk && *disk >= INT32_MIN && *disk <= INT32_MAX) {
+            (*row)[RowField::ExitCode] = ExitCodeText(static_cast<int>(*disk));
+        }
+    }
+}
+
+const CandidateRow* RowAt(const RunExplanation& explanation, int position) {
+    for (const CandidateRow& row : explanation.rows) {
+        if (row.position == position) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+// Of the weighed disks that lost to the chosen one, the one the pick would have taken without
+// it: the highest weight, the later position on a tie.
+const CandidateRow* RunnerUp(const RunExplanation& explanation) {
+    const CandidateRow* best = nullptr;
+    std::int64_t bestWeight = 0;
+    for (const CandidateRow& row : explanation.rows) {
+        const std::optional<std::int64_t> weight = ParseSigned(row.weight);
+        if (row.lostOn.empty() || !weight) {
+            continue;
+        }
+        if (best == nullptr || *weight >= bestWeight) {
+            best = &row;
+            bestWeight = *weight;
+        }
+    }
+    return best;
+}
+
+void SetChosen(const RunAccount& run, const CandidateRow& chosen, DecisionRow* row) {
+    (*row)[RowField::Position] = std::to_string(chosen.position);
+    (*row)[RowField::Disk] = NumberOrEmpty(chosen.disk);
+    const auto block = run.candidates.find(chosen.position);
+    if (block != run.candidates.end()) {
+        const auto path = block->second.fields.find("Path");
+        (*row)[RowField::Path] = path != block->second.fields.end() ? path->second : "";
+    }
+    (*row)[RowField::Bus] = chosen.bus == "-" ? "" : chosen.bus;
+    (*row)[RowField::SpeedClass] = NumberOrEmpty(chosen.speedClass);
+    (*row)[RowField::SizeGiB] = NumberOrEmpty(chosen.sizeGiB);
+    (*row)[RowField::Weight] = NumberOrEmpty(chosen.weight);
+}
+
+} // namespace
+
+const char* RowFieldName(RowField field) {
+    return FieldNames[static_cast<size_t>(field)];
+}
+
+bool IsNumberField(RowField field) {
+    switch (field) {
+    case RowField::ExitCode:
+    case RowField::Position:
+    case RowField::Disk:
+    case RowField::SpeedClass:
+    case RowField::SizeGiB:
+    case RowField::Weight:
+    case RowField::RunnerUp:
+    case RowField::Oddities:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string ExitCodeText(int exitCode) {
+    return std::to_string(static_cast<std::uint32_t>(exitCode));
+}
+
+DecisionRow DecisionRowOfRun(const RunAccount& run, const RunExplanation& explanation) {
+    DecisionRow row;
+    SetOutcome(run, &row);
+    const CandidateRow* chosen = run.picked ? RowAt(explanation, *run.picked) : nullptr;
+    if (chosen != nullptr) {
+        SetChosen(run, *chosen, &row);
+        if (const CandidateRow* runnerUp = RunnerUp(explanation)) {
+            row[RowField::RunnerUp] = std::to_string(runnerUp->position);
+            row[RowField::LostOn] = runnerUp->lostOn;
+        }
+    }
+    row[RowField::Oddities] = std::to_string(explanation.oddities.size());
+    return row;
+}
