@@ -1,5 +1,7 @@
 #include "explanation_text.h"
 
+#include "numbering.h"
+
 #include <algorithm>
 #include <array>
 
@@ -111,7 +113,7 @@ std::string PhaseName(RunPhase phase) {
 std::string RenderExplanation(const RunAccount& run, const RunPlace& place,
                               const RunExplanation& explanation) {
     std::string text = RunHeading(run, place) + UnfinishedNote(place);
-    text += "Answer: " + explanation.answer + "\n\n";
+    text += "Answer: " + explanation.answer + "\n" + NumberingLine(run) + "\n";
     if (explanation.rows.empty()) {
         text += run.end == RunEnd::Reported ? "No candidate: the run found no disk.\n"
                                             : "No disk was probed.\n";
