@@ -68,6 +68,10 @@ ArrivalChoice ArrivalWeigher::Pick(const Arrival& arrival) {
     for (size_t j = 0; j < count; ++j) {
         const size_t s = arrival[j];
         const size_t position = static_cast<size_t>(candidates_[s]);
+        // A position keeps its number, so a record already there is already weighed for it.
+        if (occupant_[position] == candidates_[j]) {
+            continue;
+        }
         DriveRecord& placed = arrangement_[position];
         placed = records_[static_cast<size_t>(candidates_[j])];
         placed.Order = records_[position].Order;
