@@ -24,7 +24,7 @@ if(WIN32)
     target_link_options(conformance PRIVATE -static)
     target_link_libraries(conformance PRIVATE user32)
 else()
-    target_link_libraries(conformance PRIVATE winapi_sim)
+    target_link_libraries(conformance PRIVATE winapi_sim winapi_machine_from_environment)
 endif()
 
 if(WIN32)

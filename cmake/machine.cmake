@@ -1,10 +1,15 @@
+# The text helpers (text/): UTF-8 and UTF-16 conversion and the ASCII case folding of names, under
+# the stand-in, the machine model and the tools alike.
+add_library(destpick_text STATIC text/src/text.cpp)
+target_include_directories(destpick_text PUBLIC text/include)
+target_compile_options(destpick_text PRIVATE ${DESTPICK_WARNINGS})
+
 # The machine model (machine/): what a simulated machine is, its description read and written, and
 # the replies of its disks. Plain C++ over the Windows types: natively it compiles against the
 # stand-in's SDK headers, for Windows against the SDK's own, so that tools on either side can read
 # and write descriptions.
 add_library(destpick_machine STATIC
     machine/src/machine.cpp
-    machine/src/text.cpp
     machine/src/replies.cpp
     machine/src/description_field.cpp
     machine/src/reply_forms.cpp
@@ -12,6 +17,7 @@ add_library(destpick_machine STATIC
     machine/src/description_reader.cpp
     machine/src/description_writer.cpp)
 target_include_directories(destpick_machine PUBLIC machine/include)
+target_link_libraries(destpick_machine PUBLIC destpick_text)
 target_compile_options(destpick_machine PRIVATE ${DESTPICK_WARNINGS})
 if(WIN32)
     # nlohmann-json is header-only: a folder of the build tree holds a link to the host's copy, so
@@ -28,7 +34,8 @@ if(WIN32)
 else()
     find_package(nlohmann_json 3 REQUIRED)
     target_link_libraries(destpick_machine PRIVATE nlohmann_json::nlohmann_json)
-    target_include_directories(destpick_machine PUBLIC winapi/include)
+    # Natively the model compiles against the stand-in's SDK headers, and never sees its control.
+    target_include_directories(destpick_machine PUBLIC winapi/sdk)
 endif()
 
 # Writes a description anew: the example-log check runs the rewritten examples, and the Windows

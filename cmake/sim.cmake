@@ -18,7 +18,10 @@ add_library(winapi_sim STATIC
     winapi/src/version/version.cpp
     winapi/src/standin/installed.cpp
     ${CMAKE_CURRENT_BINARY_DIR}/default_machine.cpp)
-target_include_directories(winapi_sim PUBLIC winapi/include PRIVATE winapi/src)
+# winapi/sdk: the SDK headers the system compiles against, below the machine model;
+# winapi/control: the stand-in's own interface (sim/standin.h), above it, through which tests and
+# tools install a machine and read what a run asked.
+target_include_directories(winapi_sim PUBLIC winapi/sdk winapi/control PRIVATE winapi/src)
 target_compile_options(winapi_sim PRIVATE ${DESTPICK_WARNINGS})
 target_link_libraries(winapi_sim PUBLIC destpick_machine)
 target_compile_definitions(winapi_sim PRIVATE
@@ -31,7 +34,14 @@ target_compile_definitions(winapi_sim PRIVATE
 # A library of its own, linked only by such programs, so that no other program meets a second main.
 add_library(winapi_wide_entry STATIC winapi/src/crt/wide_entry.cpp)
 target_compile_options(winapi_wide_entry PRIVATE ${DESTPICK_WARNINGS})
-target_link_libraries(winapi_wide_entry PUBLIC destpick_machine)
+target_link_libraries(winapi_wide_entry PUBLIC destpick_text)
+
+# The start-up of a program that takes its machine from DESTPICK_SIM_MACHINE: an object library,
+# so that its initializer is linked although nothing calls into it.
+add_library(winapi_machine_from_environment OBJECT winapi/src/standin/machine_from_environment.cpp)
+target_compile_options(winapi_machine_from_environment PRIVATE ${DESTPICK_WARNINGS})
+target_link_libraries(winapi_machine_from_environment PUBLIC winapi_sim)
+target_link_libraries(destpick PRIVATE winapi_machine_from_environment)
 
 # The default machine is the shipped example, embedded so the native build runs without files.
 set(DESTPICK_DEFAULT_MACHINE ${CMAKE_CURRENT_SOURCE_DIR}/examples/machines/default.json)

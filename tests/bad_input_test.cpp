@@ -150,13 +150,11 @@ TEST(BadInput, ControllerReportingMoreBytesThanItsReplyIsLoggedAsItSays) {
     controller.answer.reply = sim::RaidReply(0, 3, 1, 4, 4);
     machine.controllers = {controller};
     sim::Install(machine);
-    LONG values[4] = {0, 0, 0, 0};
+    RaidMessage reply;
     const std::wstring logPath = folder.Windows() + L"\\r.log";
-    EXPECT_EQ(QueryRaidDiskInfo(0, 0, 0, 0, &values[0], &values[1], &values[2], &values[3],
-                                logPath.c_str()),
-              1);
-    EXPECT_EQ(values[1], 3);
-    EXPECT_EQ(values[2], 4);
+    EXPECT_EQ(QueryRaidDiskInfo(0, 0, 0, 0, logPath.c_str(), &reply), 1);
+    EXPECT_EQ(reply.connectionType, 3);
+    EXPECT_EQ(reply.pciBusSpeed, 4);
     EXPECT_TRUE(
         Has(LinesWithoutStamps(folder.ReadFile("r.log")), "[Disk 0-0-0-0] Bytes return=100000"));
 }

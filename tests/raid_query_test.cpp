@@ -34,8 +34,7 @@ class RaidQuery : public testing::Test {
               DWORD lun = 0) {
         sim::Install(machine);
         std::wstring logPath = folder_.Windows() + L"\\r.log";
-        int result = QueryRaidDiskInfo(port, bus, target, lun, &values_[0], &values_[1],
-                                       &values_[2], &values_[3], logPath.c_str());
+        int result = QueryRaidDiskInfo(port, bus, target, lun, logPath.c_str(), &reply_);
         EXPECT_EQ(sim::CurrentCounters().openHandles, 0);
         EXPECT_EQ(sim::CurrentCounters().unknownRequests, 0);
         return result;
@@ -44,7 +43,8 @@ class RaidQuery : public testing::Test {
         return LinesWithoutStamps(folder_.ReadFile("r.log"));
     }
     ScratchFolder folder_;
-    LONG values_[4] = {-7, -7, -7, -7}; // interface, type, speed, width
+    // Marked, so that a reply left as the caller gave it shows.
+    RaidMessage reply_ = {{}, -7, -7, -7, -7};
 };
 
 TEST_F(RaidQuery, NoControllerTriesAllFive) {
@@ -55,7 +55,7 @@ TEST_F(RaidQuery, NoControllerTriesAllFive) {
                                                  "[Disk 1-0-2-0] Checking \\\\.\\scsi3:.",
                                                  "[Disk 1-0-2-0] Checking \\\\.\\scsi4:.",
                                                  "[Disk 1-0-2-0] Cannot find SCSI controller"}));
-    EXPECT_EQ(values_[0], -7);
+    EXPECT_EQ(reply_.connectionInterface, -7);
 }
 
 // The log writer's open of the existing log leaves ERROR_ALREADY_EXISTS pending just before the
@@ -73,10 +73,10 @@ TEST_F(RaidQuery, AnsweringControllerFillsTheOutputs) {
             "[Disk 1-0-2-0] SRB_IO_CONTROL.Return=0x00000012",
             "[Disk 1-0-2-0] connectionInterface=0x3", "[Disk 1-0-2-0] connectionType=0x10",
             "[Disk 1-0-2-0] pciBusSpeed=0x5", "[Disk 1-0-2-0] pciBusWidth=0x4"}));
-    EXPECT_EQ(values_[0], 3);
-    EXPECT_EQ(values_[1], 10);
-    EXPECT_EQ(values_[2], 5);
-    EXPECT_EQ(values_[3], 4);
+    EXPECT_EQ(reply_.connectionInterface, 3);
+    EXPECT_EQ(reply_.connectionType, 10);
+    EXPECT_EQ(reply_.pciBusSpeed, 5);
+    EXPECT_EQ(reply_.pciBusWidth, 4);
 }
 
 TEST_F(RaidQuery, RequestBytesAreTheDriversLayout) {
@@ -109,7 +109,7 @@ TEST_F(RaidQuery, FirstOpenControllerThatRefusesEndsTheSearch) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "[Disk 1-0-2-0] GetLastError=0x00000001"),
               lines.end());
     EXPECT_EQ(sim::OpenRequests().size(), 2u);
-    EXPECT_EQ(values_[1], -7);
+    EXPECT_EQ(reply_.connectionType, -7);
 }
 
 TEST_F(RaidQuery, NullHandleEndsTheSearch) {
@@ -128,13 +128,13 @@ TEST_F(RaidQuery, ShortReplyLeavesZerosNotStaleMemory) {
     reply.resize(30);
     machine.controllers = {Answering(reply, TRUE, 30)};
     EXPECT_EQ(Query(machine), 1);
-    EXPECT_EQ(values_[1], 4); // connectionType: bytes 28 and 29 came back
-    EXPECT_EQ(values_[0], 0);
-    EXPECT_EQ(values_[2], 0);
-    EXPECT_EQ(values_[3], 0);
+    EXPECT_EQ(reply_.connectionType, 4); // connectionType: bytes 28 and 29 came back
+    EXPECT_EQ(reply_.connectionInterface, 0);
+    EXPECT_EQ(reply_.pciBusSpeed, 0);
+    EXPECT_EQ(reply_.pciBusWidth, 0);
     machine.controllers = {Answering({}, TRUE, 0)};
     EXPECT_EQ(Query(machine), 1);
-    EXPECT_EQ(values_[1], 0);
+    EXPECT_EQ(reply_.connectionType, 0);
     EXPECT_NE(std::find(Lines().begin(), Lines().end(),
                         "[Disk 1-0-2-0] SRB_IO_CONTROL.Return=0x00000000"),
               Lines().end());

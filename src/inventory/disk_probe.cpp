@@ -2,6 +2,7 @@
 
 #include "inventory/device_id.h"
 #include "inventory/device_services.h"
+#include "inventory/disk_request_plan.h"
 #include "inventory/pci_link_speed.h"
 #include "inventory/raid_query.h"
 #include "log/log_writer.h"
@@ -12,12 +13,8 @@
 
 namespace {
 
-const DWORD DiskOpenAccess = GENERIC_READ | GENERIC_WRITE | FILE_READ_DATA | FILE_WRITE_DATA;
-const DWORD DiskShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
-const DWORD DescriptorHeadBytes = 40;
 const DWORD LayoutHeadBytes = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
 const DWORD PartitionEntryBytes = sizeof(PARTITION_INFORMATION_EX);
-const DWORD LayoutAttempts = 1000;
 // The size the layout's done line names: the structure of the old, MBR-only layout request.
 const DWORD LegacyLayoutBytes = 40;
 const size_t GptNameChars = 36;
@@ -25,11 +22,19 @@ const size_t TypeTextChars = 260;
 const LONGLONG BytesPerGiB = 1073741824LL;
 LPCWSTR const EfiSystemPartitionType = L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
 
+// Each request's answer lands in its structure: none may offer more room than that structure has.
+static_assert(DiskRequestPlan[DeviceNumberRequest].outputBytes <= sizeof(STORAGE_DEVICE_NUMBER));
+static_assert(DiskRequestPlan[DeviceDescriptorRequest].outputBytes <=
+              sizeof(STORAGE_DEVICE_DESCRIPTOR));
+static_assert(DiskRequestPlan[SeekPenaltyRequest].outputBytes <=
+              sizeof(DEVICE_SEEK_PENALTY_DESCRIPTOR));
+static_assert(DiskRequestPlan[GeometryRequest].outputBytes <= sizeof(DISK_GEOMETRY));
+static_assert(DiskRequestPlan[ScsiAddressRequest].outputBytes <= sizeof(SCSI_ADDRESS));
+
 struct Probe {
     DWORD n;
     DriveRecord* record;
     LPCWSTR logPath;
-    WCHAR* typeText;
 };
 
 // The interface's detail in SetupAPI's two calls: the size first, then the path. Null when no
@@ -73,18 +78,25 @@ void CheckPathMarkers(const Probe& probe, LPCWSTR devicePath) {
     }
 }
 
-// Sends one request; true only when it succeeds with at least the bytes the caller reads. A
-// shorter answer is logged and treated as no answer: its missing fields would read as zeros.
-bool Query(const Probe& probe, HANDLE disk, DWORD code, LPCWSTR name, LPVOID input, DWORD inputSize,
-           LPVOID output, DWORD outputSize, DWORD neededBytes) {
+// Sends one request of the plan; true only when it succeeds with at least the bytes the caller
+// reads. A shorter answer is logged and treated as no answer.
+bool Query(const Probe& probe, HANDLE disk, DiskRequestRow row, LPVOID output) {
+    const DiskRequest& request = DiskRequestPlan[row];
+    STORAGE_PROPERTY_QUERY query;
+    ZeroMemory(&query, sizeof(query));
+    query.PropertyId = request.property;
+    query.QueryType = PropertyStandardQuery;
+    const bool propertyQuery = request.controlCode == IOCTL_STORAGE_QUERY_PROPERTY;
     DWORD bytesReturned = 0;
-    if (!DeviceIoControl(disk, code, input, inputSize, output, outputSize, &bytesReturned, NULL)) {
+    if (!DeviceIoControl(disk, request.controlCode, propertyQuery ? &query : NULL,
+                         propertyQuery ? sizeof(query) : 0, output, request.outputBytes,
+                         &bytesReturned, NULL)) {
         return false;
     }
-    if (bytesReturned < neededBytes) {
+    if (bytesReturned < request.neededBytes) {
         LogMessage(probe.logPath,
                    L"[Disk%i] %s answered %u bytes, fewer than the %u it needs; ignored.\r\n",
-                   probe.n, name, bytesReturned, neededBytes);
+                   probe.n, request.name, bytesReturned, request.neededBytes);
         return false;
     }
     return true;
@@ -94,31 +106,18 @@ void GetDeviceNumber(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, L"[Disk%i] Get order \r\n", probe.n);
     STORAGE_DEVICE_NUMBER number;
     ZeroMemory(&number, sizeof(number));
-    if (Query(probe, disk, IOCTL_STORAGE_GET_DEVICE_NUMBER, L"IOCTL_STORAGE_GET_DEVICE_NUMBER",
-              NULL, 0, &number, sizeof(number), sizeof(number))) {
+    if (Query(probe, disk, DeviceNumberRequest, &number)) {
         probe.record->Order = number.DeviceNumber;
         LogMessage(probe.logPath, L"[Disk%i] PartitionNumber=%d\r\n", probe.n,
                    number.PartitionNumber);
     }
 }
 
-bool QueryProperty(const Probe& probe, HANDLE disk, STORAGE_PROPERTY_ID property, LPCWSTR name,
-                   LPVOID output, DWORD outputSize, DWORD neededBytes) {
-    STORAGE_PROPERTY_QUERY query;
-    ZeroMemory(&query, sizeof(query));
-    query.PropertyId = property;
-    query.QueryType = PropertyStandardQuery;
-    return Query(probe, disk, IOCTL_STORAGE_QUERY_PROPERTY, name, &query, sizeof(query), output,
-                 outputSize, neededBytes);
-}
-
 void GetDeviceDescriptor(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, L"[Disk%i] Get BusType, removable, device type. \r\n", probe.n);
     STORAGE_DEVICE_DESCRIPTOR descriptor;
     ZeroMemory(&descriptor, sizeof(descriptor));
-    if (QueryProperty(probe, disk, StorageDeviceProperty, L"StorageDeviceProperty", &descriptor,
-                      DescriptorHeadBytes,
-                      offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(descriptor.BusType))) {
+    if (Query(probe, disk, DeviceDescriptorRequest, &descriptor)) {
         probe.record->Removable = descriptor.RemovableMedia;
         probe.record->DeviceType = descriptor.DeviceType;
         // Taken as the 32 bits the driver wrote: a code outside the enumeration is still a code.
@@ -133,9 +132,7 @@ void GetSeekPenalty(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, L"[Disk%i] Get SeekPenalty. \r\n", probe.n);
     DEVICE_SEEK_PENALTY_DESCRIPTOR penalty;
     ZeroMemory(&penalty, sizeof(penalty));
-    if (QueryProperty(probe, disk, StorageDeviceSeekPenaltyProperty,
-                      L"StorageDeviceSeekPenaltyProperty", &penalty, sizeof(penalty),
-                      offsetof(DEVICE_SEEK_PENALTY_DESCRIPTOR, IncursSeekPenalty) + 1)) {
+    if (Query(probe, disk, SeekPenaltyRequest, &penalty)) {
         probe.record->SeekPenalty = penalty.IncursSeekPenalty;
     } else {
         LogMessage(probe.logPath,
@@ -162,8 +159,7 @@ void GetSize(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, L"[Disk%i] Get disk size in GB. \r\n", probe.n);
     DISK_GEOMETRY geometry;
     ZeroMemory(&geometry, sizeof(geometry));
-    if (!Query(probe, disk, IOCTL_DISK_GET_DRIVE_GEOMETRY, L"IOCTL_DISK_GET_DRIVE_GEOMETRY", NULL,
-               0, &geometry, sizeof(geometry), sizeof(geometry))) {
+    if (!Query(probe, disk, GeometryRequest, &geometry)) {
         LogMessage(probe.logPath, L"[Disk%i] Failed to get size\r\n", probe.n);
         return;
     }
@@ -180,8 +176,7 @@ void GetScsiAddress(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, L"[Disk%i] Get port number, bus number and target ID. \r\n", probe.n);
     SCSI_ADDRESS address;
     ZeroMemory(&address, sizeof(address));
-    if (Query(probe, disk, IOCTL_SCSI_GET_ADDRESS, L"IOCTL_SCSI_GET_ADDRESS", NULL, 0, &address,
-              sizeof(address), sizeof(address))) {
+    if (Query(probe, disk, ScsiAddressRequest, &address)) {
         probe.record->Port = address.PortNumber;
         probe.record->Bus = address.PathId;
         probe.record->TargetId = address.TargetId;
@@ -194,7 +189,7 @@ void GetScsiAddress(const Probe& probe, HANDLE disk) {
 DRIVE_LAYOUT_INFORMATION_EX* GetLayout(const Probe& probe, HANDLE disk, DWORD* bytesReturned,
                                        DWORD* bufferSize) {
     for (DWORD i = 0; i < LayoutAttempts; ++i) {
-        *bufferSize = sizeof(DRIVE_LAYOUT_INFORMATION_EX) + PartitionEntryBytes * i;
+        *bufferSize = LayoutRequestBytes(i);
         DRIVE_LAYOUT_INFORMATION_EX* layout = static_cast<DRIVE_LAYOUT_INFORMATION_EX*>(
             HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, *bufferSize));
         *bytesReturned = 0;
@@ -214,14 +209,15 @@ DRIVE_LAYOUT_INFORMATION_EX* GetLayout(const Probe& probe, HANDLE disk, DWORD* b
 void LogGptPartition(const Probe& probe, DWORD k, const PARTITION_INFORMATION_EX& entry,
                      LPCWSTR name) {
     const GUID& type = entry.Gpt.PartitionType;
-    StringCchPrintfW(probe.typeText, TypeTextChars,
+    WCHAR typeText[TypeTextChars] = {0};
+    StringCchPrintfW(typeText, TypeTextChars,
                      L"%08lX-%04lX-%04lX-%02lX%02lX-%02lX%02lX%02lX%02lX%02lX%02lX", type.Data1,
                      type.Data2, type.Data3, type.Data4[0], type.Data4[1], type.Data4[2],
                      type.Data4[3], type.Data4[4], type.Data4[5], type.Data4[6], type.Data4[7]);
     LogMessage(probe.logPath, L"[Disk%i] partition%u {%s}: [%s] size=%I64uBytes.\r\n", probe.n, k,
-               probe.typeText, name, entry.PartitionLength.QuadPart);
-    CharUpperW(probe.typeText);
-    if (wcscmp(probe.typeText, EfiSystemPartitionType) == 0) {
+               typeText, name, entry.PartitionLength.QuadPart);
+    CharUpperW(typeText);
+    if (wcscmp(typeText, EfiSystemPartitionType) == 0) {
         LogMessage(probe.logPath, L"[Disk%i] Partition%u is EFI partition.\r\n", probe.n, k);
         probe.record->IsSysDisk = 1;
     }
@@ -330,7 +326,9 @@ void LookUpNvmeGeneration(const Probe& probe) {
 }
 
 // The driver's connection type names the interface (3 and 4 NVMe, 2 SATA); its bus speed is the
-// PCIe generation plus one. Values the table does not know change nothing.
+// PCIe generation plus one. Values the table does not know change nothing. The interface goes
+// into DeviceType, which only the log shows: the weighting goes by BusType and NVMeGen, so of the
+// driver's answer only the generation can change a pick.
 void ApplyRaidRules(const Probe& probe, LONG connectionType, LONG pciBusSpeed) {
     if (connectionType >= 2) {
         LogMessage(probe.logPath, L"[Disk%i] Update DeviceType.\r\n", probe.n);
@@ -350,16 +348,12 @@ void ApplyRaidRules(const Probe& probe, LONG connectionType, LONG pciBusSpeed) {
 
 void QueryRaidDriver(const Probe& probe) {
     LogMessage(probe.logPath, L"[Disk%i] Try to get information under Intel RST/VMD.\r\n", probe.n);
-    LONG connectionInterface = 0;
-    LONG connectionType = 0;
-    LONG pciBusSpeed = 0;
-    LONG pciBusWidth = 0;
     const DriveRecord& r = *probe.record;
-    if (QueryRaidDiskInfo(r.Port, r.Bus, r.TargetId, r.Lun, &connectionInterface, &connectionType,
-                          &pciBusSpeed, &pciBusWidth, probe.logPath)) {
+    RaidMessage reply;
+    if (QueryRaidDiskInfo(r.Port, r.Bus, r.TargetId, r.Lun, probe.logPath, &reply)) {
         LogMessage(probe.logPath, L"[Disk%i] Success getting information under Intel RST/VMD.\r\n",
                    probe.n);
-        ApplyRaidRules(probe, connectionType, pciBusSpeed);
+        ApplyRaidRules(probe, reply.connectionType, reply.pciBusSpeed);
     }
 }
 
@@ -403,7 +397,6 @@ DWORD ProbeDrives(DriveRecord* records, DWORD recordCount, LPCWSTR logPath, HRES
     if (set == INVALID_HANDLE_VALUE) {
         return 0;
     }
-    WCHAR typeText[TypeTextChars] = {0};
     SP_DEVICE_INTERFACE_DATA interfaceData;
     ZeroMemory(&interfaceData, sizeof(interfaceData));
     interfaceData.cbSize = sizeof(interfaceData);
@@ -411,7 +404,7 @@ DWORD ProbeDrives(DriveRecord* records, DWORD recordCount, LPCWSTR logPath, HRES
     DWORD n = 0;
     // An interface that arrived after the counting pass has no record: it is left unprobed.
     while (n < recordCount && EnumDiskInterface(set, n, &interfaceData)) {
-        Probe probe = {n, &records[n], logPath, typeText};
+        Probe probe = {n, &records[n], logPath};
         if (!ProbeInterface(set, &interfaceData, probe)) {
             *outcome = E_FAIL;
             break;

@@ -13,25 +13,16 @@
 
 namespace {
 
-const DWORD NodeSetFlags = DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE;
-const ULONG InstanceIdChars = 200;
-// SetupAPI takes these buffers' sizes in bytes; they are declared by their characters so that
-// they hold the same text whatever the width of a character (2048 and 8192 bytes on Windows).
-const DWORD RegistryChars = 1024;
-const DWORD PropertyChars = 4096;
-
 const LONG NoDiskSet = -1;
 const LONG NoParent = -2;
 const LONG NoParentSet = -3;
 const LONG NoLinkSpeed = -4;
 
-// Every buffer has one character more than it offers the platform, always zero, so that a text
-// the platform leaves unterminated still ends inside it.
 struct NodeBuffers {
-    WCHAR instanceId[InstanceIdChars + 1];
-    WCHAR registry[RegistryChars + 1];
-    WCHAR property[PropertyChars + 1];
-    WCHAR parent[PropertyChars + 1];
+    WCHAR instanceId[LinkSpeedInstanceIdChars + 1];
+    WCHAR registry[LinkSpeedRegistryChars + 1];
+    WCHAR property[LinkSpeedPropertyChars + 1];
+    WCHAR parent[LinkSpeedPropertyChars + 1];
 };
 
 struct Walk {
@@ -48,7 +39,7 @@ bool ReadProperty(const Walk& walk, HDEVINFO set, SP_DEVINFO_DATA* node, const D
     DEVPROPTYPE type = 0;
     DWORD required = 0;
     if (!walk.getProperty(set, node, &key, &type, reinterpret_cast<PBYTE>(walk.buffers->property),
-                          PropertyChars * sizeof(WCHAR), &required, 0)) {
+                          LinkSpeedPropertyChars * sizeof(WCHAR), &required, 0)) {
         return false;
     }
     return required >= minimumBytes;
@@ -58,7 +49,7 @@ bool ReadProperty(const Walk& walk, HDEVINFO set, SP_DEVINFO_DATA* node, const D
 // the bus-reported description. False when the node is to be passed over.
 bool VisitNode(const Walk& walk, HDEVINFO set, SP_DEVINFO_DATA* node) {
     ZeroMemory(walk.buffers->instanceId, sizeof(walk.buffers->instanceId));
-    if (CM_Get_Device_IDW(node->DevInst, walk.buffers->instanceId, InstanceIdChars, 0) !=
+    if (CM_Get_Device_IDW(node->DevInst, walk.buffers->instanceId, LinkSpeedInstanceIdChars, 0) !=
         CR_SUCCESS) {
         return false;
     }
@@ -68,7 +59,7 @@ bool VisitNode(const Walk& walk, HDEVINFO set, SP_DEVINFO_DATA* node) {
     DWORD required = 0;
     if (SetupDiGetDeviceRegistryPropertyW(set, node, SPDRP_DEVICEDESC, &dataType,
                                           reinterpret_cast<PBYTE>(walk.buffers->registry),
-                                          RegistryChars * sizeof(WCHAR), &required)) {
+                                          LinkSpeedRegistryChars * sizeof(WCHAR), &required)) {
         LogMessage(walk.logPath, L"\tDevice Description: \"%s\"\r\n", walk.buffers->registry);
     }
     return walk.getProperty != NULL &&
@@ -136,7 +127,7 @@ LONG WalkParentNodes(const Walk& walk, HDEVINFO set) {
 LONG GetPciMaxLinkSpeed(LPCWSTR deviceInstanceId, LPCWSTR logPath) {
     NodeBuffers buffers;
     ZeroMemory(&buffers, sizeof(buffers));
-    HDEVINFO diskSet = SetupDiGetClassDevsW(NULL, deviceInstanceId, NULL, NodeSetFlags);
+    HDEVINFO diskSet = SetupDiGetClassDevsW(NULL, deviceInstanceId, NULL, LinkSpeedNodeSetFlags);
     if (diskSet == INVALID_HANDLE_VALUE) {
         return NoDiskSet;
     }
@@ -148,7 +139,7 @@ LONG GetPciMaxLinkSpeed(LPCWSTR deviceInstanceId, LPCWSTR logPath) {
     if (parentFound != 0) {
         return parentFound;
     }
-    HDEVINFO parentSet = SetupDiGetClassDevsW(NULL, buffers.parent, NULL, NodeSetFlags);
+    HDEVINFO parentSet = SetupDiGetClassDevsW(NULL, buffers.parent, NULL, LinkSpeedNodeSetFlags);
     if (parentSet == INVALID_HANDLE_VALUE) {
         return NoParentSet;
     }

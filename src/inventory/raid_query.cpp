@@ -7,7 +7,6 @@
 
 namespace {
 
-const size_t ControllerNameChars = 260;
 // The driver's own miniport interface: requests carry its signature, and its disk-information
 // function answers the four connection values for the disk whose ID the header carries. The
 // timeout is in seconds, as SRB_IO_CONTROL defines it.
@@ -32,13 +31,9 @@ void LogValue(const DiskAddress& a, LPCWSTR format, DWORD value) {
     LogMessage(a.logPath, format, a.port, a.bus, a.targetId, a.lun, value);
 }
 
-DWORD DiskId(const DiskAddress& a) {
-    return (a.port << 24) + (a.bus << 16) + (a.targetId << 8) + a.lun;
-}
-
 // One request to an open controller; true when the platform reports success.
 bool AskController(const DiskAddress& a, HANDLE controller, RaidMessage* reply) {
-    const DWORD diskId = DiskId(a);
+    const DWORD diskId = RaidDiskId(a.port, a.bus, a.targetId, a.lun);
     LogValue(a, L"[Disk %i-%i-%i-%i] Disk ID=0x%08X\r\n", diskId);
     // The reply starts zero-filled: a driver that writes back less than the whole reply leaves
     // zeros, never stale memory.
@@ -71,15 +66,19 @@ void BuildRaidRequest(DWORD diskId, RaidMessage* request) {
     request->header.Length = sizeof(RaidMessage) - sizeof(SRB_IO_CONTROL);
 }
 
-int QueryRaidDiskInfo(DWORD port, DWORD bus, DWORD targetId, DWORD lun, LONG* connectionInterface,
-                      LONG* connectionType, LONG* pciBusSpeed, LONG* pciBusWidth, LPCWSTR logPath) {
+DWORD RaidDiskId(DWORD port, DWORD bus, DWORD targetId, DWORD lun) {
+    return (port << 24) + (bus << 16) + (targetId << 8) + lun;
+}
+
+int QueryRaidDiskInfo(DWORD port, DWORD bus, DWORD targetId, DWORD lun, LPCWSTR logPath,
+                      RaidMessage* reply) {
     const DiskAddress a = {port, bus, targetId, lun, logPath};
-    WCHAR controllerName[ControllerNameChars] = {0};
+    WCHAR controllerName[RaidControllerNameChars] = {0};
     for (int number = 0; number < RaidControllerCount; ++number) {
-        StringCchPrintfW(controllerName, ControllerNameChars, L"\\\\.\\scsi%d:", number);
+        StringCchPrintfW(controllerName, RaidControllerNameChars, RaidControllerNameFormat, number);
         LogLine(a, L"[Disk %i-%i-%i-%i] Checking %s.\r\n", controllerName);
-        HANDLE controller = CreateFileW(controllerName, FILE_ALL_ACCESS, 0, NULL, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, NULL);
+        HANDLE controller = CreateFileW(controllerName, RaidControllerAccess, 0, NULL,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
         if (controller == INVALID_HANDLE_VALUE) {
             continue;
         }
@@ -88,25 +87,22 @@ int QueryRaidDiskInfo(DWORD port, DWORD bus, DWORD targetId, DWORD lun, LONG* co
         if (controller == NULL) {
             break;
         }
-        RaidMessage reply;
-        const bool accepted = AskController(a, controller, &reply);
+        RaidMessage answer;
+        const bool accepted = AskController(a, controller, &answer);
         CloseHandle(controller);
         if (!accepted) {
             LogLine(a, L"[Disk %i-%i-%i-%i] Function failed\r\n");
             return 0;
         }
-        *connectionInterface = reply.connectionInterface;
-        *connectionType = reply.connectionType;
-        *pciBusSpeed = reply.pciBusSpeed;
-        *pciBusWidth = reply.pciBusWidth;
         LogValue(a, L"[Disk %i-%i-%i-%i] connectionInterface=0x%d\r\n",
-                 static_cast<DWORD>(reply.connectionInterface));
+                 static_cast<DWORD>(answer.connectionInterface));
         LogValue(a, L"[Disk %i-%i-%i-%i] connectionType=0x%d\r\n",
-                 static_cast<DWORD>(reply.connectionType));
+                 static_cast<DWORD>(answer.connectionType));
         LogValue(a, L"[Disk %i-%i-%i-%i] pciBusSpeed=0x%d\r\n",
-                 static_cast<DWORD>(reply.pciBusSpeed));
+                 static_cast<DWORD>(answer.pciBusSpeed));
         LogValue(a, L"[Disk %i-%i-%i-%i] pciBusWidth=0x%d\r\n",
-                 static_cast<DWORD>(reply.pciBusWidth));
+                 static_cast<DWORD>(answer.pciBusWidth));
+        *reply = answer;
         return 1;
     }
     LogLine(a, L"[Disk %i-%i-%i-%i] Cannot find SCSI controller\r\n");

@@ -5,8 +5,11 @@
 #include <ntddscsi.h>
 
 // The RAID/VMD driver sits behind one of the first SCSI port names, \\.\scsi0: to \\.\scsi4:;
-// ports beyond them are not looked at.
+// ports beyond them are not looked at. Each is opened exclusively, for all access.
 const int RaidControllerCount = 5;
+LPCWSTR const RaidControllerNameFormat = L"\\\\.\\scsi%d:";
+const size_t RaidControllerNameChars = 260;
+const DWORD RaidControllerAccess = FILE_ALL_ACCESS;
 
 // The request and the reply share this layout: the miniport header, then four values.
 struct RaidMessage {
@@ -22,7 +25,10 @@ static_assert(sizeof(RaidMessage) == 44, "the driver's message is 44 bytes");
 // The disk-information request for the disk of that ID, its payload zero-filled.
 void BuildRaidRequest(DWORD diskId, RaidMessage* request);
 
-// 1 when a controller accepted the request; the four outputs then hold the driver's values.
-// 0 otherwise, with the outputs as the caller left them.
-int QueryRaidDiskInfo(DWORD port, DWORD bus, DWORD targetId, DWORD lun, LONG* connectionInterface,
-                      LONG* connectionType, LONG* pciBusSpeed, LONG* pciBusWidth, LPCWSTR logPath);
+// The ID under which the driver knows the disk at that SCSI address.
+DWORD RaidDiskId(DWORD port, DWORD bus, DWORD targetId, DWORD lun);
+
+// 1 when a controller accepted the request; the reply then holds what the driver wrote back, in a
+// zero-filled message. 0 otherwise, with the reply as the caller left it.
+int QueryRaidDiskInfo(DWORD port, DWORD bus, DWORD targetId, DWORD lun, LPCWSTR logPath,
+                      RaidMessage* reply);

@@ -3,7 +3,7 @@
 #include "inventory/device_services.h"
 #include "inventory/disk_probe.h"
 #include "log/log_writer.h"
-#include "selection/file_version.h"
+#include "shared/file_version.h"
 #include "selection/weighting.h"
 
 #include <strsafe.h>

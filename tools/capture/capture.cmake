@@ -21,7 +21,7 @@ target_link_libraries(destpick_capture PRIVATE capture_core)
 if(WIN32)
     include(tools/capture/windows.cmake)
 else()
-    target_link_libraries(destpick_capture PRIVATE winapi_wide_entry)
+    target_link_libraries(destpick_capture PRIVATE winapi_wide_entry winapi_machine_from_environment)
     # Every example machine and a few hundred generated ones, captured and replayed; the tool run
     # as a whole.
     add_executable(capture_tests tests/capture_test.cpp tests/capture_tool_test.cpp

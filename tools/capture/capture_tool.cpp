@@ -3,7 +3,7 @@
 #include "capture.h"
 #include "capture_file.h"
 
-#include "selection/file_version.h"
+#include "shared/file_version.h"
 
 #include <sim/text.h>
 

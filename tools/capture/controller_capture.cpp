@@ -2,6 +2,8 @@
 
 #include "inventory/raid_query.h"
 
+#include <strsafe.h>
+
 #include <string>
 
 namespace {
@@ -10,13 +12,16 @@ const DWORD RaidMessageBytes = sizeof(RaidMessage);
 const size_t ControllerCount = RaidControllerCount;
 
 std::wstring ControllerName(size_t number) {
-    return L"\\\\.\\scsi" + std::to_wstring(number) + L":";
+    WCHAR name[RaidControllerNameChars] = {0};
+    StringCchPrintfW(name, RaidControllerNameChars, RaidControllerNameFormat,
+                     static_cast<int>(number));
+    return name;
 }
 
 // Opens a controller as the RAID query does, exclusively and for all access; its first result is
 // the one recorded.
 HANDLE OpenController(ControllerCapture& capture, size_t number) {
-    HANDLE controller = CreateFileW(ControllerName(number).c_str(), FILE_ALL_ACCESS, 0, NULL,
+    HANDLE controller = CreateFileW(ControllerName(number).c_str(), RaidControllerAccess, 0, NULL,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     const DWORD openError = GetLastError();
     if (!capture.openSeen[number]) {
@@ -89,8 +94,7 @@ ControllerCapture StartControllerCapture() {
 }
 
 void CaptureRaidAnswer(ControllerCapture& capture, BYTE port, BYTE bus, BYTE targetId, BYTE lun) {
-    const DWORD diskId = (static_cast<DWORD>(port) << 24) + (static_cast<DWORD>(bus) << 16) +
-                         (static_cast<DWORD>(targetId) << 8) + lun;
+    const DWORD diskId = RaidDiskId(port, bus, targetId, lun);
     for (size_t number = 0; number < ControllerCount; ++number) {
         HANDLE controller = OpenController(capture, number);
         if (controller == INVALID_HANDLE_VALUE) {

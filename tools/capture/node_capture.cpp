@@ -1,5 +1,9 @@
 #include "node_capture.h"
 
+#include "inventory/pci_link_speed.h"
+
+#include <sim/text.h>
+
 #include <cfgmgr32.h>
 #include <initguid.h>
 #include <devpkey.h>
@@ -10,34 +14,15 @@
 
 namespace {
 
-const DWORD NodeSetFlags = DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE;
-// The lookup's buffers, by their characters: the instance ID, the registry description (2048
-// bytes on Windows) and the property data (8192 bytes on Windows).
-const ULONG InstanceIdChars = 200;
-const DWORD RegistryChars = 1024;
-const DWORD PropertyChars = 4096;
-
-WCHAR AsciiUpper(WCHAR c) {
-    return c >= L'a' && c <= L'z' ? static_cast<WCHAR>(c - L'a' + L'A') : c;
-}
-
-// IDs compare as the stand-in that replays them compares them, ignoring the case of ASCII letters
-// alone: a replay must find by ID exactly the nodes found here, or get them scripted.
-bool SameId(const std::wstring& a, const std::wstring& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](WCHAR x, WCHAR y) {
-               return AsciiUpper(x) == AsciiUpper(y);
-           });
-}
-
 // Texts are read as the lookup reads them: into a zero-filled buffer one character longer than the
 // room offered, up to the first terminator.
 std::optional<std::wstring> RegistryDescription(HDEVINFO set, SP_DEVINFO_DATA* node) {
-    std::vector<WCHAR> buffer(RegistryChars + 1, L'\0');
+    std::vector<WCHAR> buffer(LinkSpeedRegistryChars + 1, L'\0');
     DWORD dataType = 0;
     DWORD required = 0;
     if (!SetupDiGetDeviceRegistryPropertyW(set, node, SPDRP_DEVICEDESC, &dataType,
                                            reinterpret_cast<PBYTE>(buffer.data()),
-                                           RegistryChars * sizeof(WCHAR), &required)) {
+                                           LinkSpeedRegistryChars * sizeof(WCHAR), &required)) {
         return std::nullopt;
     }
     return std::wstring(buffer.data());
@@ -46,11 +31,11 @@ std::optional<std::wstring> RegistryDescription(HDEVINFO set, SP_DEVINFO_DATA* n
 // The property's data in the lookup's buffer, and the size Windows reported for it.
 bool ReadProperty(const NodeCapture& capture, HDEVINFO set, SP_DEVINFO_DATA* node,
                   const DEVPROPKEY& key, std::vector<WCHAR>& buffer, DWORD& required) {
-    buffer.assign(PropertyChars + 1, L'\0');
+    buffer.assign(LinkSpeedPropertyChars + 1, L'\0');
     DEVPROPTYPE type = 0;
     required = 0;
     return capture.getProperty(set, node, &key, &type, reinterpret_cast<PBYTE>(buffer.data()),
-                               PropertyChars * sizeof(WCHAR), &required, 0) != FALSE;
+                               LinkSpeedPropertyChars * sizeof(WCHAR), &required, 0) != FALSE;
 }
 
 std::optional<std::wstring> PropertyText(const NodeCapture& capture, HDEVINFO set,
@@ -73,13 +58,14 @@ std::optional<std::vector<BYTE>> PropertyData(const NodeCapture& capture, HDEVIN
         return std::nullopt;
     }
     const BYTE* data = reinterpret_cast<const BYTE*>(buffer.data());
-    return std::vector<BYTE>(data, data + std::min<DWORD>(required, PropertyChars * sizeof(WCHAR)));
+    return std::vector<BYTE>(
+        data, data + std::min<DWORD>(required, LinkSpeedPropertyChars * sizeof(WCHAR)));
 }
 
 // The node's instance ID as the lookup reads it; none when Windows does not tell it.
 std::optional<std::wstring> InstanceId(DEVINST devInst) {
-    std::vector<WCHAR> id(InstanceIdChars + 1, L'\0');
-    if (CM_Get_Device_IDW(devInst, id.data(), InstanceIdChars, 0) != CR_SUCCESS) {
+    std::vector<WCHAR> id(LinkSpeedInstanceIdChars + 1, L'\0');
+    if (CM_Get_Device_IDW(devInst, id.data(), LinkSpeedInstanceIdChars, 0) != CR_SUCCESS) {
         return std::nullopt;
     }
     return std::wstring(id.data());
@@ -128,16 +114,17 @@ size_t NodeIndex(NodeCapture& capture, HDEVINFO set, SP_DEVINFO_DATA* data,
 }
 
 // The lookup's node query for an ID; an ID asked before (as the lookup would for two disks of one
-// parent) is answered from the first time.
+// parent) is answered from the first time. IDs compare as the replaying stand-in compares them,
+// so that a replay finds by ID exactly the nodes found here.
 NodeQuery Query(NodeCapture& capture, const std::wstring& enumerator) {
     for (const NodeQuery& asked : capture.queries) {
-        if (SameId(asked.enumerator, enumerator)) {
+        if (sim::EqualsIgnoringCase(asked.enumerator, enumerator)) {
             return asked;
         }
     }
     NodeQuery query;
     query.enumerator = enumerator;
-    HDEVINFO set = SetupDiGetClassDevsW(NULL, enumerator.c_str(), NULL, NodeSetFlags);
+    HDEVINFO set = SetupDiGetClassDevsW(NULL, enumerator.c_str(), NULL, LinkSpeedNodeSetFlags);
     if (set == INVALID_HANDLE_VALUE) {
         query.refused = true;
     } else {
@@ -176,7 +163,7 @@ std::vector<size_t> NodesNamed(const std::vector<sim::DeviceNode>& nodes,
                                const std::wstring& enumerator) {
     std::vector<size_t> named;
     for (size_t i = 0; i < nodes.size(); ++i) {
-        if (SameId(nodes[i].instanceId, enumerator)) {
+        if (sim::EqualsIgnoringCase(nodes[i].instanceId, enumerator)) {
             named.push_back(i);
         }
     }

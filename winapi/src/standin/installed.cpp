@@ -1,5 +1,4 @@
-// The installed machine and module, the counters, and the native run's start-up: the machine
-// description is read before the system's entry point runs, and a refused one ends the process.
+// The installed machine and module, the counters and the requests a run made.
 #include "standin/installed.h"
 
 #include "kernel32/devices.h"
@@ -10,8 +9,6 @@
 
 #include <sim/text.h>
 
-#include <cstdlib>
-#include <iostream>
 #include <unistd.h>
 
 namespace {
@@ -38,37 +35,6 @@ std::string RunningBinaryPath() {
     }
     return std::string(buffer, static_cast<size_t>(length));
 }
-
-[[noreturn]] void RefuseMachine(const std::string& message) {
-    std::cerr << "destpick (simulated machine): " << message << std::endl;
-    std::_Exit(sim::kMachineRefusedExitCode);
-}
-
-sim::Machine MachineForThisProcess() {
-    const char* fileName = std::getenv("DESTPICK_SIM_MACHINE");
-    if (fileName == nullptr || *fileName == '\0') {
-        return sim::DefaultMachine();
-    }
-    try {
-        return sim::LoadMachineFile(fileName);
-    } catch (const sim::MachineError& error) {
-        RefuseMachine(error.what());
-    } catch (const std::exception& error) {
-        // Whatever else stops the loader (memory, a library's complaint) is refused the same way:
-        // a description never ends the process any other way.
-        RefuseMachine(std::string(fileName) + ": cannot be read: " + error.what());
-    }
-}
-
-// Runs while the process starts, before main: the system never sees a refused description.
-const bool machineLoaded = [] {
-    sim::Install(MachineForThisProcess());
-    return true;
-}();
-
-} // namespace
-
-namespace {
 
 // On Windows every disk interface belongs to a device node. A description may leave a disk's
 // node out; the node is there all the same, with its ID and nothing else to tell.
@@ -136,7 +102,6 @@ void Install(const Machine& machine, const Module& module) {
 }
 
 const Machine& CurrentMachine() {
-    (void)machineLoaded;
     return State().machine;
 }
 

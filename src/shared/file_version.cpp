@@ -1,4 +1,4 @@
-#include "selection/file_version.h"
+#include "shared/file_version.h"
 
 #include <strsafe.h>
 #include <winver.h>
