@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <string>
 
 #include <time.h>
 
@@ -48,8 +47,8 @@ struct GeneratedFigures {
     double slowestVerdict = 0;
     size_t slowestCandidates = 0;
     size_t arrivals = 0;
-    std::map<size_t, int> candidates;    // machines by their number of candidates
-    std::map<std::string, int> verdicts; // machines by verdict word
+    std::map<size_t, int> candidates; // machines by their number of candidates
+    stability::VerdictCounts verdicts;
 };
 
 GeneratedFigures MeasureGenerated(int machines) {
@@ -71,7 +70,7 @@ GeneratedFigures MeasureGenerated(int machines) {
         }
         figures.arrivals += verdict.arrivals;
         ++figures.candidates[verdict.candidates];
-        ++figures.verdicts[stability::VerdictWord(verdict.verdict)];
+        figures.verdicts.Add(verdict);
     }
     return figures;
 }
@@ -90,11 +89,7 @@ void PrintGenerated(int machines, const GeneratedFigures& f) {
     for (const auto& [candidates, count] : f.candidates) {
         std::printf(" %zu: %d", candidates, count);
     }
-    std::printf("\nmachines by verdict:");
-    for (const auto& [word, count] : f.verdicts) {
-        std::printf(" %s %d", word.c_str(), count);
-    }
-    std::printf("\n\n");
+    std::printf("\nmachines by verdict: %s\n\n", f.verdicts.Text().c_str());
 }
 
 // On every fleet machine the system disk wins whatever the numbering: it alone has the PCIe 4.0

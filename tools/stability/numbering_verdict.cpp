@@ -104,4 +104,20 @@ std::string DescribeVerdict(const NumberingVerdict& verdict) {
     return std::string(VerdictWord(verdict.verdict)) + ": " + DescribeAnswers(verdict);
 }
 
+void VerdictCounts::Add(const NumberingVerdict& verdict) {
+    ++counts_[static_cast<std::size_t>(verdict.verdict)];
+}
+
+std::string VerdictCounts::Text() const {
+    const Verdict order[] = {Verdict::Stable, Verdict::DependsOnNumbering,
+                             Verdict::UnknownUnderSome};
+    std::string text;
+    for (Verdict verdict : order) {
+        text += (text.empty() ? "" : ", ") +
+                std::to_string(counts_[static_cast<std::size_t>(verdict)]) + " " +
+                VerdictWord(verdict);
+    }
+    return text;
+}
+
 } // namespace stability

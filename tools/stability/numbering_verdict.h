@@ -69,4 +69,15 @@ std::string DescribeAnswers(const NumberingVerdict& verdict);
 // One line: the word, then the answers, e.g. "depends-on-numbering: \\?\a as disk 0 or 1, ...".
 std::string DescribeVerdict(const NumberingVerdict& verdict);
 
+// How many machines got each verdict, for a fleet's summary.
+class VerdictCounts {
+  public:
+    void Add(const NumberingVerdict& verdict);
+    // "1977 stable, 23 depends-on-numbering, 0 unknown-under-some"
+    std::string Text() const;
+
+  private:
+    std::size_t counts_[3] = {0, 0, 0}; // by Verdict
+};
+
 } // namespace stability
