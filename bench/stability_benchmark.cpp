@@ -54,8 +54,7 @@ struct GeneratedFigures {
 GeneratedFigures MeasureGenerated(int machines) {
     GeneratedFigures figures;
     for (int seed = 1; seed <= machines; ++seed) {
-        const sim::Machine machine =
-            testing_support::MachineGenerator(static_cast<unsigned>(seed)).Machine();
+        const sim::Machine machine = testing_support::GeneratedMachine(static_cast<unsigned>(seed));
         sim::Install(machine);
         const double runStart = CpuSeconds();
         RunWithoutLog();

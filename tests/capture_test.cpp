@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ntddscsi.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <set>
@@ -142,7 +144,7 @@ TEST_F(CaptureReplay, EveryExampleMachine) {
 TEST_F(CaptureReplay, GeneratedMachines) {
     for (unsigned seed = 1; seed <= 300; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
-        ExpectFaithful(testing_support::MachineGenerator(seed).Machine());
+        ExpectFaithful(testing_support::GeneratedMachine(seed));
         if (HasFailure()) {
             return;
         }

@@ -7,234 +7,256 @@
 
 #include <ntddscsi.h>
 
+#include <random>
 #include <set>
+
+namespace {
+
+// Machines as one capture can see them: a single interface list. The rest varies as the fuzzer
+// varies it, on a smaller scale: any reply failing, missing, cut short or typed; layouts that
+// fail first or never come; nodes found, refused, scripted, without ID or without interface;
+// controllers that fail, hand out a null handle or answer disk by disk.
+class MachineGenerator {
+  public:
+    explicit MachineGenerator(unsigned seed) : random_(seed) {}
+
+    sim::Machine Machine() {
+        sim::Machine machine;
+        const int disks = Roll(0, 5);
+        for (int k = 0; k < disks; ++k) {
+            machine.disks.push_back(Disk(k));
+        }
+        if (disks > 0 && OneIn(8)) {
+            std::vector<size_t> list(static_cast<size_t>(Roll(0, disks + 1)));
+            for (size_t& member : list) {
+                member = static_cast<size_t>(Roll(0, disks - 1));
+            }
+            machine.interfaceLists.push_back(list);
+        }
+        machine.classQueryFails = OneIn(40);
+        AddNodes(machine);
+        machine.controllers.resize(static_cast<size_t>(Roll(0, 5)));
+        for (sim::Controller& controller : machine.controllers) {
+            controller = Controller(machine);
+        }
+        machine.devicePropertyFunctionMissing = OneIn(8);
+        return machine;
+    }
+
+  private:
+    int Roll(int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random_);
+    }
+
+    bool OneIn(int n) {
+        return Roll(1, n) == 1;
+    }
+
+    DWORD Error() {
+        const DWORD errors[] = {ERROR_INVALID_FUNCTION,    ERROR_ACCESS_DENIED, ERROR_NOT_READY,
+                                ERROR_GEN_FAILURE,         ERROR_NOT_SUPPORTED, ERROR_IO_DEVICE,
+                                ERROR_INSUFFICIENT_BUFFER, ERROR_FILE_NOT_FOUND};
+        return errors[Roll(0, 7)];
+    }
+
+    // Mostly short; sometimes at or beyond what the lookup's buffers hold.
+    std::wstring Text() {
+        const int lengths[] = {0, 1023, 1024, 4095, 4096};
+        const int length = OneIn(8) ? lengths[Roll(0, 4)] : Roll(0, 40);
+        std::wstring text;
+        for (int i = 0; i < length; ++i) {
+            text += OneIn(20) ? (OneIn(2) ? L'\u00E9' : L'\u4E2D')
+                              : static_cast<wchar_t>(Roll(0x20, 0x7E));
+        }
+        return text;
+    }
+
+    std::optional<std::wstring> MaybeText() {
+        return OneIn(3) ? std::nullopt : std::optional<std::wstring>(Text());
+    }
+
+    std::vector<BYTE> Bytes(int maximum) {
+        std::vector<BYTE> bytes(static_cast<size_t>(Roll(0, maximum)));
+        for (BYTE& b : bytes) {
+            b = static_cast<BYTE>(Roll(0, 255));
+        }
+        return bytes;
+    }
+
+    std::optional<sim::Reply> Reply(const sim::Reply& typed) {
+        switch (Roll(0, 7)) {
+        case 0:
+            return std::nullopt;
+        case 1:
+            return sim::FailingReply(Error());
+        case 2:
+            return sim::Reply{Bytes(48), std::nullopt};
+        default:
+            return typed;
+        }
+    }
+
+    std::wstring Path(int k) {
+        const wchar_t* const markers[] = {L"", L"intel_mem", L"intel_hbr", L"optane", L"Optane"};
+        const std::wstring classPart = L"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+        switch (Roll(0, 5)) {
+        case 0:
+            // An ID too long for the record: the lookup asks for the empty ID.
+            return L"\\\\?\\" + std::wstring(static_cast<size_t>(Roll(260, 400)), L'p') +
+                   std::to_wstring(k) + classPart;
+        case 1:
+            return OneIn(2) ? L"" : L"\\\\?\\{odd" + std::to_wstring(k) + L"}";
+        default:
+            return L"\\\\?\\" + std::wstring(OneIn(2) ? L"scsi" : L"SCSI") + L"#disk&ven_" +
+                   markers[Roll(0, 4)] + L"&prod_" + std::to_wstring(k) + L"#4&2c41e0aa&0&0" +
+                   std::to_wstring(k) + classPart;
+        }
+    }
+
+    sim::Reply Layout() {
+        const wchar_t* const types[] = {L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B",
+                                        L"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"};
+        std::vector<sim::Partition> partitions;
+        const PARTITION_STYLE style = static_cast<PARTITION_STYLE>(Roll(0, 2));
+        for (int i = Roll(0, 6); i > 0; --i) {
+            const LONGLONG length = static_cast<LONGLONG>(Roll(1, 1 << 20)) << Roll(0, 20);
+            const std::wstring name = Text().substr(0, 36);
+            partitions.push_back(style == PARTITION_STYLE_GPT
+                                     ? sim::GptPartition(length, types[Roll(0, 1)], name)
+                                     : sim::MbrPartition(length, OneIn(3)));
+        }
+        return sim::LayoutReply(style, partitions, OneIn(8) ? Roll(-2, 9) : -1);
+    }
+
+    sim::Disk Disk(int k) {
+        const STORAGE_BUS_TYPE buses[] = {BusTypeUnknown, BusTypeUsb,  BusTypeRAID, BusTypeSata,
+                                          BusTypeSd,      BusTypeNvme, BusTypeNvme, BusTypeNvme};
+        sim::Disk disk;
+        disk.path = Path(k);
+        disk.detailReportsNoSize = OneIn(16);
+        if (OneIn(16)) {
+            disk.detailError = Error();
+        }
+        if (OneIn(8)) {
+            disk.openError = Error();
+        }
+        disk.deviceNumber = Reply(sim::DeviceNumberReply(static_cast<DWORD>(Roll(0, 6))));
+        disk.deviceDescriptor = Reply(sim::DeviceDescriptorReply(buses[Roll(0, 7)], OneIn(4),
+                                                                 static_cast<BYTE>(Roll(0, 255))));
+        disk.seekPenalty = Reply(sim::SeekPenaltyReply(OneIn(2)));
+        disk.geometry = Reply(sim::GeometryReply(Roll(1, 200000), 255, 63, 512));
+        disk.scsiAddress = Reply(sim::ScsiAddressReply(static_cast<BYTE>(Roll(0, 3)), 0,
+                                                       static_cast<BYTE>(Roll(0, 3)), 0));
+        // A layout left out or failing is one that never comes: rarer, as it ends the run.
+        disk.layout = OneIn(4) ? Reply(Layout()) : Layout();
+        // A layout that never comes costs a thousand requests per run: rare.
+        const int failures = Roll(0, 40);
+        disk.layoutFailures = failures == 40 ? -1 : failures % 4;
+        disk.layoutFailureError = Error();
+        return disk;
+    }
+
+    std::wstring ParentId() {
+        return (OneIn(4) ? L"pci\\parent" : L"PCI\\PARENT") + std::to_wstring(Roll(0, 3));
+    }
+
+    sim::DeviceNode Node(const std::wstring& id) {
+        sim::DeviceNode node;
+        node.instanceId = id;
+        node.idFails = OneIn(10);
+        node.hasPresentInterface = !OneIn(10);
+        node.registryDescription = MaybeText();
+        node.deviceDescription = MaybeText();
+        node.busReportedDescription = OneIn(6) ? std::nullopt : std::optional<std::wstring>(Text());
+        node.parent = OneIn(4) ? MaybeText() : std::optional<std::wstring>(ParentId());
+        if (!OneIn(4)) {
+            node.maxLinkSpeed =
+                OneIn(2) ? std::vector<BYTE>{static_cast<BYTE>(Roll(0, 6)), 0, 0, 0} : Bytes(6);
+        }
+        return node;
+    }
+
+    // Nodes for most disks (sometimes two of one ID), for the parents, and now and then a
+    // scripted answer to one of their queries.
+    void AddNodes(sim::Machine& machine) {
+        for (const sim::Disk& disk : machine.disks) {
+            WCHAR id[DriveTextChars] = {0};
+            DevicePathToDeviceId(disk.path.c_str(), id);
+            // Windows registers the ID in upper case; the path may spell it either way.
+            if (OneIn(2)) {
+                for (WCHAR* c = id; *c != L'\0'; ++c) {
+                    *c = *c >= L'a' && *c <= L'z' ? static_cast<WCHAR>(*c - L'a' + L'A') : *c;
+                }
+            }
+            for (int copies = OneIn(5) ? 0 : (OneIn(8) ? 2 : 1); copies > 0; --copies) {
+                machine.nodes.push_back(Node(id));
+            }
+        }
+        for (int parent = 0; parent < 4; ++parent) {
+            if (!OneIn(4)) {
+                machine.nodes.push_back(Node(L"PCI\\PARENT" + std::to_wstring(parent)));
+            }
+        }
+        if (!machine.nodes.empty() && OneIn(3)) {
+            // Often a node's own ID with that node listed twice, or beside another.
+            const int last = static_cast<int>(machine.nodes.size()) - 1;
+            const size_t node = static_cast<size_t>(Roll(0, last));
+            sim::EnumeratorSet set;
+            set.enumerator = OneIn(4) ? ParentId() : machine.nodes[node].instanceId;
+            set.refused = OneIn(4);
+            set.members.resize(static_cast<size_t>(Roll(0, 3)));
+            for (size_t& member : set.members) {
+                member = OneIn(2) ? node : static_cast<size_t>(Roll(0, last));
+            }
+            machine.enumeratorSets.push_back(set);
+        }
+    }
+
+    sim::MiniportAnswer Answer() {
+        sim::MiniportAnswer answer;
+        answer.result = OneIn(2);
+        answer.lastError = Error();
+        const DWORD counts[] = {0, 20, 44, 100};
+        answer.bytesReturned = counts[Roll(0, 3)];
+        answer.reply = OneIn(2) ? sim::RaidReply(static_cast<DWORD>(Roll(0, 2)), Roll(0, 6),
+                                                 Roll(0, 3), Roll(0, 8), Roll(0, 6))
+                                : Bytes(60);
+        return answer;
+    }
+
+    // Answers for the IDs the disks' typed addresses give, and for ID 0, that of a disk whose
+    // address is unknown.
+    sim::Controller Controller(const sim::Machine& machine) {
+        sim::Controller controller;
+        controller.open = static_cast<sim::Controller::Open>(Roll(0, 2));
+        controller.openError = Error();
+        controller.answer = Answer();
+        std::set<DWORD> answered;
+        for (const sim::Disk& disk : machine.disks) {
+            if (disk.scsiAddress && disk.scsiAddress->bytes.size() == sizeof(SCSI_ADDRESS) &&
+                OneIn(2)) {
+                const std::vector<BYTE>& a = disk.scsiAddress->bytes;
+                answered.insert((static_cast<DWORD>(a[4]) << 24) | (static_cast<DWORD>(a[6]) << 8));
+            }
+        }
+        if (OneIn(3)) {
+            answered.insert(0);
+        }
+        for (DWORD diskId : answered) {
+            controller.diskAnswers.push_back(std::make_pair(diskId, Answer()));
+        }
+        return controller;
+    }
+
+    std::mt19937 random_;
+};
+
+} // namespace
 
 namespace testing_support {
 
-sim::Machine MachineGenerator::Machine() {
-    sim::Machine machine;
-    const int disks = Roll(0, 5);
-    for (int k = 0; k < disks; ++k) {
-        machine.disks.push_back(Disk(k));
-    }
-    if (disks > 0 && OneIn(8)) {
-        std::vector<size_t> list(static_cast<size_t>(Roll(0, disks + 1)));
-        for (size_t& member : list) {
-            member = static_cast<size_t>(Roll(0, disks - 1));
-        }
-        machine.interfaceLists.push_back(list);
-    }
-    machine.classQueryFails = OneIn(40);
-    AddNodes(machine);
-    machine.controllers.resize(static_cast<size_t>(Roll(0, 5)));
-    for (sim::Controller& controller : machine.controllers) {
-        controller = Controller(machine);
-    }
-    machine.devicePropertyFunctionMissing = OneIn(8);
-    return machine;
+sim::Machine GeneratedMachine(unsigned seed) {
+    return MachineGenerator(seed).Machine();
 }
 
-int MachineGenerator::Roll(int low, int high) {
-    return std::uniform_int_distribution<int>(low, high)(random_);
-}
-
-bool MachineGenerator::OneIn(int n) {
-    return Roll(1, n) == 1;
-}
-
-DWORD MachineGenerator::Error() {
-    const DWORD errors[] = {ERROR_INVALID_FUNCTION,    ERROR_ACCESS_DENIED, ERROR_NOT_READY,
-                            ERROR_GEN_FAILURE,         ERROR_NOT_SUPPORTED, ERROR_IO_DEVICE,
-                            ERROR_INSUFFICIENT_BUFFER, ERROR_FILE_NOT_FOUND};
-    return errors[Roll(0, 7)];
-}
-
-// Mostly short; sometimes at or beyond what the lookup's buffers hold.
-std::wstring MachineGenerator::Text() {
-    const int lengths[] = {0, 1023, 1024, 4095, 4096};
-    const int length = OneIn(8) ? lengths[Roll(0, 4)] : Roll(0, 40);
-    std::wstring text;
-    for (int i = 0; i < length; ++i) {
-        text +=
-            OneIn(20) ? (OneIn(2) ? L'\u00E9' : L'\u4E2D') : static_cast<wchar_t>(Roll(0x20, 0x7E));
-    }
-    return text;
-}
-
-std::optional<std::wstring> MachineGenerator::MaybeText() {
-    return OneIn(3) ? std::nullopt : std::optional<std::wstring>(Text());
-}
-
-std::vector<BYTE> MachineGenerator::Bytes(int maximum) {
-    std::vector<BYTE> bytes(static_cast<size_t>(Roll(0, maximum)));
-    for (BYTE& b : bytes) {
-        b = static_cast<BYTE>(Roll(0, 255));
-    }
-    return bytes;
-}
-
-std::optional<sim::Reply> MachineGenerator::Reply(const sim::Reply& typed) {
-    switch (Roll(0, 7)) {
-    case 0:
-        return std::nullopt;
-    case 1:
-        return sim::FailingReply(Error());
-    case 2:
-        return sim::Reply{Bytes(48), std::nullopt};
-    default:
-        return typed;
-    }
-}
-
-std::wstring MachineGenerator::Path(int k) {
-    const wchar_t* const markers[] = {L"", L"intel_mem", L"intel_hbr", L"optane", L"Optane"};
-    const std::wstring classPart = L"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
-    switch (Roll(0, 5)) {
-    case 0:
-        // An ID too long for the record: the lookup asks for the empty ID.
-        return L"\\\\?\\" + std::wstring(static_cast<size_t>(Roll(260, 400)), L'p') +
-               std::to_wstring(k) + classPart;
-    case 1:
-        return OneIn(2) ? L"" : L"\\\\?\\{odd" + std::to_wstring(k) + L"}";
-    default:
-        return L"\\\\?\\" + std::wstring(OneIn(2) ? L"scsi" : L"SCSI") + L"#disk&ven_" +
-               markers[Roll(0, 4)] + L"&prod_" + std::to_wstring(k) + L"#4&2c41e0aa&0&0" +
-               std::to_wstring(k) + classPart;
-    }
-}
-
-sim::Reply MachineGenerator::Layout() {
-    const wchar_t* const types[] = {L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B",
-                                    L"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"};
-    std::vector<sim::Partition> partitions;
-    const PARTITION_STYLE style = static_cast<PARTITION_STYLE>(Roll(0, 2));
-    for (int i = Roll(0, 6); i > 0; --i) {
-        const LONGLONG length = static_cast<LONGLONG>(Roll(1, 1 << 20)) << Roll(0, 20);
-        const std::wstring name = Text().substr(0, 36);
-        partitions.push_back(style == PARTITION_STYLE_GPT
-                                 ? sim::GptPartition(length, types[Roll(0, 1)], name)
-                                 : sim::MbrPartition(length, OneIn(3)));
-    }
-    return sim::LayoutReply(style, partitions, OneIn(8) ? Roll(-2, 9) : -1);
-}
-
-sim::Disk MachineGenerator::Disk(int k) {
-    const STORAGE_BUS_TYPE buses[] = {BusTypeUnknown, BusTypeUsb,  BusTypeRAID, BusTypeSata,
-                                      BusTypeSd,      BusTypeNvme, BusTypeNvme, BusTypeNvme};
-    sim::Disk disk;
-    disk.path = Path(k);
-    disk.detailReportsNoSize = OneIn(16);
-    if (OneIn(16)) {
-        disk.detailError = Error();
-    }
-    if (OneIn(8)) {
-        disk.openError = Error();
-    }
-    disk.deviceNumber = Reply(sim::DeviceNumberReply(static_cast<DWORD>(Roll(0, 6))));
-    disk.deviceDescriptor = Reply(
-        sim::DeviceDescriptorReply(buses[Roll(0, 7)], OneIn(4), static_cast<BYTE>(Roll(0, 255))));
-    disk.seekPenalty = Reply(sim::SeekPenaltyReply(OneIn(2)));
-    disk.geometry = Reply(sim::GeometryReply(Roll(1, 200000), 255, 63, 512));
-    disk.scsiAddress = Reply(
-        sim::ScsiAddressReply(static_cast<BYTE>(Roll(0, 3)), 0, static_cast<BYTE>(Roll(0, 3)), 0));
-    // A layout left out or failing is one that never comes: rarer, as it ends the run.
-    disk.layout = OneIn(4) ? Reply(Layout()) : Layout();
-    // A layout that never comes costs a thousand requests per run: rare.
-    const int failures = Roll(0, 40);
-    disk.layoutFailures = failures == 40 ? -1 : failures % 4;
-    disk.layoutFailureError = Error();
-    return disk;
-}
-
-std::wstring MachineGenerator::ParentId() {
-    return (OneIn(4) ? L"pci\\parent" : L"PCI\\PARENT") + std::to_wstring(Roll(0, 3));
-}
-
-sim::DeviceNode MachineGenerator::Node(const std::wstring& id) {
-    sim::DeviceNode node;
-    node.instanceId = id;
-    node.idFails = OneIn(10);
-    node.hasPresentInterface = !OneIn(10);
-    node.registryDescription = MaybeText();
-    node.deviceDescription = MaybeText();
-    node.busReportedDescription = OneIn(6) ? std::nullopt : std::optional<std::wstring>(Text());
-    node.parent = OneIn(4) ? MaybeText() : std::optional<std::wstring>(ParentId());
-    if (!OneIn(4)) {
-        node.maxLinkSpeed =
-            OneIn(2) ? std::vector<BYTE>{static_cast<BYTE>(Roll(0, 6)), 0, 0, 0} : Bytes(6);
-    }
-    return node;
-}
-
-// Nodes for most disks (sometimes two of one ID), for the parents, and now and then a
-// scripted answer to one of their queries.
-void MachineGenerator::AddNodes(sim::Machine& machine) {
-    for (const sim::Disk& disk : machine.disks) {
-        WCHAR id[DriveTextChars] = {0};
-        DevicePathToDeviceId(disk.path.c_str(), id);
-        // Windows registers the ID in upper case; the path may spell it either way.
-        if (OneIn(2)) {
-            for (WCHAR* c = id; *c != L'\0'; ++c) {
-                *c = *c >= L'a' && *c <= L'z' ? static_cast<WCHAR>(*c - L'a' + L'A') : *c;
-            }
-        }
-        for (int copies = OneIn(5) ? 0 : (OneIn(8) ? 2 : 1); copies > 0; --copies) {
-            machine.nodes.push_back(Node(id));
-        }
-    }
-    for (int parent = 0; parent < 4; ++parent) {
-        if (!OneIn(4)) {
-            machine.nodes.push_back(Node(L"PCI\\PARENT" + std::to_wstring(parent)));
-        }
-    }
-    if (!machine.nodes.empty() && OneIn(3)) {
-        // Often a node's own ID with that node listed twice, or beside another.
-        const int last = static_cast<int>(machine.nodes.size()) - 1;
-        const size_t node = static_cast<size_t>(Roll(0, last));
-        sim::EnumeratorSet set;
-        set.enumerator = OneIn(4) ? ParentId() : machine.nodes[node].instanceId;
-        set.refused = OneIn(4);
-        set.members.resize(static_cast<size_t>(Roll(0, 3)));
-        for (size_t& member : set.members) {
-            member = OneIn(2) ? node : static_cast<size_t>(Roll(0, last));
-        }
-        machine.enumeratorSets.push_back(set);
-    }
-}
-
-sim::MiniportAnswer MachineGenerator::Answer() {
-    sim::MiniportAnswer answer;
-    answer.result = OneIn(2);
-    answer.lastError = Error();
-    const DWORD counts[] = {0, 20, 44, 100};
-    answer.bytesReturned = counts[Roll(0, 3)];
-    answer.reply = OneIn(2) ? sim::RaidReply(static_cast<DWORD>(Roll(0, 2)), Roll(0, 6), Roll(0, 3),
-                                             Roll(0, 8), Roll(0, 6))
-                            : Bytes(60);
-    return answer;
-}
-
-// Answers for the IDs the disks' typed addresses give, and for ID 0, that of a disk whose
-// address is unknown.
-sim::Controller MachineGenerator::Controller(const sim::Machine& machine) {
-    sim::Controller controller;
-    controller.open = static_cast<sim::Controller::Open>(Roll(0, 2));
-    controller.openError = Error();
-    controller.answer = Answer();
-    std::set<DWORD> answered;
-    for (const sim::Disk& disk : machine.disks) {
-        if (disk.scsiAddress && disk.scsiAddress->bytes.size() == sizeof(SCSI_ADDRESS) &&
-            OneIn(2)) {
-            const std::vector<BYTE>& a = disk.scsiAddress->bytes;
-            answered.insert((static_cast<DWORD>(a[4]) << 24) | (static_cast<DWORD>(a[6]) << 8));
-        }
-    }
-    if (OneIn(3)) {
-        answered.insert(0);
-    }
-    for (DWORD diskId : answered) {
-        controller.diskAnswers.push_back(std::make_pair(diskId, Answer()));
-    }
-    return controller;
-}
 } // namespace testing_support

@@ -318,7 +318,7 @@ TEST(NumberingVerdict, OneProbeWeighsAsTheWholeRunOfEachArrival) {
     ReplayCount count;
     for (unsigned seed = 1; seed <= 500; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
-        sim::Machine machine = testing_support::MachineGenerator(seed).Machine();
+        sim::Machine machine = testing_support::GeneratedMachine(seed);
         machine.interfaceLists.clear();
         if (!PathsDistinct(machine)) {
             continue;

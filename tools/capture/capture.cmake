@@ -25,10 +25,11 @@ else()
     # Every example machine and a few hundred generated ones, captured and replayed; the tool run
     # as a whole.
     add_executable(capture_tests tests/capture_test.cpp tests/capture_tool_test.cpp
-        tests/machine_generator.cpp tests/test_support.cpp tests/test_main.cpp)
+        tests/test_support.cpp tests/test_main.cpp)
     target_include_directories(capture_tests PRIVATE tests)
     target_compile_options(capture_tests PRIVATE ${DESTPICK_WARNINGS})
-    target_link_libraries(capture_tests PRIVATE capture_core destpick_core winapi_sim GTest::gtest)
+    target_link_libraries(capture_tests PRIVATE capture_core destpick_core winapi_sim
+        machine_generator GTest::gtest)
     target_compile_definitions(capture_tests PRIVATE
         DESTPICK_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
     gtest_discover_tests(capture_tests DISCOVERY_TIMEOUT 60)

@@ -15,11 +15,12 @@ if(NOT WIN32)
 
     # Machines built for the verdicts, every example judged from its description and its pinned
     # log, and the arrivals weighed from one probe against whole runs on generated machines.
-    add_executable(stability_tests tests/stability_test.cpp tests/machine_generator.cpp
-        tests/test_support.cpp tests/test_main.cpp)
+    add_executable(stability_tests tests/stability_test.cpp tests/test_support.cpp
+        tests/test_main.cpp)
     target_include_directories(stability_tests PRIVATE tests)
     target_compile_options(stability_tests PRIVATE ${DESTPICK_WARNINGS})
-    target_link_libraries(stability_tests PRIVATE stability explain_core winapi_sim GTest::gtest)
+    target_link_libraries(stability_tests PRIVATE stability explain_core machine_generator
+        winapi_sim GTest::gtest)
     target_compile_definitions(stability_tests PRIVATE
         DESTPICK_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
     gtest_discover_tests(stability_tests DISCOVERY_TIMEOUT 60)
