@@ -75,7 +75,8 @@ add_executable(destpick_tests
     tests/bad_input_test.cpp
     tests/test_support.cpp
     tests/test_main.cpp)
-target_include_directories(destpick_tests PRIVATE tests)
+# The model's own units (machine/src) too: its reply forms are tested where they are declared.
+target_include_directories(destpick_tests PRIVATE tests machine/src)
 target_compile_options(destpick_tests PRIVATE ${DESTPICK_WARNINGS})
 target_link_libraries(destpick_tests PRIVATE destpick_core winapi_sim GTest::gtest
     nlohmann_json::nlohmann_json)

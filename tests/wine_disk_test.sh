@@ -4,7 +4,10 @@
 # byte, with time stamps and the executable's folder masked; the test driver must have refused
 # nothing. Every example machine and every machine in tests/wine_disk/machines runs. A description
 # the route cannot play must be listed in the table of docs/wine-disks.md, and one listed there must
-# be refused.
+# be refused. What the script refuses before Wine starts (wrong arguments, an OUTDIR that is or
+# holds a build or that Windows cannot name, a description it cannot read or play) ends with the
+# code its header gives and leaves the build as it was; and a run puts back every registry hive of
+# the prefix, so that nothing planted in one reaches the next run.
 # Skips (exit 77) only when Wine itself cannot start.
 #
 # Usage: wine_disk_test.sh <native build folder> <windows build folder> <wine64>
@@ -63,11 +66,55 @@ compare_runs() { # name, native folder, Wine folder
     fi
 }
 
+# The arguments, split at ";" | the exit code | the start of standard error (standard output for 0)
+wine_run="$source_dir/scripts/wine-run.sh"
+default=$source_dir/examples/machines/default.json
+out=$scratch/out
+printf '{"disks": [' >"$scratch/not-json.json"
+printf '{"deviceNodes": [{"instanceId": "PCI\\\\VEN_9455&DEV_6986&SUBSYS_00000000&REV_00\\\\3&8b287506&0&82"}]}' \
+    >"$scratch/lower-case-id.json"
+refused_runs=(
+    "--capture;--help|0|usage: scripts/wine-run.sh "
+    "$default|1|wine-run: usage: "
+    "--verbose;$default;$out|1|wine-run: unknown option --verbose"
+    "$default;$windows_dir|1|wine-run: OUTDIR $(cd "$windows_dir" && pwd -P) is or holds the build folder"
+    "--capture;$default;$source_dir|1|wine-run: OUTDIR $source_dir is or holds the build folder"
+    "$default;$source_dir/build/wine-disk/prefix/drive_c|1|wine-run: OUTDIR $source_dir/build/wine-disk/prefix/drive_c is inside"
+    "$default;$scratch/a\"b|1|wine-run: OUTDIR $scratch/a\"b: Windows cannot name"
+    "$default;$scratch/a\\b|1|wine-run: OUTDIR $scratch/a\\b: Windows cannot name"
+    "$scratch/missing.json;$out|5|wine_machine: $scratch/missing.json: cannot be read"
+    "$scratch/not-json.json;$out|5|wine_machine: $scratch/not-json.json: not valid JSON"
+    "$scratch/lower-case-id.json;$out|3|wine_machine: $scratch/lower-case-id.json: deviceNodes[0].instanceId: "
+)
+built_before=$(ls -l "$windows_dir")
+for case in "${refused_runs[@]}"; do
+    IFS=';' read -ra arguments <<<"${case%%|*}"
+    expected=${case#*|}
+    "$wine_run" "${arguments[@]}" >"$scratch/run.out" 2>"$scratch/run.err"
+    status=$?
+    said=$(cat "$scratch/run.out" "$scratch/run.err")
+    if [ "$status" -eq "${expected%%|*}" ] && [ "$(printf '%s\n' "$said" | wc -l)" -eq 1 ] &&
+        [[ $said == "${expected#*|}"* ]]; then
+        pass
+    else
+        fail "wine-run.sh ${arguments[*]}: expected exit ${expected%%|*} and \"${expected#*|}...\", got $status: $said"
+    fi
+done
+if [ "$(ls -l "$windows_dir")" = "$built_before" ] && [ ! -e "$out" ]; then
+    pass "no refused run touched the build or created its OUTDIR"
+else
+    fail "a refused run changed $windows_dir or created $out"
+fi
+
 start=$(date +%s)
 for machine in "$source_dir"/examples/machines/*.json "$source_dir"/tests/wine_disk/machines/*.json; do
     name=$(basename "$machine" .json)
-    if ! refusal=$("$native_dir/wine_machine" "$machine" "$scratch/check.reg" 2>&1); then
-        if is_listed "$name"; then
+    refusal=$("$native_dir/wine_machine" "$machine" "$scratch/check.reg" 2>&1)
+    status=$?
+    if [ "$status" -ne 0 ]; then
+        if [ "$status" -ne 3 ]; then
+            fail "$name: the generator failed ($status): $refusal"
+        elif is_listed "$name"; then
             pass "$name: not playable under Wine, as docs/wine-disks.md lists (${refusal##*: })"
         else
             fail "$name: refused but not listed in docs/wine-disks.md: $refusal"
@@ -96,4 +143,24 @@ for machine in "$source_dir"/examples/machines/*.json "$source_dir"/tests/wine_d
     echo "$name: $(wc -l <"$scratch/wine.log") log lines, exit code $(cat "$windows/exit-code")"
 done
 echo "$(($(date +%s) - start)) s in all"
+
+# A key planted in each hive of the prefix, as an import of an earlier run could leave one: the
+# next run must start from the hives as the prefix was made, and Wine writes its hives back when
+# it ends, so none may still hold the key.
+prefix=$source_dir/build/wine-disk/prefix
+hives=(system.reg user.reg userdef.reg)
+for hive in "${hives[@]}"; do
+    printf '\n[Software\\\\DestpickPlanted] 1796777742\n"planted"="1"\n' >>"$prefix/$hive"
+done
+if "$wine_run" "$default" "$scratch/after-planting" 2>"$scratch/run.err"; then
+    for hive in "${hives[@]}"; do
+        if grep -q DestpickPlanted "$prefix/$hive"; then
+            fail "$hive: a key planted before the run is still there after it"
+        else
+            pass "$hive: put back before the run"
+        fi
+    done
+else
+    fail "the run after planting failed: $(cat "$scratch/run.err")"
+fi
 finish

@@ -49,12 +49,8 @@ void ReadScriptedFailures(const Field& field, sim::Disk& disk) {
 }
 
 void ReadDiskReply(const Field& field, const sim::DiskRequest& request, sim::Disk& disk) {
-    const bool scriptsFailures = request.delivery == sim::Delivery::WholeAfterScriptedFailures;
-    disk.*request.reply =
-        ReadReply(field, *request.form,
-                  scriptsFailures ? std::vector<std::string>{"failures", "failureError"}
-                                  : std::vector<std::string>{});
-    if (scriptsFailures) {
+    disk.*request.reply = ReadReply(field, *request.form, KeysBesideReply(request.delivery));
+    if (request.delivery == sim::Delivery::WholeAfterScriptedFailures) {
         ReadScriptedFailures(field, disk);
     }
 }

@@ -28,6 +28,14 @@ const std::vector<DiskRequest>& DiskRequests() {
          Delivery::WholeAfterScriptedFailures},
     };
     // clang-format on
+    static const bool namesChecked = [] {
+        for (const DiskRequest& request : requests) {
+            CheckFieldNames(*request.form, KeysBesideReply(request.delivery));
+        }
+        CheckFieldNames(kRaidReplyForm, {});
+        return true;
+    }();
+    (void)namesChecked;
     return requests;
 }
 

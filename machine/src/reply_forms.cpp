@@ -9,7 +9,9 @@
 #include <ntddscsi.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 namespace {
 
@@ -426,12 +428,32 @@ std::vector<std::string> FieldNames(const ReplyForm& form, std::vector<std::stri
     return names;
 }
 
+const std::array<const char*, 2> kReservedReplyKeys = {"error", "bytes"};
+
+std::vector<std::string> KeysBesideReply(Delivery delivery) {
+    if (delivery == Delivery::WholeAfterScriptedFailures) {
+        return {"failures", "failureError"};
+    }
+    return {};
+}
+
+void CheckFieldNames(const ReplyForm& form, const std::vector<std::string>& alongside) {
+    std::vector<std::string> taken = alongside;
+    taken.insert(taken.end(), kReservedReplyKeys.begin(), kReservedReplyKeys.end());
+    for (const char* name : form.fields) {
+        if (name != nullptr && std::find(taken.begin(), taken.end(), name) != taken.end()) {
+            throw std::logic_error(std::string("a reply form names its field \"") + name +
+                                   "\", a key the reader keeps for another meaning");
+        }
+    }
+}
+
 Reply ReadReply(const Field& field, const ReplyForm& form,
                 const std::vector<std::string>& alongside) {
     if (!field.IsObject()) {
         field.Refuse("expected an object");
     }
-    for (const char* other : {"error", "bytes"}) {
+    for (const char* other : kReservedReplyKeys) {
         if (field.Has(other)) {
             std::vector<std::string> allowed = alongside;
             allowed.push_back(other);

@@ -5,6 +5,8 @@
 
 #include "description_field.h"
 
+#include <sim/disk_requests.h>
+
 #include <array>
 #include <optional>
 
@@ -27,6 +29,16 @@ extern const ReplyForm kGeometryForm;
 extern const ReplyForm kScsiAddressForm;
 extern const ReplyForm kLayoutForm;
 extern const ReplyForm kRaidReplyForm;
+
+// The keys that stand for a reply's other two forms. No typed form may name a field like one:
+// the reader would take the field for the other form.
+extern const std::array<const char*, 2> kReservedReplyKeys;
+
+// The fields a disk's reply keeps beside it in every form: the layout's scripted failures.
+std::vector<std::string> KeysBesideReply(Delivery delivery);
+
+// Throws std::logic_error when one of the form's fields is a reserved key or one of `alongside`.
+void CheckFieldNames(const ReplyForm& form, const std::vector<std::string>& alongside);
 
 // The form's fields and `alongside`, as a list of the fields an object may hold.
 std::vector<std::string> FieldNames(const ReplyForm& form, std::vector<std::string> alongside = {});

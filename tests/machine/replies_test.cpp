@@ -1,6 +1,8 @@
 // The reply builders: every structure in the byte layout a Windows x64 driver writes.
 #include <sim/replies.h>
 
+#include "reply_forms.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -84,3 +86,19 @@ TEST(ReplyBuilders, HaveTheWindowsLayout) {
 }
 
 } // namespace
+
+// A typed field named like a key of the reply's other forms would be read as that form.
+TEST(ReplyForms, FieldNamedLikeAReservedKeyIsRefused) {
+    const auto read = [](const sim::Field&) { return sim::Reply{}; };
+    const auto describe = [](const std::vector<BYTE>&) {
+        return std::optional<nlohmann::ordered_json>{};
+    };
+    for (const char* name : {"bytes", "error", "failures"}) {
+        const sim::ReplyForm form = {{"count", name, nullptr, nullptr, nullptr}, read, describe};
+        EXPECT_THROW(sim::CheckFieldNames(
+                         form, sim::KeysBesideReply(sim::Delivery::WholeAfterScriptedFailures)),
+                     std::logic_error)
+            << name;
+    }
+    EXPECT_FALSE(sim::DiskRequests().empty()); // the shipped forms pass the same check
+}

@@ -5,7 +5,9 @@
 // refused with one line naming the field. Test-only.
 //
 // Usage: wine_machine MACHINE.json OUT.reg
-// Exit code 0 when OUT.reg is written, 2 when the description is refused or unreadable.
+// Exit code 0 when OUT.reg is written; 3 when this route cannot play the description; 2 when it
+// cannot be read or is no machine description (missing, not JSON, a field the format does not
+// know); 1 on a wrong command line or when OUT.reg cannot be written.
 #include <sim/machine.h>
 
 #include <algorithm>
@@ -218,6 +220,31 @@ std::wstring Upper(std::wstring text) {
     return text;
 }
 
+// A key's name in a .reg file runs from its '[' to a ']' on the same line. A line break in a name
+// would end it and let the rest of the text name keys and values of its own, anywhere in the
+// registry (a Run key, a service); which ']' ends a name is the reader's choice (Wine's regedit
+// takes the line's last). Every text that becomes part of a key's name is held to this.
+void CheckKeyNameText(const std::wstring& text, const std::string& field) {
+    for (wchar_t c : text) {
+        const unsigned code = static_cast<unsigned>(c);
+        if (code < 0x20 || (code >= 0x7F && code <= 0x9F) || c == L']') {
+            throw Refusal(field +
+                          ": a control character or ']' in a text that names a registry key");
+        }
+    }
+}
+
+// Wine upper-cases the ASCII letters of every device instance ID it registers (other letters
+// keep their case), and answers the ID in that form: an ID with a lower-case letter would be
+// logged otherwise than the stand-in logs it.
+void CheckInstanceIdCase(const std::wstring& id, const std::string& field) {
+    for (wchar_t c : id) {
+        if (c >= L'a' && c <= L'z') {
+            throw Refusal(field + ": a lower-case letter, which Wine answers upper-cased");
+        }
+    }
+}
+
 // The instance ID of a disk interface path "\\?\a#b#c#{class}": "a\b\c".
 std::wstring InstanceIdOfPath(const std::wstring& path, const std::string& field) {
     const std::wstring prefix = L"\\\\?\\";
@@ -238,12 +265,23 @@ std::wstring InstanceIdOfPath(const std::wstring& path, const std::string& field
     return id;
 }
 
+// A registry key's name holds at most 255 characters. Wine's SetupAPI passes over an interface
+// key of 257 or more (the disk is not listed), and the driver refuses a link of 299 or more.
+void CheckKeyNameLength(const std::wstring& name, const std::string& field) {
+    const size_t longest = 255;
+    if (name.size() > longest) {
+        throw Refusal(field + ": names a registry key of " + std::to_string(name.size()) +
+                      " characters; a key's name holds at most 255");
+    }
+}
+
 // An interface: DeviceClasses\{class}\<key name> naming the node, with the path and present.
 // Wine hands out the SymbolicLink value as the path, as it stands, and lists interfaces in the
 // order of their key names, whatever those hold; Windows names the key after the path.
 void AddInterface(std::vector<Key>& keys, const std::wstring& instanceId,
                   const std::wstring& keyName, const std::wstring& path,
-                  const wchar_t* interfaceClass) {
+                  const wchar_t* interfaceClass, const std::string& field) {
+    CheckKeyNameLength(keyName, field);
     const std::wstring key =
         std::wstring(L"Control\\DeviceClasses\\") + interfaceClass + L"\\" + keyName;
     keys.push_back({key, {Text(L"DeviceInstance", instanceId)}});
@@ -256,7 +294,12 @@ void AddProperty(std::vector<Key>& keys, const std::wstring& node, const wchar_t
 }
 
 // A device node's Enum key, its registry description and its device properties.
-void AddNode(std::vector<Key>& keys, const sim::DeviceNode& node, const wchar_t* deviceClass) {
+void AddNode(std::vector<Key>& keys, const sim::DeviceNode& node, const wchar_t* deviceClass,
+             const std::string& field) {
+    for (size_t start = 0, end = 0; end != std::wstring::npos; start = end + 1) {
+        end = node.instanceId.find(L'\\', start);
+        CheckKeyNameLength(node.instanceId.substr(start, end - start), field);
+    }
     const std::wstring key = L"Enum\\" + node.instanceId;
     Key enumKey{key, {Text(L"ClassGUID", deviceClass)}};
     if (node.registryDescription) {
@@ -421,8 +464,13 @@ void CheckMachine(const sim::Machine& machine) {
         throw Refusal(
             "devicePropertyFunctionMissing: Wine's SetupAPI has SetupDiGetDevicePropertyW");
     }
+    for (size_t k = 0; k < machine.disks.size(); ++k) {
+        CheckKeyNameText(machine.disks[k].path, Field("disks", k, "path"));
+    }
     for (size_t k = 0; k < machine.nodes.size(); ++k) {
         const sim::DeviceNode& node = machine.nodes[k];
+        CheckKeyNameText(node.instanceId, Field("deviceNodes", k, "instanceId"));
+        CheckInstanceIdCase(node.instanceId, Field("deviceNodes", k, "instanceId"));
         if (node.idFails) {
             throw Refusal(Field("deviceNodes", k, "idFails") +
                           ": Wine answers the ID of every node it lists");
@@ -473,9 +521,12 @@ void AddDiskInterface(std::vector<Key>& keys, const sim::Machine& machine, size_
     // Wine lists interfaces in the order of their key names: the place comes first in the name.
     wchar_t placeName[16];
     std::swprintf(placeName, 16, L"##?#%04zu#", place);
-    AddInterface(keys, id, placeName + path.substr(4), path, kDiskInterfaceClass);
+    AddInterface(keys, id, placeName + path.substr(4), path, kDiskInterfaceClass,
+                 Field("disks", disk, "path"));
     if (node != nullptr) {
-        AddNode(keys, *node, kDiskDeviceClass);
+        AddNode(
+            keys, *node, kDiskDeviceClass,
+            Field("deviceNodes", static_cast<size_t>(node - machine.nodes.data()), "instanceId"));
     } else {
         keys.push_back({L"Enum\\" + id, {Text(L"ClassGUID", kDiskDeviceClass)}});
     }
@@ -493,8 +544,8 @@ bool IsDiskNode(const sim::Machine& machine, const sim::DeviceNode& node) {
 
 // Any other node, a controller in practice, with the storage-port interface that Windows gives
 // it: a node query with DIGCF_PRESENT lists only nodes with a present interface.
-void AddOtherNode(std::vector<Key>& keys, const sim::DeviceNode& node) {
-    AddNode(keys, node, kScsiAdapterDeviceClass);
+void AddOtherNode(std::vector<Key>& keys, const sim::DeviceNode& node, const std::string& field) {
+    AddNode(keys, node, kScsiAdapterDeviceClass, field);
     if (!node.hasPresentInterface) {
         return;
     }
@@ -502,7 +553,8 @@ void AddOtherNode(std::vector<Key>& keys, const sim::DeviceNode& node) {
     for (wchar_t& c : name) {
         c = c == L'\\' ? L'#' : c;
     }
-    AddInterface(keys, node.instanceId, L"##?#" + name, L"\\\\?\\" + name, kStoragePortClass);
+    AddInterface(keys, node.instanceId, L"##?#" + name, L"\\\\?\\" + name, kStoragePortClass,
+                 field);
 }
 
 std::vector<Key> MachineKeys(const sim::Machine& machine) {
@@ -524,9 +576,9 @@ std::vector<Key> MachineKeys(const sim::Machine& machine) {
         }
         keys.push_back(DiskParameters(machine.disks[k], k));
     }
-    for (const sim::DeviceNode& node : machine.nodes) {
-        if (!IsDiskNode(machine, node)) {
-            AddOtherNode(keys, node);
+    for (size_t k = 0; k < machine.nodes.size(); ++k) {
+        if (!IsDiskNode(machine, machine.nodes[k])) {
+            AddOtherNode(keys, machine.nodes[k], Field("deviceNodes", k, "instanceId"));
         }
     }
     for (size_t k = 0; k < machine.controllers.size(); ++k) {
@@ -538,18 +590,22 @@ std::vector<Key> MachineKeys(const sim::Machine& machine) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const int written = 0, failed = 1, unreadable = 2, refused = 3;
     if (argc != 3) {
         std::fprintf(stderr, "usage: wine_machine MACHINE.json OUT.reg\n");
-        return 2;
+        return failed;
     }
     try {
         WriteRegFile(MachineKeys(sim::LoadMachineFile(argv[1])), argv[2]);
     } catch (const Refusal& refusal) {
         std::fprintf(stderr, "wine_machine: %s: %s\n", argv[1], refusal.what());
-        return 2;
+        return refused;
+    } catch (const sim::MachineError& error) {
+        std::fprintf(stderr, "wine_machine: %s\n", error.what());
+        return unreadable;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "wine_machine: %s\n", error.what());
-        return 2;
+        return failed;
     }
-    return 0;
+    return written;
 }
