@@ -3,6 +3,7 @@
 // is measured in a process of its own, so that the peak resident size it reports is its own and
 // no configuration runs in memory another one has grown.
 #include "fleet_machine.h"
+#include "stability_benchmark.h"
 
 #include "inventory/device_services.h"
 #include "inventory/disk_probe.h"
@@ -56,6 +57,7 @@ struct Options {
     double minimumSeconds = 0.5; // and at least this long in timed runs
     bool checkOnly = false;      // one checked run per configuration, no figures
     int profileDisks = 0;        // set: one configuration in this process, for a profiler
+    int stabilityMachines = 0;   // set: the numbering verdict's figures instead
     Mode profileMode = Mode::NoLog;
 };
 
@@ -394,7 +396,7 @@ bool ParseMode(const std::string& name, Mode* mode) {
 
 [[noreturn]] void Usage() {
     std::fprintf(stderr, "usage: destpick_benchmark [--repetitions=N] [--min-time=SECONDS] "
-                         "[--check] [--profile=DISKS:tmpfs|disk|none]\n");
+                         "[--check] [--profile=DISKS:tmpfs|disk|none] [--stability=MACHINES]\n");
     std::exit(2);
 }
 
@@ -407,6 +409,11 @@ Options ParseOptions(int argc, char** argv) {
             options.repetitions = std::atoi(value.c_str());
         } else if (argument.rfind("--min-time=", 0) == 0) {
             options.minimumSeconds = std::atof(value.c_str());
+        } else if (argument.rfind("--stability=", 0) == 0) {
+            options.stabilityMachines = std::atoi(value.c_str());
+            if (options.stabilityMachines <= 0) {
+                Usage();
+            }
         } else if (argument == "--check") {
             options.checkOnly = true;
         } else if (argument.rfind("--profile=", 0) == 0) {
@@ -427,6 +434,9 @@ Options ParseOptions(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     const Options options = ParseOptions(argc, argv);
+    if (options.stabilityMachines > 0) {
+        return bench::RunStabilityBenchmark(options.stabilityMachines, options.checkOnly);
+    }
     if (options.profileDisks > 0) {
         const Figure figure = Measure(options.profileDisks, options.profileMode, options);
         PrintCallTable({figure});

@@ -97,10 +97,13 @@ add_test(NAME example_logs_rewritten COMMAND bash
 
 # The benchmark: whole runs on simulated machines of 1 to 256 disks. Its figures come from the
 # bench preset (Release); here it is built and its runs checked, never timed.
-add_executable(destpick_benchmark bench/run_benchmark.cpp bench/fleet_machine.cpp)
+add_executable(destpick_benchmark bench/run_benchmark.cpp bench/fleet_machine.cpp
+    bench/stability_benchmark.cpp)
 target_compile_options(destpick_benchmark PRIVATE ${DESTPICK_WARNINGS})
-target_link_libraries(destpick_benchmark PRIVATE destpick_core winapi_sim)
+target_link_libraries(destpick_benchmark PRIVATE destpick_core winapi_sim stability
+    machine_generator)
 add_test(NAME benchmark_check COMMAND destpick_benchmark --check)
+add_test(NAME benchmark_stability_check COMMAND destpick_benchmark --stability=200 --check)
 
 # The fuzz target without libFuzzer, replaying the regression inputs with its own checks in every
 # ordinary test run. FuzzedDataProvider.h comes with clang; a folder of the build tree links to

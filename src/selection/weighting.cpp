@@ -10,7 +10,8 @@ const LONGLONG SpeedClassStep = 1000000000LL;
 const LONGLONG SystemDiskWeight = 100;
 const LONG NoDriveLogged = 999;
 
-// The line that explains why a disk can never be the destination, or NULL when it can be.
+} // namespace
+
 LPCWSTR ExclusionReason(const DriveRecord& record) {
     if (record.Removable == 1) {
         return L"Removable disk, never be a main storage condidate.\r\n";
@@ -26,6 +27,8 @@ LPCWSTR ExclusionReason(const DriveRecord& record) {
     }
     return NULL;
 }
+
+namespace {
 
 LONGLONG SpeedClass(const DriveRecord& record) {
     const bool solidState = record.SeekPenalty == 0;

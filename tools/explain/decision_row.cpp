@@ -1,15 +1,16 @@
 #include "decision_row.h"
 
 #include "log_text.h"
+#include "numbering.h"
 
 #include <optional>
 
 namespace {
 
 const char* const FieldNames[RowFieldCount] = {
-    "file",     "computer", "captured", "stdout",     "exitCode", "position",
-    "disk",     "path",     "bus",      "speedClass", "sizeGiB",  "weight",
-    "runnerUp", "lostOn",   "oddities", "stability",  "refused",
+    "file",     "computer",  "captured",   "stdout",  "exitCode", "position", "disk",
+    "path",     "bus",       "speedClass", "sizeGiB", "weight",   "runnerUp", "lostOn",
+    "oddities", "stability", "arrivals",   "sampled", "refused",
 };
 
 // destpick's exit codes: E_FAIL when it gave no answer, 999 for UNKNOWN.
@@ -100,6 +101,7 @@ bool IsNumberField(RowField field) {
     case RowField::Weight:
     case RowField::RunnerUp:
     case RowField::Oddities:
+    case RowField::Arrivals:
         return true;
     default:
         return false;
@@ -122,5 +124,12 @@ DecisionRow DecisionRowOfRun(const RunAccount& run, const RunExplanation& explan
         }
     }
     row[RowField::Oddities] = std::to_string(explanation.oddities.size());
+    SetStability(JudgeNumbering(run).verdict, &row);
     return row;
+}
+
+void SetStability(const stability::NumberingVerdict& verdict, DecisionRow* row) {
+    (*row)[RowField::Stability] = stability::VerdictWord(verdict.verdict);
+    (*row)[RowField::Arrivals] = std::to_string(verdict.arrivals);
+    (*row)[RowField::Sampled] = verdict.sampled ? "yes" : "no";
 }

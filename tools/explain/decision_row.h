@@ -3,6 +3,7 @@
 // run's log, so the two agree on every machine; the fleet adds what only the description knows.
 #pragma once
 
+#include "numbering_verdict.h"
 #include "run_account.h"
 #include "verdicts.h"
 
@@ -28,6 +29,8 @@ enum class RowField {
     LostOn,
     Oddities,
     Stability,
+    Arrivals,
+    Sampled,
     Refused,
 };
 constexpr size_t RowFieldCount = static_cast<size_t>(RowField::Refused) + 1;
@@ -55,5 +58,9 @@ std::string ExitCodeText(int exitCode);
 
 // The decision of a run that ended (any RunEnd but Unfinished), from its account and explanation:
 // what it printed and its exit code, the chosen disk, the runner-up and the term it lost on, and
-// how many odd things it logged. File, computer, capture time, stability and refusal stay empty.
+// how many odd things it logged, and whether the pick rests on the disks' numbering, judged from
+// the log alone. File, computer, capture time and refusal stay empty.
 DecisionRow DecisionRowOfRun(const RunAccount& run, const RunExplanation& explanation);
+
+// The numbering verdict's fields: its word, the arrivals tried and whether they were a sample.
+void SetStability(const stability::NumberingVerdict& verdict, DecisionRow* row);

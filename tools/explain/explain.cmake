@@ -10,6 +10,7 @@ add_library(explain_core STATIC
     tools/explain/run_account.cpp
     tools/explain/oddities.cpp
     tools/explain/verdicts.cpp
+    tools/explain/numbering.cpp
     tools/explain/explanation_text.cpp
     tools/explain/explain.cpp
     tools/explain/decision_row.cpp
@@ -17,6 +18,7 @@ add_library(explain_core STATIC
     tools/explain/script_formats.cpp)
 target_include_directories(explain_core PUBLIC tools/explain)
 target_compile_options(explain_core PRIVATE ${DESTPICK_WARNINGS})
+target_link_libraries(explain_core PUBLIC stability_verdict)
 
 add_executable(destpick_explain tools/explain/main.cpp)
 set_target_properties(destpick_explain PROPERTIES OUTPUT_NAME destpick-explain SUFFIX ".exe")

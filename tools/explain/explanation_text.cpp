@@ -1,5 +1,7 @@
 #include "explanation_text.h"
 
+#include "numbering.h"
+
 #include <algorithm>
 #include <array>
 
@@ -142,7 +144,7 @@ std::string OverlapText(const std::vector<std::string>& stamps) {
 std::string RenderExplanation(const RunAccount& run, const RunPlace& place,
                               const RunExplanation& explanation) {
     std::string text = RunHeading(run, place) + OverlapNotes(place) + UnfinishedNote(place);
-    text += "Answer: " + explanation.answer + "\n\n";
+    text += "Answer: " + explanation.answer + "\n" + NumberingLine(run) + "\n";
     if (explanation.rows.empty()) {
         text += run.end == RunEnd::Reported ? "No candidate: the run found no disk.\n"
                                             : "No disk was probed.\n";

@@ -11,7 +11,8 @@ add_library(fleet_core STATIC
     tools/fleet/fleet_run.cpp)
 target_include_directories(fleet_core PUBLIC tools/fleet)
 target_compile_options(fleet_core PRIVATE ${DESTPICK_WARNINGS})
-target_link_libraries(fleet_core PUBLIC explain_core destpick_core winapi_sim destpick_machine)
+target_link_libraries(fleet_core PUBLIC explain_core stability destpick_core winapi_sim
+    destpick_machine)
 
 add_executable(destpick_fleet tools/fleet/main.cpp)
 set_target_properties(destpick_fleet PROPERTIES OUTPUT_NAME destpick-fleet)

@@ -3,6 +3,7 @@
 #include "answers.h"
 #include "machine_list.h"
 #include "machine_replay.h"
+#include "numbering_verdict.h"
 #include "progress.h"
 #include "replay_workers.h"
 #include "row_text.h"
@@ -24,6 +25,7 @@ namespace {
 
 // What a fleet check found, counted and named as it goes.
 struct Findings {
+    stability::VerdictCounts verdicts;
     size_t machines = 0;
     size_t changed = 0;
     size_t refused = 0;
@@ -104,6 +106,7 @@ class FleetCheck {
         } else {
             Record(row);
         }
+        findings_.verdicts.AddWord(row[RowField::Stability]);
         progress_.MachineDone();
         return !findings_.writeFailed;
     }
@@ -172,6 +175,7 @@ FleetExitCode Summarize(const FleetOptions& options, const Findings& findings) {
     if (findings.writeFailed) {
         return FleetWriteFailed;
     }
+    Note("numbering: " + findings.verdicts.Text());
     if (!options.expect.empty() || findings.refused > 0) {
         Note(std::to_string(findings.machines) + " machines: " + std::to_string(findings.changed) +
              " changed, " + std::to_string(findings.missing) + " missing, " +

@@ -2,6 +2,7 @@
 
 #include "capture_origin.h"
 #include "explain.h"
+#include "machine_stability.h"
 #include "selection/run_driver.h"
 
 #include <sim/standin.h>
@@ -72,5 +73,7 @@ ReplayResult ReplayDescription(const std::string& file) {
     result.row[RowField::Captured] = origin.captured;
     result.row[RowField::Stdout] = output;
     result.row[RowField::ExitCode] = ExitCodeText(exitCode);
+    // From the description: the machine replayed under every arrival of its disks.
+    SetStability(stability::JudgeMachine(machine), &result.row);
     return result;
 }

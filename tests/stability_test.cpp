@@ -1,0 +1,338 @@
+// The numbering verdict on machines built to hold or not to hold on the next boot, judged from the
+// description and from the log their run leaves; every example machine judged both ways; and the
+// arrivals weighed from one probe against whole runs of the permuted machines.
+#include "explain.h"
+#include "machine_generator.h"
+#include "machine_stability.h"
+#include "numbering.h"
+#include "test_support.h"
+
+#include "selection/weighting.h"
+
+#include <sim/text.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using stability::Verdict;
+
+const std::wstring kLogFolder = L"Z:\\destpick-stability-test";
+
+std::wstring PathOf(const std::wstring& name) {
+    return L"\\\\?\\scsi#disk&ven_" + name + L"#4&2c41e0aa&0&000000#{53f56307-b6bf-11d0-94f2-" +
+           L"00a0c91efb8b}";
+}
+
+sim::Disk WithEfi(const std::wstring& name, DWORD number) {
+    return testing_support::FixedDisk(PathOf(name), number);
+}
+
+sim::Disk Blank(const std::wstring& name, DWORD number) {
+    sim::Disk disk = WithEfi(name, number);
+    disk.layout = sim::LayoutReply(PARTITION_STYLE_RAW, {});
+    return disk;
+}
+
+sim::Disk SataHdd(const std::wstring& name, DWORD number) {
+    sim::Disk disk = Blank(name, number);
+    disk.deviceDescriptor = sim::DeviceDescriptorReply(BusTypeSata, false);
+    disk.seekPenalty = sim::SeekPenaltyReply(true);
+    return disk;
+}
+
+sim::Disk UsbStick(const std::wstring& name, DWORD number) {
+    sim::Disk disk = Blank(name, number);
+    disk.deviceDescriptor = sim::DeviceDescriptorReply(BusTypeUsb, true);
+    return disk;
+}
+
+// A disk of a bus the weighting has no class for, of that many cylinders: below 4 GiB it weighs
+// only its device-number term, at 20,000 GiB it never reaches a weight of 1.
+sim::Disk UnknownBus(const std::wstring& name, DWORD number, LONGLONG cylinders) {
+    sim::Disk disk = Blank(name, number);
+    disk.deviceDescriptor = sim::DeviceDescriptorReply(BusTypeUnknown, false);
+    disk.geometry = sim::GeometryReply(cylinders, 255, 63, 512);
+    return disk;
+}
+
+// Its layout never comes: every run ends without an answer.
+sim::Disk NeverLaidOut(const std::wstring& name, DWORD number) {
+    sim::Disk disk = Blank(name, number);
+    disk.layoutFailures = -1;
+    return disk;
+}
+
+sim::Machine MachineOf(const std::vector<sim::Disk>& disks) {
+    sim::Machine machine;
+    machine.disks = disks;
+    return machine;
+}
+
+std::vector<sim::Disk> EightBlank() {
+    std::vector<sim::Disk> disks;
+    for (DWORD k = 0; k < 8; ++k) {
+        disks.push_back(Blank(L"n" + std::to_wstring(k), k));
+    }
+    return disks;
+}
+
+// The verdict's line with each path cut to the name PathOf made it from.
+std::string ShortDescription(const stability::NumberingVerdict& verdict) {
+    std::string text = stability::DescribeVerdict(verdict);
+    const std::string path = sim::ToUtf8(PathOf(L"|"));
+    for (const std::string& part :
+         {path.substr(0, path.find('|')), path.substr(path.find('|') + 1)}) {
+        for (size_t found = text.find(part); found != std::string::npos; found = text.find(part)) {
+            text.erase(found, part.size());
+        }
+    }
+    return text;
+}
+
+struct VerdictCase {
+    const char* name;
+    std::vector<sim::Disk> disks;
+    const char* verdict;  // its short description
+    const char* sentence; // a part of what explain says from the log
+};
+
+const char kRests[] = "The decision rests on the numbering: the chosen disk ";
+const char kNothing[] = "Nothing in the decision depends on the numbering";
+
+const VerdictCase kVerdictCases[] = {
+    {"two same-size blank NVMe disks",
+     {Blank(L"a", 0), Blank(L"b", 1)},
+     "depends-on-numbering: a as disk 0, b as disk 0 (candidates: 2, arrivals tried: 2)",
+     "differ only in their device numbers; another boot may number them the other way"},
+    {"the same, one with an EFI system partition",
+     {Blank(L"a", 0), WithEfi(L"b", 1)},
+     "stable: b as disk 0 or 1 (candidates: 2, arrivals tried: 2)",
+     kNothing},
+    {"NVMe beside SATA",
+     {SataHdd(L"a", 0), Blank(L"b", 1)},
+     "stable: b as disk 0 or 1 (candidates: 2, arrivals tried: 2)",
+     kNothing},
+    {"two equal disks and a USB stick",
+     {UsbStick(L"s", 0), Blank(L"a", 1), Blank(L"b", 2)},
+     "depends-on-numbering: a as disk 1, b as disk 1 (candidates: 2, arrivals tried: 2)",
+     "and the runner-up disk 2"},
+    {"two equal disks that report one device number",
+     {Blank(L"a", 5), Blank(L"b", 5)},
+     "depends-on-numbering: b as disk 5, a as disk 5 (candidates: 2, arrivals tried: 2)",
+     "tie and differ only in their positions (the later wins)"},
+    {"a USB stick alone",
+     {UsbStick(L"s", 0)},
+     "stable: UNKNOWN (candidates: 0, arrivals tried: 1)",
+     kNothing},
+    {"a candidate that never weighs 1",
+     {UnknownBus(L"u", 0, 2610978)},
+     "stable: UNKNOWN (candidates: 1, arrivals tried: 1)",
+     kNothing},
+    {"a disk that weighs 1 only under a low number",
+     {UnknownBus(L"t", 0, 100), UnknownBus(L"u", 50, 2610978)},
+     "unknown-under-some: t as disk 0, UNKNOWN under 1 (candidates: 2, arrivals tried: 2)",
+     "Under another numbering the pick may answer otherwise"},
+    {"a layout that never comes",
+     {Blank(L"a", 0), NeverLaidOut(L"b", 1)},
+     "stable: no answer under any numbering (the run ends before the weighting)",
+     "the run ends without an answer under any numbering"},
+    {"eight equal disks", EightBlank(),
+     "depends-on-numbering: n0 as disk 0, n1 as disk 0, n2 as disk 0, n3 as disk 0, n4 as disk 0, "
+     "n5 as disk 0, n6 as disk 0, n7 as disk 0 (candidates: 8, arrivals tried: 2029, sampled)",
+     "differ only in their device numbers"},
+};
+
+// The log of one whole run of the system, kept in memory.
+std::string LogOfRun(const sim::Machine& machine) {
+    sim::KeepFilesInMemory(kLogFolder);
+    sim::Module module = sim::DefaultModule();
+    module.path = kLogFolder + L"\\destpick.exe";
+    testing_support::RunSystem(machine, module);
+    const std::string log = sim::MemoryFileBytes(kLogFolder + L"\\destpick.log");
+    sim::KeepFilesInMemory(L"");
+    return log;
+}
+
+NumberingAccount JudgeLog(const std::string& log) {
+    std::istringstream stream(log);
+    const LastCompleteRun found = FindLastCompleteRun(stream);
+    EXPECT_TRUE(found.run.has_value()) << found.error;
+    return found.run ? JudgeNumbering(*found.run) : NumberingAccount();
+}
+
+TEST(NumberingVerdict, MachinesBuiltForIt) {
+    for (const VerdictCase& c : kVerdictCases) {
+        SCOPED_TRACE(c.name);
+        const sim::Machine machine = MachineOf(c.disks);
+        const stability::NumberingVerdict fromDescription = stability::JudgeMachine(machine);
+        EXPECT_EQ(ShortDescription(fromDescription), c.verdict);
+        const NumberingAccount fromLog = JudgeLog(LogOfRun(machine));
+        EXPECT_EQ(stability::DescribeVerdict(fromLog.verdict),
+                  stability::DescribeVerdict(fromDescription));
+        EXPECT_NE(fromLog.sentence.find(c.sentence), std::string::npos) << fromLog.sentence;
+        if (fromDescription.verdict == Verdict::DependsOnNumbering) {
+            EXPECT_NE(fromLog.sentence.find(kRests), std::string::npos) << fromLog.sentence;
+        }
+    }
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+TEST(NumberingVerdict, ExampleMachinesAgreeWithTheirPinnedLogs) {
+    const std::filesystem::path source = DESTPICK_SOURCE_DIR;
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(source / "examples/machines")) {
+        files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    ASSERT_FALSE(files.empty());
+    for (const std::filesystem::path& file : files) {
+        SCOPED_TRACE(file.filename().string());
+        const stability::NumberingVerdict fromDescription =
+            stability::JudgeMachine(sim::LoadMachineFile(file.string()));
+        const std::filesystem::path log =
+            source / "tests/example_logs" / file.filename().replace_extension(".log");
+        EXPECT_EQ(stability::DescribeVerdict(JudgeLog(ReadFile(log)).verdict),
+                  stability::DescribeVerdict(fromDescription));
+    }
+}
+
+// Windows never presents two interfaces under one path; the stand-in opens the first of them.
+bool PathsDistinct(const sim::Machine& machine) {
+    for (size_t a = 0; a < machine.disks.size(); ++a) {
+        for (size_t b = a + 1; b < machine.disks.size(); ++b) {
+            if (!machine.disks[a].path.empty() &&
+                sim::EqualsIgnoringCase(machine.disks[a].path, machine.disks[b].path)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// The machine of another boot: the disk at candidates[j] moves to the position of
+// candidates[arrival[j]] and answers that disk's device number; everything else it answers stays.
+sim::Machine Permuted(const sim::Machine& machine, const std::vector<LONG>& candidates,
+                      const stability::Arrival& arrival) {
+    sim::Machine permuted = machine;
+    for (size_t j = 0; j < candidates.size(); ++j) {
+        const size_t from = static_cast<size_t>(candidates[j]);
+        const size_t to = static_cast<size_t>(candidates[arrival[j]]);
+        sim::Disk disk = machine.disks[from];
+        std::copy_n(machine.disks[to].deviceNumber->bytes.begin() +
+                        offsetof(STORAGE_DEVICE_NUMBER, DeviceNumber),
+                    sizeof(DWORD),
+                    disk.deviceNumber->bytes.begin() +
+                        offsetof(STORAGE_DEVICE_NUMBER, DeviceNumber));
+        permuted.disks[to] = disk;
+    }
+    return permuted;
+}
+
+// The whole probe, weighting and pick on the permuted machine: the chosen disk by its position
+// on the original boot, and the number it answered.
+stability::ArrivalChoice ReplayArrival(const sim::Machine& machine,
+                                       const std::vector<LONG>& candidates,
+                                       const stability::Arrival& arrival, HRESULT* outcome) {
+    sim::Install(Permuted(machine, candidates, arrival));
+    stability::ProbedRecords probed = stability::ProbeInstalledMachine();
+    *outcome = probed.outcome;
+    const LONG count = static_cast<LONG>(probed.records.size());
+    WeighDrives(probed.records.data(), count, L"");
+    const LONG chosen = PickDrive(probed.records.data(), count, L"");
+    if (FAILED(probed.outcome) || chosen == NoDriveChosen) {
+        return {NoDriveChosen, 0};
+    }
+    LONG original = chosen;
+    for (size_t j = 0; j < candidates.size(); ++j) {
+        if (candidates[arrival[j]] == chosen) {
+            original = candidates[j];
+        }
+    }
+    return {original, probed.records[static_cast<size_t>(chosen)].Order};
+}
+
+// The generated machine with every disk whose answers allow it a fixed NVMe disk of one size and
+// without partitions, so that numbers and positions decide more often; link speeds and RAID
+// answers still set some disks apart.
+sim::Machine Equalized(sim::Machine machine) {
+    for (sim::Disk& disk : machine.disks) {
+        if (disk.deviceDescriptor && !disk.deviceDescriptor->error) {
+            disk.deviceDescriptor = sim::DeviceDescriptorReply(BusTypeNvme, false);
+        }
+        if (disk.geometry && !disk.geometry->error) {
+            disk.geometry = sim::GeometryReply(121601, 255, 63, 512);
+        }
+        if (disk.layout && !disk.layout->error) {
+            disk.layout = sim::LayoutReply(PARTITION_STYLE_RAW, {});
+        }
+    }
+    return machine;
+}
+
+struct ReplayCount {
+    int arrivals = 0;
+    int changedAnswers = 0; // arrivals whose disk is not the original arrival's
+};
+
+// Replays the machine's arrivals whole (a few of them, where they are many), each against the
+// arrival weighed from the original probe.
+void ExpectWeighedAsReplayed(const sim::Machine& machine, ReplayCount* count) {
+    const size_t kReplaysPerMachine = 24;
+    sim::Install(machine);
+    const stability::ProbedRecords probed = stability::ProbeInstalledMachine();
+    stability::ArrivalWeigher weigher(probed.records);
+    std::vector<stability::Arrival> arrivals;
+    stability::ForEachArrival(weigher.Candidates().size(),
+                              [&](const stability::Arrival& a) { arrivals.push_back(a); });
+    const LONG original = weigher.Pick(arrivals[0]).record;
+    const size_t step = std::max<size_t>(1, arrivals.size() / kReplaysPerMachine);
+    for (size_t k = 0; k < arrivals.size(); k += step) {
+        HRESULT outcome = S_OK;
+        const stability::ArrivalChoice whole =
+            ReplayArrival(machine, weigher.Candidates(), arrivals[k], &outcome);
+        ++count->arrivals;
+        EXPECT_EQ(outcome, probed.outcome) << "arrival " << k;
+        if (FAILED(probed.outcome)) {
+            continue;
+        }
+        const stability::ArrivalChoice weighed = weigher.Pick(arrivals[k]);
+        EXPECT_EQ(weighed.record, whole.record) << "arrival " << k;
+        EXPECT_EQ(weighed.number, whole.number) << "arrival " << k;
+        count->changedAnswers += whole.record != original ? 1 : 0;
+    }
+}
+
+TEST(NumberingVerdict, OneProbeWeighsAsTheWholeRunOfEachArrival) {
+    ReplayCount count;
+    for (unsigned seed = 1; seed <= 500; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        sim::Machine machine = testing_support::GeneratedMachine(seed);
+        machine.interfaceLists.clear();
+        if (!PathsDistinct(machine)) {
+            continue;
+        }
+        ExpectWeighedAsReplayed(machine, &count);
+        SCOPED_TRACE("equalized");
+        ExpectWeighedAsReplayed(Equalized(machine), &count);
+        if (HasFailure()) {
+            return;
+        }
+    }
+    // Enough of them choose another disk for the comparison to mean something.
+    EXPECT_GT(count.arrivals, 1000) << count.changedAnswers;
+    EXPECT_GT(count.changedAnswers, 25) << count.arrivals;
+}
+
+} // namespace
