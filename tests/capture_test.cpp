@@ -96,9 +96,14 @@ void ExpectSameRun(const Observed& replayed, const Observed& original) {
     EXPECT_EQ(replayed.log, original.log);
 }
 
+// The capture as the tool writes it to its file and a replay reads it back.
+sim::Machine WrittenAndRead(const sim::Machine& captured) {
+    return sim::ParseMachine(sim::WriteMachine(captured), "the capture");
+}
+
 void ExpectFaithful(const sim::Machine& machine) {
     sim::Install(machine);
-    const sim::Machine captured = CaptureMachine().machine;
+    const sim::Machine captured = WrittenAndRead(CaptureMachine().machine);
     const sim::Counters counters = sim::CurrentCounters();
     EXPECT_EQ(counters.deviceWrites, 0);
     EXPECT_EQ(counters.unknownRequests, 0);
@@ -144,8 +149,10 @@ TEST_F(CaptureReplay, EveryExampleMachine) {
 
 // Machines as one capture can see them: a single interface list. The rest varies as the fuzzer
 // varies it, on a smaller scale: any reply failing, missing, cut short or typed; layouts that
-// fail first or never come; nodes found, refused, scripted, without ID or without interface;
-// controllers that fail, hand out a null handle or answer disk by disk.
+// fail first, up to the last attempt, or never come (left out, failing, failing every attempt);
+// removable disks that fail every request, as an empty card-reader slot does; nodes found,
+// refused, scripted, without ID or without interface; controllers that fail, hand out a null
+// handle or answer disk by disk.
 class MachineGenerator {
   public:
     explicit MachineGenerator(unsigned seed) : random_(seed) {}
@@ -277,13 +284,53 @@ class MachineGenerator {
         disk.geometry = Reply(sim::GeometryReply(Roll(1, 200000), 255, 63, 512));
         disk.scsiAddress = Reply(sim::ScsiAddressReply(static_cast<BYTE>(Roll(0, 3)), 0,
                                                        static_cast<BYTE>(Roll(0, 3)), 0));
-        // A layout left out or failing is one that never comes: rarer, as it ends the run.
-        disk.layout = OneIn(4) ? Reply(Layout()) : Layout();
-        // A layout that never comes costs a thousand requests per run: rare.
-        const int failures = Roll(0, 40);
-        disk.layoutFailures = failures == 40 ? -1 : failures % 4;
-        disk.layoutFailureError = Error();
+        AddLayout(disk);
+        if (OneIn(12)) {
+            EmptySlot(disk);
+        }
         return disk;
+    }
+
+    // A layout that never comes ends the run at a fixed disk and costs a thousand requests: rarer
+    // than one that comes, at once or after failures.
+    void AddLayout(sim::Disk& disk) {
+        disk.layoutFailureError = Error();
+        switch (Roll(0, 39)) {
+        case 0:
+            return;
+        case 1:
+            disk.layout = sim::FailingReply(Error());
+            return;
+        case 2:
+            disk.layout = Layout();
+            disk.layoutFailures = -1;
+            return;
+        case 3:
+            // About the last attempt, which answers at 999 failures and not at 1000.
+            disk.layout = Layout();
+            disk.layoutFailures = Roll(997, 1000);
+            return;
+        default:
+            disk.layout = OneIn(8) ? sim::Reply{Bytes(48), std::nullopt} : Layout();
+            disk.layoutFailures = Roll(0, 3);
+        }
+    }
+
+    // A removable disk without its medium: it tells its number and that it is removable, and fails
+    // every other request with one error, the layout's every attempt included.
+    void EmptySlot(sim::Disk& disk) {
+        const DWORD error = OneIn(2) ? static_cast<DWORD>(ERROR_NOT_READY) : Error();
+        disk.deviceDescriptor = sim::DeviceDescriptorReply(OneIn(2) ? BusTypeUsb : BusTypeSd, true);
+        disk.seekPenalty = sim::FailingReply(error);
+        disk.geometry = sim::FailingReply(error);
+        disk.scsiAddress = sim::FailingReply(error);
+        disk.layoutFailureError = error;
+        if (OneIn(2)) {
+            disk.layout = sim::FailingReply(error);
+            disk.layoutFailures = 0;
+        } else {
+            disk.layoutFailures = -1;
+        }
     }
 
     std::wstring ParentId() {
@@ -382,7 +429,7 @@ class MachineGenerator {
 };
 
 TEST_F(CaptureReplay, GeneratedMachines) {
-    for (unsigned seed = 1; seed <= 300; ++seed) {
+    for (unsigned seed = 1; seed <= 1000; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         ExpectFaithful(MachineGenerator(seed).Machine());
         if (HasFailure()) {
@@ -392,8 +439,8 @@ TEST_F(CaptureReplay, GeneratedMachines) {
 }
 
 // How the layout's answers are written down: failures that only wanted room are left to the
-// answer's own size, others are scripted with their error, and a layout that never comes fails
-// forever with the error the last attempt gave.
+// answer's own size, others are scripted with their error, and a layout that never comes is a
+// request that fails with the error the last attempt gave, which a description can carry.
 TEST(CaptureLayout, WritesWhatTheDriverDid) {
     const sim::Partition data =
         sim::GptPartition(1 << 30, L"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", L"Basic data");
@@ -407,22 +454,33 @@ TEST(CaptureLayout, WritesWhatTheDriverDid) {
         DWORD failureError;
         int capturedFailures;
         DWORD capturedError;
+        sim::Reply capturedLayout;
     };
     const Case cases[] = {
         {"fits the first buffer", fitsFirst, 0, ERROR_INSUFFICIENT_BUFFER, 0,
-         ERROR_INSUFFICIENT_BUFFER},
+         ERROR_INSUFFICIENT_BUFFER, fitsFirst},
         {"wants room until the fifth", fitsFifth, 0, ERROR_INSUFFICIENT_BUFFER, 0,
-         ERROR_INSUFFICIENT_BUFFER},
+         ERROR_INSUFFICIENT_BUFFER, fitsFifth},
         {"two scripted wants of room, then room", fitsFifth, 2, ERROR_INSUFFICIENT_BUFFER, 0,
-         ERROR_INSUFFICIENT_BUFFER},
+         ERROR_INSUFFICIENT_BUFFER, fitsFifth},
         {"wants room where it fits", fitsFirst, 2, ERROR_INSUFFICIENT_BUFFER, 2,
-         ERROR_INSUFFICIENT_BUFFER},
-        {"not ready twice", fitsFirst, 2, ERROR_NOT_READY, 2, ERROR_NOT_READY},
-        {"not ready, then room wanted", fitsFifth, 1, ERROR_NOT_READY, 4,
-         ERROR_INSUFFICIENT_BUFFER},
-        {"never comes", fitsFirst, -1, ERROR_IO_DEVICE, -1, ERROR_IO_DEVICE},
-        {"not known to the driver", std::nullopt, 0, ERROR_INSUFFICIENT_BUFFER, -1,
-         ERROR_INVALID_FUNCTION},
+         ERROR_INSUFFICIENT_BUFFER, fitsFirst},
+        {"not ready twice", fitsFirst, 2, ERROR_NOT_READY, 2, ERROR_NOT_READY, fitsFirst},
+        {"not ready, then room wanted", fitsFifth, 1, ERROR_NOT_READY, 4, ERROR_INSUFFICIENT_BUFFER,
+         fitsFifth},
+        {"answers at the last attempt", fitsFirst, 999, ERROR_NOT_READY, 999, ERROR_NOT_READY,
+         fitsFirst},
+        {"fails every one of the 1000 attempts", fitsFirst, 1000, ERROR_NOT_READY, 0,
+         ERROR_INSUFFICIENT_BUFFER, sim::FailingReply(ERROR_NOT_READY)},
+        {"never comes", fitsFirst, -1, ERROR_IO_DEVICE, 0, ERROR_INSUFFICIENT_BUFFER,
+         sim::FailingReply(ERROR_IO_DEVICE)},
+        {"fails with its own error", sim::FailingReply(ERROR_NOT_READY), 0,
+         ERROR_INSUFFICIENT_BUFFER, 0, ERROR_INSUFFICIENT_BUFFER,
+         sim::FailingReply(ERROR_NOT_READY)},
+        {"not known to the driver", std::nullopt, 0, ERROR_INSUFFICIENT_BUFFER, 0,
+         ERROR_INSUFFICIENT_BUFFER, sim::FailingReply(ERROR_INVALID_FUNCTION)},
+        {"not ready twice, then not known", std::nullopt, 2, ERROR_NOT_READY, 0,
+         ERROR_INSUFFICIENT_BUFFER, sim::FailingReply(ERROR_INVALID_FUNCTION)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -432,13 +490,10 @@ TEST(CaptureLayout, WritesWhatTheDriverDid) {
         machine.disks[0].layoutFailures = c.failures;
         machine.disks[0].layoutFailureError = c.failureError;
         sim::Install(machine);
-        const sim::Disk captured = CaptureMachine().machine.disks.at(0);
+        const sim::Disk captured = WrittenAndRead(CaptureMachine().machine).disks.at(0);
         EXPECT_EQ(captured.layoutFailures, c.capturedFailures);
         EXPECT_EQ(captured.layoutFailureError, c.capturedError);
-        ASSERT_EQ(captured.layout.has_value(), c.capturedFailures >= 0);
-        if (captured.layout) {
-            EXPECT_EQ(captured.layout->bytes, c.layout->bytes);
-        }
+        EXPECT_EQ(captured.layout, std::optional<sim::Reply>(c.capturedLayout));
     }
 }
 
