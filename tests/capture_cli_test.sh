@@ -157,6 +157,26 @@ err=$(tr -d '\r' <"$scratch/stderr")
 one_line_failure 4 "a full disk"
 if [[ $err == *": the disk is full" ]]; then pass; else fail "a full disk: said \"$err\""; fi
 if [ -e "$scratch/elsewhere/cut.json" ]; then fail "a full disk: the cut file is left behind"; else pass; fi
+# A full file system (a tmpfs whose one page is taken): Windows says the disk is full, and no file
+# is left.
+if private_mounts_work; then
+    mkdir -p "$scratch/full"
+    with_private_mounts bash -c 'mount -t tmpfs -o size=4k tmpfs "$1" && cd "$1" && head -c 4096 /dev/zero >taken &&
+        DESTPICK_SIM_MACHINE=$2 "$3" full.json; echo $? >"$4/code"; ls -A "$1" >"$4/left"' _ \
+        "$scratch/full" "$machine" "$tool/destpick-capture.exe" "$scratch" \
+        >"$scratch/stdout" 2>"$scratch/stderr"
+    code=$(cat "$scratch/code")
+    out=$(tr -d '\r' <"$scratch/stdout")
+    err=$(tr -d '\r' <"$scratch/stderr")
+    one_line_failure 4 "a full file system"
+    if [[ $err == *": the disk is full" ]] && [ "$(cat "$scratch/left")" = taken ]; then
+        pass
+    else
+        fail "a full file system: said \"$err\", left $(cat "$scratch/left")"
+    fi
+else
+    echo "SKIPPED: a full file system (no mount namespace here)"
+fi
 # The path that cannot be printed: the file is written all the same, and the exit code says so.
 (cd "$scratch/elsewhere" && DESTPICK_SIM_MACHINE=$machine "$tool/destpick-capture.exe" unprinted.json >/dev/full 2>/dev/null)
 code=$?
