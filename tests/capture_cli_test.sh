@@ -23,8 +23,27 @@ run_destpick() { # folder, machine file: leaves stdout and code in the folder
     echo $? >"$1/code"
 }
 
-# --- Round trip on every example machine ---------------------------------------------------------
-for machine in "$source_dir"/examples/machines/*.json; do
+# Two machines the field meets, beside the examples: an empty card-reader slot, which destpick
+# skips as removable and whose every request fails as not ready (21), and a disk whose layout never
+# comes, on which destpick gives up.
+nvme_disk='"path": "\\\\?\\scsi#disk&ven_nvme&prod_model_x100#4&2c41e0aa&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+  "deviceNumber": {"deviceNumber": 0}, "deviceDescriptor": {"busType": "nvme"},
+  "geometry": {"cylinders": 124519, "tracksPerCylinder": 255, "sectorsPerTrack": 63, "bytesPerSector": 512}'
+slot_disk='"path": "\\\\?\\usbstor#disk&ven_generic&prod_sd_reader#000000000001&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+  "deviceNumber": {"deviceNumber": 1}, "deviceDescriptor": {"busType": "usb", "removable": true},
+  "seekPenalty": {"error": 21}, "geometry": {"error": 21}, "scsiAddress": {"error": 21}'
+mkdir -p "$scratch/field"
+cat >"$scratch/field/empty-card-slot.json" <<EOF
+{"disks": [{$nvme_disk, "layout": {"style": "gpt"}},
+           {$slot_disk, "layout": {"style": "mbr", "failures": "always", "failureError": 21}}]}
+EOF
+cat >"$scratch/field/layout-never-comes.json" <<EOF
+{"disks": [{$nvme_disk, "layout": {"style": "gpt", "failures": "always", "failureError": 21}},
+           {$slot_disk, "layout": {"error": 21}}]}
+EOF
+
+# --- Round trip on every example machine and the field's ------------------------------------------
+for machine in "$source_dir"/examples/machines/*.json "$scratch"/field/*.json; do
     name=$(basename "$machine" .json)
     original=$scratch/$name/original
     captured=$scratch/$name/capture
@@ -54,6 +73,15 @@ for machine in "$source_dir"/examples/machines/*.json; do
     fi
 done
 
+# The replay gives up where destpick gave up, with the layout's error, and answers beside the slot.
+if grep -q '\[Disk0\] Failed to get paritions by IOCTL_DISK_GET_DRIVE_LAYOUT_EX, error code = \[0x00000015\]' \
+    "$scratch/layout-never-comes/replay/destpick.log" &&
+    [ "$(cat "$scratch/empty-card-slot/replay/stdout")" = 'Destination=\\.\PHYSICALDRIVE0' ]; then
+    pass
+else
+    fail "the field machines: no give-up line, or no answer beside the empty slot"
+fi
+
 # --- The command line ------------------------------------------------------------------------------
 tool=$scratch/tool
 mkdir -p "$tool" "$scratch/elsewhere"
@@ -67,7 +95,7 @@ run_capture() { # folder to run from, arguments...: sets out, err, code
     (cd "$folder" && DESTPICK_SIM_MACHINE=$machine "$tool/destpick-capture.exe" "$@" >"$scratch/stdout" 2>"$scratch/stderr")
     code=$?
     out=$(tr -d '\r' <"$scratch/stdout")
-    err=$(cat "$scratch/stderr")
+    err=$(tr -d '\r' <"$scratch/stderr")
 }
 one_line_failure() { # expected code, case name
     if [ "$code" -eq "$1" ] && [ -z "$out" ] && [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] &&
@@ -98,6 +126,23 @@ fi
 # Every failure is one line on standard error; the in-process tests go through them all.
 run_capture "$scratch/elsewhere" '\\.\PHYSICALDRIVE0'
 one_line_failure 4 "a disk"
+# An option it does not know is refused rather than taken for a file's name ("/v" at the root of
+# the drive), and so is a DOS device's name.
+for option in /v -v --verbose; do
+    run_capture "$scratch/elsewhere" "$option"
+    one_line_failure 1 "option $option"
+done
+run_capture "$scratch/elsewhere" nul.json
+one_line_failure 4 "a DOS device"
+left=$(find "$scratch/elsewhere" /v -maxdepth 1 \( -iname 'nul*' -o -name v -o -name '-*' \) 2>/dev/null)
+if [ -z "$left" ]; then pass; else fail "a refused argument left a file: $left"; fi
+run_capture "$scratch/elsewhere" --version
+if [ "$code" -eq 0 ] && [[ $out =~ ^destpick-capture\ [0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]] &&
+    [ ! -e "$scratch/elsewhere/--version" ]; then
+    pass
+else
+    fail "--version: exit $code, printed \"$out\""
+fi
 # A file that cannot be written whole is not left behind: the disk fills up after its first
 # kilobyte.
 (
@@ -108,9 +153,30 @@ one_line_failure 4 "a disk"
 )
 code=$?
 out=$(tr -d '\r' <"$scratch/stdout")
-err=$(cat "$scratch/stderr")
+err=$(tr -d '\r' <"$scratch/stderr")
 one_line_failure 4 "a full disk"
+if [[ $err == *": the disk is full" ]]; then pass; else fail "a full disk: said \"$err\""; fi
 if [ -e "$scratch/elsewhere/cut.json" ]; then fail "a full disk: the cut file is left behind"; else pass; fi
+# A full file system (a tmpfs whose one page is taken): Windows says the disk is full, and no file
+# is left.
+if private_mounts_work; then
+    mkdir -p "$scratch/full"
+    with_private_mounts bash -c 'mount -t tmpfs -o size=4k tmpfs "$1" && cd "$1" && head -c 4096 /dev/zero >taken &&
+        DESTPICK_SIM_MACHINE=$2 "$3" full.json; echo $? >"$4/code"; ls -A "$1" >"$4/left"' _ \
+        "$scratch/full" "$machine" "$tool/destpick-capture.exe" "$scratch" \
+        >"$scratch/stdout" 2>"$scratch/stderr"
+    code=$(cat "$scratch/code")
+    out=$(tr -d '\r' <"$scratch/stdout")
+    err=$(tr -d '\r' <"$scratch/stderr")
+    one_line_failure 4 "a full file system"
+    if [[ $err == *": the disk is full" ]] && [ "$(cat "$scratch/left")" = taken ]; then
+        pass
+    else
+        fail "a full file system: said \"$err\", left $(cat "$scratch/left")"
+    fi
+else
+    echo "SKIPPED: a full file system (no mount namespace here)"
+fi
 # The path that cannot be printed: the file is written all the same, and the exit code says so.
 (cd "$scratch/elsewhere" && DESTPICK_SIM_MACHINE=$machine "$tool/destpick-capture.exe" unprinted.json >/dev/full 2>/dev/null)
 code=$?

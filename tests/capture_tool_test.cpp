@@ -82,7 +82,9 @@ TEST(CaptureTool, EndsAsItsCommandLineAndMachineHaveIt) {
         std::vector<std::string> files; // what the folder holds afterwards, beside "taken.json"
         std::vector<std::wstring> arguments;
         Twist twist = Twist::None;
+        const char* printed = nullptr; // what standard output holds, when it is not a path
     };
+    const char* const kVersionLine = "destpick-capture 1.2.0.15\r\n";
     const Case cases[] = {
         {"beside itself", 0, true, {defaultName}, {}},
         {"named", 0, true, {"ticket.json"}, {L"<folder>\\ticket.json"}},
@@ -99,6 +101,32 @@ TEST(CaptureTool, EndsAsItsCommandLineAndMachineHaveIt) {
         {"a partition", 4, false, {}, {L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\Partition1"}},
         {"a volume", 4, false, {}, {L"\\\\?\\Volume{0b1c2d3e-0000-0000-0000-100000000000}"}},
         {"an NT path", 4, false, {}, {L"\\??\\C:"}},
+        {"version asked for", 0, false, {}, {L"--version"}, Twist::None, kVersionLine},
+        {"version without its resource", 2, false, {}, {L"--version"}, Twist::NoVersionResource},
+        {"a slash option", 1, false, {}, {L"/v"}},
+        {"a dash option", 1, false, {}, {L"-v"}},
+        {"a long option", 1, false, {}, {L"--output=x.json"}},
+        {"a lone dash", 1, false, {}, {L"-"}},
+        {"an option beside a name", 1, false, {}, {L"--version", L"x.json"}},
+        {"a share's path with slashes", 4, true, {}, {L"//no-such-server/share/x.json"}},
+        {"the null device", 4, false, {}, {L"NUL"}},
+        {"the null device with an extension", 4, false, {}, {L"nul.json"}},
+        {"the null device in a folder", 4, false, {}, {L"C:\\NUL"}},
+        {"a port in a folder", 4, false, {}, {L"<folder>\\com1.txt"}},
+        {"a port, drive-relative", 4, false, {}, {L"C:lpt9"}},
+        {"a port with a colon", 4, false, {}, {L"COM3:"}},
+        {"a port numbered in superscript", 4, false, {}, {L"<folder>\\LPT\u00B2.json"}},
+        {"the console, spaces and dots", 4, false, {}, {L"<folder>\\CoN . "}},
+        {"the console's output", 4, false, {}, {L"conout$"}},
+        {"the printer, slashes", 4, false, {}, {L"<folder>/prn.tar.gz"}},
+        {"the auxiliary device, spaces before the dot", 4, false, {}, {L"<folder>\\aux  .json"}},
+        {"a port's number beyond 9", 0, true, {"COM10.json"}, {L"<folder>\\COM10.json"}},
+        {"a device's name inside a longer one",
+         0,
+         true,
+         {"nullable.json"},
+         {L"<folder>\\nullable.json"}},
+        {"a device's name as a folder's", 4, true, {}, {L"<folder>\\nul\\x.json"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -127,6 +155,9 @@ TEST(CaptureTool, EndsAsItsCommandLineAndMachineHaveIt) {
         if (!c.asksMachine) {
             EXPECT_EQ(run.counters.deviceOpens, 0);
             EXPECT_EQ(run.counters.classQueries, 0);
+        }
+        if (c.printed != nullptr) {
+            EXPECT_EQ(run.output, c.printed);
         }
         if (c.exitCode == 0 && !c.files.empty()) {
             const std::wstring path = folder.Windows() + L"\\" + sim::FromUtf8(c.files[0]);

@@ -24,3 +24,8 @@ mask_log() { # log, folder
         FOLDER=$folder awk '{ folder = ENVIRON["FOLDER"]; while ((i = index($0, folder)) > 0)
             $0 = substr($0, 1, i - 1) "<folder>" substr($0, i + length(folder)); print }'
 }
+
+# A command run as the root of a user and mount namespace of its own, where it may mount a small
+# tmpfs to fill up; private_mounts_work tells whether this system gives such namespaces.
+private_mounts_work() { unshare --user --map-root-user --mount true 2>/dev/null; }
+with_private_mounts() { unshare --user --map-root-user --mount "$@"; }

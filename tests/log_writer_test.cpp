@@ -156,6 +156,20 @@ TEST_F(LogWriter, ReadOnlyFileAndFolderLoseTheEntry) {
     EXPECT_FALSE(folder_.Exists("other.log"));
 }
 
+// An entry the disk has no room for is lost whole: no part of it glues the next entry, or the
+// next run's, to the log's last line.
+TEST_F(LogWriter, FullDiskLeavesOnlyWholeEntries) {
+    LogMessage(logPath_.c_str(), L"before\r\n");
+    {
+        const testing_support::DiskRoom room(Log().size() + 30);
+        EXPECT_EQ(LogMessage(logPath_.c_str(), L"an entry longer than the room left\r\n"), 0);
+        EXPECT_NE(LogMessage(logPath_.c_str(), L"fits\r\n"), 0);
+        EXPECT_EQ(LogMessage(logPath_.c_str(), L"no room for this one\r\n"), 0);
+    }
+    LogMessage(logPath_.c_str(), L"after\r\n");
+    EXPECT_EQ(Log(), Entries({"before", "fits", "after"}));
+}
+
 TEST_F(LogWriter, MissingFolderLosesTheEntry) {
     std::wstring missing = folder_.Windows() + L"\\no\\such\\pick.log";
     EXPECT_EQ(LogMessage(missing.c_str(), L"lost\r\n"), 0);

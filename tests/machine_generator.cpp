@@ -14,8 +14,10 @@ namespace {
 
 // Machines as one capture can see them: a single interface list. The rest varies as the fuzzer
 // varies it, on a smaller scale: any reply failing, missing, cut short or typed; layouts that
-// fail first or never come; nodes found, refused, scripted, without ID or without interface;
-// controllers that fail, hand out a null handle or answer disk by disk.
+// fail first, up to the last attempt, or never come (left out, failing, failing every attempt);
+// removable disks that fail every request, as an empty card-reader slot does; nodes found,
+// refused, scripted, without ID or without interface; controllers that fail, hand out a null
+// handle or answer disk by disk.
 class MachineGenerator {
   public:
     explicit MachineGenerator(unsigned seed) : random_(seed) {}
@@ -147,13 +149,53 @@ class MachineGenerator {
         disk.geometry = Reply(sim::GeometryReply(Roll(1, 200000), 255, 63, 512));
         disk.scsiAddress = Reply(sim::ScsiAddressReply(static_cast<BYTE>(Roll(0, 3)), 0,
                                                        static_cast<BYTE>(Roll(0, 3)), 0));
-        // A layout left out or failing is one that never comes: rarer, as it ends the run.
-        disk.layout = OneIn(4) ? Reply(Layout()) : Layout();
-        // A layout that never comes costs a thousand requests per run: rare.
-        const int failures = Roll(0, 40);
-        disk.layoutFailures = failures == 40 ? -1 : failures % 4;
-        disk.layoutFailureError = Error();
+        AddLayout(disk);
+        if (OneIn(12)) {
+            EmptySlot(disk);
+        }
         return disk;
+    }
+
+    // A layout that never comes ends the run at a fixed disk and costs a thousand requests: rarer
+    // than one that comes, at once or after failures.
+    void AddLayout(sim::Disk& disk) {
+        disk.layoutFailureError = Error();
+        switch (Roll(0, 39)) {
+        case 0:
+            return;
+        case 1:
+            disk.layout = sim::FailingReply(Error());
+            return;
+        case 2:
+            disk.layout = Layout();
+            disk.layoutFailures = -1;
+            return;
+        case 3:
+            // About the last attempt, which answers at 999 failures and not at 1000.
+            disk.layout = Layout();
+            disk.layoutFailures = Roll(997, 1000);
+            return;
+        default:
+            disk.layout = OneIn(8) ? sim::Reply{Bytes(48), std::nullopt} : Layout();
+            disk.layoutFailures = Roll(0, 3);
+        }
+    }
+
+    // A removable disk without its medium: it tells its number and that it is removable, and fails
+    // every other request with one error, the layout's every attempt included.
+    void EmptySlot(sim::Disk& disk) {
+        const DWORD error = OneIn(2) ? static_cast<DWORD>(ERROR_NOT_READY) : Error();
+        disk.deviceDescriptor = sim::DeviceDescriptorReply(OneIn(2) ? BusTypeUsb : BusTypeSd, true);
+        disk.seekPenalty = sim::FailingReply(error);
+        disk.geometry = sim::FailingReply(error);
+        disk.scsiAddress = sim::FailingReply(error);
+        disk.layoutFailureError = error;
+        if (OneIn(2)) {
+            disk.layout = sim::FailingReply(error);
+            disk.layoutFailures = 0;
+        } else {
+            disk.layoutFailures = -1;
+        }
     }
 
     std::wstring ParentId() {

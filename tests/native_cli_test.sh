@@ -4,6 +4,8 @@
 set -u
 exe=$1
 source_dir=$2
+# shellcheck source=checks.sh
+. "$(dirname "$0")/checks.sh"
 passed=0
 failed=0
 scratch=$(mktemp -d)
@@ -107,6 +109,38 @@ check "planted version.dll: the run answers UNKNOWN with 999 (231)" \
     bash -c '[ "$1" = "Destination=UNKNOWN" ] && [ "$2" -eq 231 ]' _ "$out" "$code"
 check "planted version.dll: the version read from the system's" \
     grep -qs "ExeVersion=\[[0-9.]*\]" "$scratch/planted/destpick.log"
+
+# A full file system: the log's folder is a tmpfs of one page, in a mount namespace of its own, the
+# executable bound into it. Entries that find no room are lost whole, and the next run, once the
+# disk has room again, starts a line of its own.
+full_disk_runs() { # exe, machine, folder
+    mount -t tmpfs -o size=4k tmpfs "$3" && touch "$3/destpick.exe" &&
+        mount --bind "$1" "$3/destpick.exe" || return 1
+    (cd "$3" && DESTPICK_SIM_MACHINE=$2 ./destpick.exe >"$3.first.out" 2>&1)
+    cp "$3/destpick.log" "$3.first.log"
+    mount -o remount,size=64k "$3"
+    (cd "$3" && DESTPICK_SIM_MACHINE=$2 ./destpick.exe >/dev/null 2>&1)
+    cp "$3/destpick.log" "$3.log"
+}
+whole_entries() { # log: each line one entry with its stamp at the start only, the last one ended
+    local stamp='\[[ 0-9]{4}\.[0-9]{2}\.[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}\] '
+    ! LC_ALL=C grep -avE "^$stamp" "$1" && ! LC_ALL=C grep -aqE ".$stamp" "$1" &&
+        [ "$(tail -c 1 "$1" | od -An -tx1 | tr -d ' ')" = "0a" ]
+}
+mkdir -p "$scratch/full"
+if private_mounts_work; then
+    export -f full_disk_runs
+    with_private_mounts bash -c 'full_disk_runs "$@"' _ "$exe" \
+        "$source_dir/examples/machines/default.json" "$scratch/full"
+    check "full disk: the first run's log holds only whole entries" whole_entries "$scratch/full.first.log"
+    check "full disk: the log filled its page" [ "$(wc -c <"$scratch/full.first.log")" -gt 3000 ]
+    check "full disk: the run answered all the same" grep -q '^Destination=' "$scratch/full.first.out"
+    check "full disk: after it, only whole entries" whole_entries "$scratch/full.log"
+    check "full disk: the next run starts a line" \
+        [ "$(grep -ac '] ExeVersion=\[' "$scratch/full.log")" -eq 2 ]
+else
+    echo "SKIPPED: full disk (no mount namespace here)"
+fi
 
 echo "native_cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -164,6 +164,13 @@ else
     fail "destpick-capture.exe: exit code $code, ${#captures[@]} descriptions written: $out $(cat "$scratch/capture.err")"
 fi
 
+run_wine capture-version destpick-capture.exe --version
+if [ "$code" -eq 0 ] && [ "$out" = "destpick-capture $version" ] && [ ! -e "$folder/--version" ]; then
+    pass "destpick-capture.exe --version: \"$out\", exit code 0, no file"
+else
+    fail "destpick-capture.exe --version: exit code $code, \"$out\""
+fi
+
 run_wine explain destpick-explain.exe destpick.log
 stamp=$(tail -n 1 "$log" | sed -E 's/^\[([^]]*)\].*/\1/')
 if [ "$code" -eq 0 ] &&

@@ -10,7 +10,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <csignal>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -193,6 +195,23 @@ void FileHeldElsewhere::Release() {
     int status = 0;
     waitpid(holder_, &status, 0);
     holder_ = -1;
+}
+
+DiskRoom::DiskRoom(unsigned long long bytes) {
+    savedHandler_ = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    EXPECT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    savedLimit_ = limit.rlim_cur;
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+}
+
+DiskRoom::~DiskRoom() {
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(savedLimit_);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, savedHandler_);
 }
 
 } // namespace testing_support

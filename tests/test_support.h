@@ -52,6 +52,21 @@ class FileHeldElsewhere {
     bool held_ = false;
 };
 
+// A disk that has room for files of this many bytes and no more, for the scope's length: a write
+// that would make a file larger fails as it fails on a full disk (the process's file size limit,
+// its signal ignored).
+class DiskRoom {
+  public:
+    explicit DiskRoom(unsigned long long bytes);
+    ~DiskRoom();
+    DiskRoom(const DiskRoom&) = delete;
+    DiskRoom& operator=(const DiskRoom&) = delete;
+
+  private:
+    unsigned long long savedLimit_ = 0;
+    void (*savedHandler_)(int) = nullptr;
+};
+
 // The module destpick.exe (or another name) in the folder, with the version parts given.
 sim::Module ModuleIn(const ScratchFolder& folder, const std::wstring& fileName = L"destpick.exe",
                      WORD major = 1, WORD minor = 2, WORD patch = 0, WORD tweak = 15);

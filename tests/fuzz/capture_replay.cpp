@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -13,15 +14,21 @@ bool OneCaptureSeesWhole(const sim::Machine& machine) {
     return machine.interfaceLists.size() <= 1 && !machine.classQueryFails;
 }
 
-// The machine as a replay reads its capture. Text that no description can carry (a lone
-// surrogate) makes the tool refuse to write it; the capture itself must replay all the same.
+// The machine as a replay reads its capture. Only text that no description can carry (a lone
+// surrogate) makes the tool refuse to write it, and the capture itself must replay all the same;
+// any other refusal is a machine the tool could not capture.
 sim::Machine Captured(const sim::Machine& machine) {
     const sim::Module module = sim::CurrentModule();
     sim::Install(machine, module);
     const sim::Machine captured = CaptureMachine().machine;
     try {
         return sim::ParseMachine(sim::WriteMachine(captured), "the capture");
-    } catch (const sim::MachineError&) {
+    } catch (const sim::MachineError& error) {
+        if (std::strstr(error.what(), "lone surrogate") == nullptr) {
+            std::fprintf(stderr, "machine_fuzzer: the capture cannot be written: %s\n",
+                         error.what());
+            std::abort();
+        }
         return captured;
     }
 }

@@ -9,6 +9,7 @@
 #include <strsafe.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -184,6 +185,55 @@ TEST_F(StandInFiles, FilePointerMovesOnlyWhereItsCallerCanTell) {
     EXPECT_FALSE(SetFilePointerEx(file, back, &end, FILE_CURRENT));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
     CloseHandle(file);
+}
+
+// Windows finds the room for a write before it writes: a write the disk has no room for fails
+// with ERROR_DISK_FULL and leaves the file and its pointer as they were. Writes over bytes the
+// file holds need no room.
+TEST_F(StandInFiles, WriteWithoutRoomFailsWholeAndLeavesTheFileAsItWas) {
+    const std::string before = "0123456789";
+    struct Case {
+        const char* name;
+        LONG position;
+        const char* bytes;
+        bool written;
+        std::string file;
+    };
+    const Case cases[] = {
+        {"up to the room", 10, "abcdef", true, before + "abcdef"},
+        {"one byte beyond it", 10, "abcdefg", false, before},
+        {"over the file's bytes", 2, "abcde", true, "01abcde789"},
+        {"over them and beyond the room", 8, "abcdefghij", false, before},
+        {"behind a gap beyond the room", 20, "a", false, before},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::FILE* file = std::fopen((folder_.Posix() + "/f.txt").c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fputs(before.c_str(), file);
+        std::fclose(file);
+        HANDLE handle = Open(0, OPEN_EXISTING);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+        ASSERT_EQ(SetFilePointer(handle, c.position, nullptr, FILE_BEGIN),
+                  static_cast<DWORD>(c.position));
+        DWORD written = 99;
+        BOOL result = FALSE;
+        {
+            const testing_support::DiskRoom room(16);
+            SetLastError(ERROR_SUCCESS);
+            result = WriteFile(handle, c.bytes, static_cast<DWORD>(std::strlen(c.bytes)), &written,
+                               nullptr);
+        }
+        EXPECT_EQ(result != FALSE, c.written);
+        EXPECT_EQ(written, c.written ? std::strlen(c.bytes) : 0u);
+        if (!c.written) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+            EXPECT_EQ(SetFilePointer(handle, 0, nullptr, FILE_CURRENT),
+                      static_cast<DWORD>(c.position));
+        }
+        CloseHandle(handle);
+        EXPECT_EQ(folder_.ReadFile("f.txt"), c.file);
+    }
 }
 
 // A path that is not whole resolves as Windows resolves it, against the current folder on the

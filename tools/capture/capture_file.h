@@ -12,7 +12,9 @@
 std::wstring CaptureFileName(const CaptureOrigin& origin);
 
 // Whether the path leads into Windows' device namespace (\\.\, \??\, or \\?\ before anything but
-// a drive or a UNC path), where a disk, a partition or a volume opens like a file.
+// a drive or a UNC path), where a disk, a partition or a volume opens like a file, or ends in a DOS
+// device's name (NUL, CON, COM1, nul.json, C:\x\lpt1.txt, "NUL . "), which opens that device in
+// any folder.
 bool NamesDevice(const std::wstring& path);
 
 // Writes the bytes to a file that does not exist yet: ERROR_SUCCESS, or the error that stopped it.

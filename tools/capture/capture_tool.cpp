@@ -16,8 +16,10 @@ namespace {
 // The longest path Windows hands out, terminator included.
 const size_t LongestPathChars = 32768;
 
+const wchar_t Synopsis[] = L"destpick-capture.exe [--help | --version | OUTPUT.json]";
+
+// What --help prints after the synopsis.
 const wchar_t Usage[] =
-    L"Usage: destpick-capture.exe [OUTPUT.json]\n"
     L"\n"
     L"Asks this machine what destpick asks it, and writes every answer to a machine description\n"
     L"that destpick's native build replays to the same decision and the same log. It only reads:\n"
@@ -25,8 +27,15 @@ const wchar_t Usage[] =
     L"program, named after the computer and the UTC time. An existing file is never replaced.\n"
     L"It prints the path it wrote.\n"
     L"\n"
+    L"  -h, --help, /?  print this text\n"
+    L"  --version       print the tool's name and version\n"
+    L"\n"
+    L"Any other argument that starts with - or a single / is refused as an unknown option; name\n"
+    L"such a file .\\-x.json or \\cases\\x.json. A device is refused too: \\\\.\\PhysicalDrive0,\n"
+    L"NUL, CON, PRN, AUX, COM1 to COM9, LPT1 to LPT9, also with an extension and in any folder.\n"
+    L"\n"
     L"Exit codes:\n"
-    L"  0  the description is written\n"
+    L"  0  the description is written (or this text or the version printed)\n"
     L"  1  the command line is wrong\n"
     L"  2  its own path or version cannot be read\n"
     L"  3  the machine's answers cannot be written as a description\n"
@@ -40,6 +49,13 @@ int Fail(int code, const std::wstring& message) {
 
 bool AsksForHelp(const std::wstring& argument) {
     return argument == L"-h" || argument == L"--help" || argument == L"/?";
+}
+
+// What no file name given on purpose looks like: a dash, or one slash (two start a share's path).
+bool LooksLikeAnOption(const std::wstring& argument) {
+    return argument[0] == L'-' ||
+           (argument[0] == L'/' &&
+            !(argument.size() > 1 && (argument[1] == L'/' || argument[1] == L'\\')));
 }
 
 // The executable's own path; empty when Windows does not tell it whole.
@@ -81,6 +97,9 @@ std::wstring WriteFailure(const std::wstring& path, DWORD error) {
     case ERROR_SHARING_VIOLATION:
         reason = L"the file is in use";
         break;
+    case ERROR_DISK_FULL:
+        reason = L"the disk is full";
+        break;
     default:
         reason = L"Windows error " + std::to_wstring(error);
         break;
@@ -96,19 +115,43 @@ std::string DescribeThisMachine(const std::wstring& toolVersion, CaptureOrigin& 
     return sim::WriteMachine(capture.machine);
 }
 
+// The executable's path and the version its resource gives; false, with the line printed, when
+// either cannot be read.
+bool ReadOwnIdentity(std::wstring& ownPath, std::wstring& version) {
+    ownPath = OwnPath();
+    if (ownPath.empty()) {
+        Fail(CaptureNoOwnVersion, L"cannot read its own path");
+        return false;
+    }
+    LPWSTR text = NULL;
+    if (ReadFileVersion(ownPath.c_str(), &text) != NULL) {
+        Fail(CaptureNoOwnVersion, L"cannot read its own version resource");
+        return false;
+    }
+    version = text;
+    return true;
+}
+
+int PrintVersion() {
+    std::wstring ownPath;
+    std::wstring version;
+    if (!ReadOwnIdentity(ownPath, version)) {
+        return CaptureNoOwnVersion;
+    }
+    wprintf(L"destpick-capture %ls\n", version.c_str());
+    return CaptureSucceeded;
+}
+
 int Capture(const std::wstring& requestedPath) {
     if (!requestedPath.empty() && NamesDevice(requestedPath)) {
         return Fail(CaptureFileNotWritten, requestedPath +
                                                L" names a device, not a file; name a file such as "
                                                L"D:\\cases\\machine.json");
     }
-    const std::wstring ownPath = OwnPath();
-    LPWSTR version = NULL;
-    if (ownPath.empty()) {
-        return Fail(CaptureNoOwnVersion, L"cannot read its own path");
-    }
-    if (ReadFileVersion(ownPath.c_str(), &version) != NULL) {
-        return Fail(CaptureNoOwnVersion, L"cannot read its own version resource");
+    std::wstring ownPath;
+    std::wstring version;
+    if (!ReadOwnIdentity(ownPath, version)) {
+        return CaptureNoOwnVersion;
     }
     CaptureOrigin origin;
     std::string description;
@@ -133,12 +176,25 @@ int Capture(const std::wstring& requestedPath) {
 } // namespace
 
 int RunCaptureTool(int argc, wchar_t** argv) {
-    if (argc == 2 && AsksForHelp(argv[1])) {
-        wprintf(L"%ls", Usage);
+    if (argc > 2) {
+        return Fail(CaptureWrongArguments, std::wstring(L"usage: ") + Synopsis);
+    }
+    if (argc < 2) {
+        return Capture(L"");
+    }
+    const std::wstring argument = argv[1];
+    if (AsksForHelp(argument)) {
+        wprintf(L"Usage: %ls\n%ls", Synopsis, Usage);
         return CaptureSucceeded;
     }
-    if (argc > 2 || (argc == 2 && argv[1][0] == L'\0')) {
-        return Fail(CaptureWrongArguments, L"usage: destpick-capture.exe [OUTPUT.json]");
+    if (argument == L"--version") {
+        return PrintVersion();
     }
-    return Capture(argc == 2 ? argv[1] : L"");
+    if (argument.empty()) {
+        return Fail(CaptureWrongArguments, std::wstring(L"an empty name; usage: ") + Synopsis);
+    }
+    if (LooksLikeAnOption(argument)) {
+        return Fail(CaptureWrongArguments, L"unknown option " + argument + L"; usage: " + Synopsis);
+    }
+    return Capture(argument);
 }

@@ -76,7 +76,9 @@ void CaptureDetail(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData, DiskCa
 
 // The layout in the probe's growing buffers. Failures before the answer are recorded as scripted
 // failures, unless each was the driver asking for more room than the buffer had: then the answer's
-// own size refuses those buffers on replay, as it did here.
+// own size refuses those buffers on replay, as it did here. A layout that never comes is a request
+// that fails with the last attempt's error, the one the probe's give-up line shows: it fails every
+// buffer on replay, as it did here, and a description can say so.
 void CaptureLayout(HANDLE disk, sim::Disk& record) {
     DWORD lastError = ERROR_SUCCESS;
     DWORD lastFailedSize = 0;
@@ -97,8 +99,7 @@ void CaptureLayout(HANDLE disk, sim::Disk& record) {
         lastFailedSize = size;
         onlyRoomWanted = onlyRoomWanted && lastError == ERROR_INSUFFICIENT_BUFFER;
     }
-    record.layoutFailures = -1;
-    record.layoutFailureError = lastError;
+    record.layout = Failure(lastError);
 }
 
 void CaptureScsiAddress(HANDLE disk, DiskCapture& capture) {

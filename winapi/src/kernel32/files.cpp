@@ -51,9 +51,20 @@ DWORD ErrorFromErrno(int error, const std::string& path) {
         return ERROR_ACCESS_DENIED;
     case EEXIST:
         return ERROR_FILE_EXISTS;
+    // A full file system, a quota used up or a file grown beyond what the file system holds:
+    // Windows tells each as a full disk.
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return ERROR_DISK_FULL;
     default:
         return ERROR_GEN_FAILURE;
     }
+}
+
+// A write refused by its descriptor (opened for reading only) is one the handle has no right to.
+DWORD ErrorFromWrite(int error) {
+    return error == EBADF ? ERROR_ACCESS_DENIED : ErrorFromErrno(error, std::string());
 }
 
 bool WantsWrite(DWORD access) {
@@ -196,6 +207,52 @@ bool MovePointer(HANDLE file, LONGLONG distance, DWORD moveMethod, bool fitsDwor
     return MoveTo(fd, *position);
 }
 
+// The file's space for bytes beyond its end, taken before anything is written. A file system that
+// cannot reserve space ahead is written all the same, and cut back should the write fail.
+int ReserveBeyondEnd(int fd, off_t start, off_t end, off_t size) {
+    if (end <= size) {
+        return 0;
+    }
+    const int error = posix_fallocate(fd, start, end - start);
+    return error == EOPNOTSUPP || error == ENOSYS || error == EINVAL ? 0 : error;
+}
+
+// The file back at its old end, when a failed write left it longer; false when even that fails.
+bool CutBack(int fd, off_t oldSize) {
+    struct stat now {};
+    return fstat(fd, &now) == 0 && (now.st_size <= oldSize || ftruncate(fd, oldSize) == 0);
+}
+
+// The bytes at the pointer, all of them or none: Windows finds the room for a write before it
+// writes, so a write that cannot have it fails and leaves the file as it was. A failure cuts the
+// file back to its old end and puts the pointer back where the write began; should the cut fail,
+// the pointer stays behind what was written, and the write's own failure is still the one told.
+DWORD WriteWhole(int fd, const char* bytes, DWORD count) {
+    struct stat info {};
+    const off_t start = lseek(fd, 0, SEEK_CUR);
+    if (start < 0 || fstat(fd, &info) != 0) {
+        return ERROR_GEN_FAILURE;
+    }
+    const off_t end = start + static_cast<off_t>(count);
+    int error = ReserveBeyondEnd(fd, start, end, info.st_size);
+    for (DWORD done = 0; error == 0 && done < count;) {
+        const ssize_t n = write(fd, bytes + done, count - done);
+        if (n > 0) {
+            done += static_cast<DWORD>(n);
+        } else {
+            // A regular file that takes no byte and tells no reason has no room left.
+            error = n < 0 ? errno : ENOSPC;
+        }
+    }
+    if (error == 0) {
+        return ERROR_SUCCESS;
+    }
+    if (CutBack(fd, info.st_size)) {
+        lseek(fd, start, SEEK_SET);
+    }
+    return ErrorFromWrite(error);
+}
+
 } // namespace
 
 HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
@@ -280,21 +337,16 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
         return FALSE;
     }
     sim::CountFileWrite();
-    const char* bytes = static_cast<const char*>(buffer);
-    DWORD done = 0;
-    while (done < bytesToWrite) {
-        ssize_t n = write(entry->fd, bytes + done, bytesToWrite - done);
-        if (n < 0) {
-            SetLastError(errno == EBADF ? ERROR_ACCESS_DENIED : ERROR_GEN_FAILURE);
-            if (bytesWritten != nullptr) {
-                *bytesWritten = done;
-            }
-            return FALSE;
-        }
-        done += static_cast<DWORD>(n);
+    if (bytesToWrite == 0) {
+        return TRUE;
+    }
+    const DWORD error = WriteWhole(entry->fd, static_cast<const char*>(buffer), bytesToWrite);
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return FALSE;
     }
     if (bytesWritten != nullptr) {
-        *bytesWritten = done;
+        *bytesWritten = bytesToWrite;
     }
     return TRUE;
 }
