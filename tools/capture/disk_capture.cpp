@@ -1,20 +1,17 @@
 #include "disk_capture.h"
 
+#include "inventory/disk_request_plan.h"
+
+#include <sim/disk_requests.h>
+
 #include <winioctl.h>
 #include <ntddscsi.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <vector>
 
 namespace {
-
-// The probe opens every disk for reading and writing (a disk can answer a read-only open
-// differently) and shares it both ways; nothing is ever written through the handle.
-const DWORD DiskOpenAccess = GENERIC_READ | GENERIC_WRITE | FILE_READ_DATA | FILE_WRITE_DATA;
-const DWORD DiskShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
-// The probe fetches the descriptor's fixed head alone, not its vendor and product texts.
-const DWORD DescriptorHeadBytes = 40;
-const DWORD LayoutAttempts = 1000;
 
 sim::Reply Failure(DWORD error) {
     sim::Reply reply;
@@ -38,12 +35,33 @@ sim::Reply Ask(HANDLE disk, DWORD code, LPVOID input, DWORD inputSize, DWORD out
     return reply;
 }
 
-sim::Reply AskProperty(HANDLE disk, STORAGE_PROPERTY_ID property, DWORD outputSize) {
+std::optional<DWORD> PropertyOf(const DiskRequest& request) {
+    if (request.controlCode != IOCTL_STORAGE_QUERY_PROPERTY) {
+        return std::nullopt;
+    }
+    return static_cast<DWORD>(request.property);
+}
+
+// A request of the probe's plan, with its input and the room it offers.
+sim::Reply AskPlanned(HANDLE disk, const DiskRequest& request) {
+    if (!PropertyOf(request)) {
+        return Ask(disk, request.controlCode, NULL, 0, request.outputBytes);
+    }
     STORAGE_PROPERTY_QUERY query;
     ZeroMemory(&query, sizeof(query));
-    query.PropertyId = property;
+    query.PropertyId = request.property;
     query.QueryType = PropertyStandardQuery;
-    return Ask(disk, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), outputSize);
+    return Ask(disk, request.controlCode, &query, sizeof(query), request.outputBytes);
+}
+
+// Where the model keeps the answer to a request of the plan; every request the probe sends is a
+// request a simulated disk answers.
+std::optional<sim::Reply>& ReplyOf(sim::Disk& disk, const DiskRequest& request) {
+    const sim::DiskRequest* row = sim::FindDiskRequest(request.controlCode, PropertyOf(request));
+    if (row == nullptr) {
+        throw std::logic_error("the machine model keeps no reply to a request the probe sends");
+    }
+    return disk.*row->reply;
 }
 
 // The path in SetupAPI's two calls, the probe's way: the size first, then the path, cut where the
@@ -84,8 +102,7 @@ void CaptureLayout(HANDLE disk, sim::Disk& record) {
     DWORD lastFailedSize = 0;
     bool onlyRoomWanted = true;
     for (DWORD i = 0; i < LayoutAttempts; ++i) {
-        const DWORD size = static_cast<DWORD>(sizeof(DRIVE_LAYOUT_INFORMATION_EX) +
-                                              sizeof(PARTITION_INFORMATION_EX) * i);
+        const DWORD size = LayoutRequestBytes(i);
         sim::Reply answer = Ask(disk, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, NULL, 0, size);
         if (!answer.error) {
             if (i > 0 && !(onlyRoomWanted && lastFailedSize < answer.bytes.size())) {
@@ -102,8 +119,8 @@ void CaptureLayout(HANDLE disk, sim::Disk& record) {
     record.layout = Failure(lastError);
 }
 
-void CaptureScsiAddress(HANDLE disk, DiskCapture& capture) {
-    capture.disk.scsiAddress = Ask(disk, IOCTL_SCSI_GET_ADDRESS, NULL, 0, sizeof(SCSI_ADDRESS));
+// The address the RAID query will ask about, as the probe reads it from the reply.
+void ReadScsiAddress(DiskCapture& capture) {
     const std::vector<BYTE>& bytes = capture.disk.scsiAddress->bytes;
     if (!capture.disk.scsiAddress->error && bytes.size() >= sizeof(SCSI_ADDRESS)) {
         capture.port = bytes[offsetof(SCSI_ADDRESS, PortNumber)];
@@ -116,15 +133,11 @@ void CaptureScsiAddress(HANDLE disk, DiskCapture& capture) {
 // Every storage request the probe sends, in its order. The layout is asked of removable disks too,
 // which the probe skips: it is read-only, and a replay that turns the disk fixed needs it.
 void CaptureStorage(HANDLE disk, DiskCapture& capture) {
-    sim::Disk& record = capture.disk;
-    record.deviceNumber =
-        Ask(disk, IOCTL_STORAGE_GET_DEVICE_NUMBER, NULL, 0, sizeof(STORAGE_DEVICE_NUMBER));
-    record.deviceDescriptor = AskProperty(disk, StorageDeviceProperty, DescriptorHeadBytes);
-    record.seekPenalty =
-        AskProperty(disk, StorageDeviceSeekPenaltyProperty, sizeof(DEVICE_SEEK_PENALTY_DESCRIPTOR));
-    record.geometry = Ask(disk, IOCTL_DISK_GET_DRIVE_GEOMETRY, NULL, 0, sizeof(DISK_GEOMETRY));
-    CaptureScsiAddress(disk, capture);
-    CaptureLayout(disk, record);
+    for (const DiskRequest& request : DiskRequestPlan) {
+        ReplyOf(capture.disk, request) = AskPlanned(disk, request);
+    }
+    ReadScsiAddress(capture);
+    CaptureLayout(disk, capture.disk);
 }
 
 } // namespace
