@@ -1,17 +1,20 @@
 // The probe on simulated disks: what each storage reply or failure leaves in the record and the
 // log, the partition walk, the layout retry, and odd answers from drivers.
 #include "inventory/disk_probe.h"
+#include "inventory/disk_request_plan.h"
 #include "selection/run_driver.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <sim/disk_requests.h>
 #include <sim/replies.h>
 #include <sim/text.h>
 #include <setupapi.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -623,3 +626,44 @@ TEST(DiskProbeMemory, LayoutBufferThatCannotBeAllocatedCountsAsAFailedAttempt) {
 }
 
 } // namespace
+
+namespace {
+
+bool Answers(const sim::Disk& disk, const DiskRequest& request) {
+    const std::optional<DWORD> property =
+        request.controlCode == IOCTL_STORAGE_QUERY_PROPERTY
+            ? std::optional<DWORD>(static_cast<DWORD>(request.property))
+            : std::nullopt;
+    const sim::DiskRequest* row = sim::FindDiskRequest(request.controlCode, property);
+    if (row == nullptr) {
+        return false;
+    }
+    const std::optional<sim::Reply>& reply = disk.*row->reply;
+    return !disk.openError && reply && !reply->error && reply->bytes.size() >= request.neededBytes;
+}
+
+} // namespace
+
+// A request added to the probe's plan is a request the model answers, the tests' healthy disk
+// answers it in full, and some example whose log is pinned meets it answered.
+TEST(RequestPlan, EveryRowIsAnsweredByTheHealthyDiskAndAPinnedExample) {
+    namespace fs = std::filesystem;
+    std::vector<sim::Machine> pinned;
+    for (const auto& entry :
+         fs::directory_iterator(fs::path(DESTPICK_SOURCE_DIR) / "examples/machines")) {
+        if (fs::exists(fs::path(DESTPICK_SOURCE_DIR) / "tests/example_logs" /
+                       entry.path().filename().replace_extension(".log"))) {
+            pinned.push_back(sim::LoadMachineFile(entry.path().string()));
+        }
+    }
+    ASSERT_FALSE(pinned.empty());
+    for (const DiskRequest& request : DiskRequestPlan) {
+        SCOPED_TRACE(sim::ToUtf8(request.name));
+        EXPECT_TRUE(Answers(FixedDisk(), request));
+        const bool met = std::any_of(pinned.begin(), pinned.end(), [&](const sim::Machine& m) {
+            return std::any_of(m.disks.begin(), m.disks.end(),
+                               [&](const sim::Disk& disk) { return Answers(disk, request); });
+        });
+        EXPECT_TRUE(met);
+    }
+}
