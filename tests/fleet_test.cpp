@@ -183,23 +183,6 @@ TEST(FleetRows, ARefusedDescriptionSaysWhy) {
               false);
 }
 
-// The system run on the machine itself, its log in memory beside the module the fleet uses.
-struct DirectRun {
-    testing_support::RunResult run;
-    std::string log;
-};
-
-DirectRun RunDirectly(const sim::Machine& machine) {
-    const std::wstring folder = L"Z:\\destpick-fleet";
-    sim::KeepFilesInMemory(folder);
-    sim::Module module = sim::DefaultModule();
-    module.path = folder + L"\\destpick.exe";
-    DirectRun direct;
-    direct.run = testing_support::RunSystem(machine, module);
-    direct.log = sim::MemoryFileBytes(folder + L"\\destpick.log");
-    return direct;
-}
-
 TEST(FleetReplay, AThousandGeneratedMachinesAsTheSystemRunsThem) {
     testing_support::ScratchFolder folder;
     const std::string file = folder.Posix() + "/machine.json";
@@ -215,7 +198,9 @@ TEST(FleetReplay, AThousandGeneratedMachinesAsTheSystemRunsThem) {
         }
         std::ofstream(file, std::ios::binary | std::ios::trunc) << description;
         const ReplayResult replay = ReplayDescription(file);
-        const DirectRun direct = RunDirectly(machine);
+        // The system run on the machine itself, from the folder the fleet's runs see.
+        const testing_support::RunWithLog direct =
+            testing_support::RunSystemLoggingInMemory(machine, L"Z:\\destpick-fleet");
         ASSERT_EQ(replay.row[RowField::Stdout], direct.run.output);
         ASSERT_EQ(replay.row[RowField::ExitCode], ExitCodeText(direct.run.exitCode));
         ASSERT_EQ(testing_support::LinesWithoutStamps(replay.log),
@@ -229,7 +214,6 @@ TEST(FleetReplay, AThousandGeneratedMachinesAsTheSystemRunsThem) {
         EXPECT_EQ(fromLog[RowField::ExitCode], replay.row[RowField::ExitCode]);
         ++replayed;
     }
-    sim::KeepFilesInMemory(L"");
 }
 
 } // namespace

@@ -148,15 +148,8 @@ const VerdictCase kVerdictCases[] = {
      "differ only in their device numbers"},
 };
 
-// The log of one whole run of the system, kept in memory.
 std::string LogOfRun(const sim::Machine& machine) {
-    sim::KeepFilesInMemory(kLogFolder);
-    sim::Module module = sim::DefaultModule();
-    module.path = kLogFolder + L"\\destpick.exe";
-    testing_support::RunSystem(machine, module);
-    const std::string log = sim::MemoryFileBytes(kLogFolder + L"\\destpick.log");
-    sim::KeepFilesInMemory(L"");
-    return log;
+    return testing_support::RunSystemLoggingInMemory(machine, kLogFolder).log;
 }
 
 NumberingAccount JudgeLog(const std::string& log) {

@@ -93,6 +93,17 @@ RunResult RunSystem(const sim::Machine& machine, const sim::Module& module) {
     return result;
 }
 
+RunWithLog RunSystemLoggingInMemory(const sim::Machine& machine, const std::wstring& folder) {
+    sim::KeepFilesInMemory(folder);
+    sim::Module module = sim::DefaultModule();
+    module.path = folder + L"\\destpick.exe";
+    RunWithLog result;
+    result.run = RunSystem(machine, module);
+    result.log = sim::MemoryFileBytes(folder + L"\\destpick.log");
+    sim::KeepFilesInMemory(L"");
+    return result;
+}
+
 std::string Entries(std::initializer_list<std::string> lines) {
     std::string text;
     for (const std::string& line : lines) {

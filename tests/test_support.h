@@ -80,6 +80,13 @@ struct RunResult {
 // whole system once.
 RunResult RunSystem(const sim::Machine& machine, const sim::Module& module);
 
+// The whole system once as RunSystem runs it, from the folder given, with its log kept in memory.
+struct RunWithLog {
+    RunResult run;
+    std::string log;
+};
+RunWithLog RunSystemLoggingInMemory(const sim::Machine& machine, const std::wstring& folder);
+
 // Fixes the clock at 2021-09-07 05:44:07 UTC, the time of kStamp; ReleaseClock returns to the
 // host's clock.
 void FixClock();
