@@ -2,6 +2,8 @@
 
 #include <sim/replies.h>
 
+#include <ntddscsi.h>
+
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -126,16 +128,18 @@ sim::Disk MakeDisk(Kind kind, int index) {
     sim::Disk disk;
     disk.path = std::wstring(L"\\\\?\\") + model.bus + L"#" + model.device + L"#" +
                 InstancePart(index) + L"#" + kInterfaceClass;
-    disk.deviceNumber = sim::DeviceNumberReply(number);
-    disk.deviceDescriptor = sim::DeviceDescriptorReply(model.busType, model.removable);
+    disk.replies[{IOCTL_STORAGE_GET_DEVICE_NUMBER}] = sim::DeviceNumberReply(number);
+    disk.replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty}] =
+        sim::DeviceDescriptorReply(model.busType, model.removable);
     // USB bridges and card readers do not know the seek penalty query.
-    disk.seekPenalty = model.answersSeekPenalty ? sim::SeekPenaltyReply(model.rotating)
-                                                : sim::FailingReply(ERROR_NOT_SUPPORTED);
-    disk.geometry = sim::GeometryReply(model.cylinders, 255, 63, 512,
-                                       model.removable ? RemovableMedia : FixedMedia);
-    disk.scsiAddress = sim::ScsiAddressReply(model.port, static_cast<BYTE>(number >> 8),
-                                             static_cast<BYTE>(number & 0xFF), 0);
-    disk.layout = Layout(kind, model.cylinders * kCylinderBytes);
+    disk.replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceSeekPenaltyProperty}] =
+        model.answersSeekPenalty ? sim::SeekPenaltyReply(model.rotating)
+                                 : sim::FailingReply(ERROR_NOT_SUPPORTED);
+    disk.replies[{IOCTL_DISK_GET_DRIVE_GEOMETRY}] = sim::GeometryReply(
+        model.cylinders, 255, 63, 512, model.removable ? RemovableMedia : FixedMedia);
+    disk.replies[{IOCTL_SCSI_GET_ADDRESS}] = sim::ScsiAddressReply(
+        model.port, static_cast<BYTE>(number >> 8), static_cast<BYTE>(number & 0xFF), 0);
+    disk.replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}] = Layout(kind, model.cylinders * kCylinderBytes);
     return disk;
 }
 

@@ -123,7 +123,7 @@ TEST(BadInput, BusTypeOutsideTheEnumerationIsKeptAndRanksLowest) {
     sim::Machine machine;
     machine.disks = {FixedDisk()};
     // The bus type sits at offset 28 of the descriptor, as four bytes.
-    machine.disks[0].deviceDescriptor->bytes[28] = 200;
+    machine.disks[0].replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty}].bytes[28] = 200;
     testing_support::RunResult result = RunSystem(machine, ModuleIn(folder));
     std::vector<std::string> lines = LinesWithoutStamps(folder.ReadFile("destpick.log"));
     EXPECT_TRUE(Has(lines, "[Disk0] BusType=200. "));
@@ -135,7 +135,8 @@ TEST(BadInput, NegativePartitionLengthIsLoggedAsItsUnsignedReading) {
     ScratchFolder folder;
     sim::Machine machine;
     machine.disks = {FixedDisk()};
-    machine.disks[0].layout = sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(-1, false)});
+    machine.disks[0].replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}] =
+        sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(-1, false)});
     RunSystem(machine, ModuleIn(folder));
     EXPECT_TRUE(Has(LinesWithoutStamps(folder.ReadFile("destpick.log")),
                     "[Disk0] Partition0: [] size=18446744073709551615Bytes."));
@@ -178,7 +179,8 @@ TEST(BadInput, DriverWritingABusTypeButNoNumberNeverBecomesTheDestination) {
     ScratchFolder folder;
     sim::Machine machine;
     machine.disks = {FixedDisk()};
-    machine.disks[0].deviceNumber = sim::FailingReply(ERROR_INVALID_FUNCTION);
+    machine.disks[0].replies[{IOCTL_STORAGE_GET_DEVICE_NUMBER}] =
+        sim::FailingReply(ERROR_INVALID_FUNCTION);
     testing_support::RunResult result = RunSystem(machine, ModuleIn(folder));
     EXPECT_EQ(result.output, "Destination=UNKNOWN");
     EXPECT_TRUE(Has(LinesWithoutStamps(folder.ReadFile("destpick.log")),

@@ -80,10 +80,11 @@ template <typename T> bool Includes(const std::set<T>& all, const std::set<T>& p
 // every such disk for its layout and the lookup for its link speed.
 sim::Machine AsFixedNvme(sim::Machine machine) {
     for (sim::Disk& disk : machine.disks) {
-        if (disk.deviceDescriptor && disk.deviceDescriptor->bytes.size() >= 32) {
-            disk.deviceDescriptor->bytes[offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia)] = 0;
-            disk.deviceDescriptor->bytes[offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType)] =
-                BusTypeNvme;
+        const auto descriptor =
+            disk.replies.find({IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty});
+        if (descriptor != disk.replies.end() && descriptor->second.bytes.size() >= 32) {
+            descriptor->second.bytes[offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia)] = 0;
+            descriptor->second.bytes[offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType)] = BusTypeNvme;
         }
     }
     return machine;
@@ -197,21 +198,26 @@ TEST(CaptureLayout, WritesWhatTheDriverDid) {
          sim::FailingReply(ERROR_NOT_READY)},
         {"not known to the driver", std::nullopt, 0, ERROR_INSUFFICIENT_BUFFER, 0,
          ERROR_INSUFFICIENT_BUFFER, sim::FailingReply(ERROR_INVALID_FUNCTION)},
-        {"not ready twice, then not known", std::nullopt, 2, ERROR_NOT_READY, 0,
-         ERROR_INSUFFICIENT_BUFFER, sim::FailingReply(ERROR_INVALID_FUNCTION)},
+        {"not ready twice, then not known", sim::FailingReply(ERROR_INVALID_FUNCTION), 2,
+         ERROR_NOT_READY, 0, ERROR_INSUFFICIENT_BUFFER, sim::FailingReply(ERROR_INVALID_FUNCTION)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         sim::Machine machine;
         machine.disks = {testing_support::FixedDisk()};
-        machine.disks[0].layout = c.layout;
-        machine.disks[0].layoutFailures = c.failures;
-        machine.disks[0].layoutFailureError = c.failureError;
+        machine.disks[0].replies.erase({IOCTL_DISK_GET_DRIVE_LAYOUT_EX});
+        if (c.layout) {
+            sim::Reply& layout = machine.disks[0].replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}];
+            layout = *c.layout;
+            layout.failures = c.failures;
+            layout.failureError = c.failureError;
+        }
         sim::Install(machine);
         const sim::Disk captured = WrittenAndRead(CaptureMachine().machine).disks.at(0);
-        EXPECT_EQ(captured.layoutFailures, c.capturedFailures);
-        EXPECT_EQ(captured.layoutFailureError, c.capturedError);
-        EXPECT_EQ(captured.layout, std::optional<sim::Reply>(c.capturedLayout));
+        sim::Reply expected = c.capturedLayout;
+        expected.failures = c.capturedFailures;
+        expected.failureError = c.capturedError;
+        EXPECT_EQ(captured.replies.at({IOCTL_DISK_GET_DRIVE_LAYOUT_EX}), expected);
     }
 }
 

@@ -190,7 +190,8 @@ TEST_F(DiskProbe, DiskThatCannotBeOpenedSkipsEveryRequest) {
 TEST_F(DiskProbe, RemovableDiskIsNotWalked) {
     sim::Machine machine;
     machine.disks = {FixedDisk()};
-    machine.disks[0].deviceDescriptor = sim::DeviceDescriptorReply(BusTypeUsb, true);
+    machine.disks[0].replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty}] =
+        sim::DeviceDescriptorReply(BusTypeUsb, true);
     std::vector<DriveRecord> records = Probe(machine);
     EXPECT_TRUE(Logged("[Disk0] Get partitions. "));
     EXPECT_FALSE(Logged("[Disk0] Get partition amount. "));
@@ -201,7 +202,7 @@ TEST_F(DiskProbe, RemovableDiskIsNotWalked) {
 
 struct FailureCase {
     const char* name;
-    std::optional<sim::Reply> sim::Disk::*reply;
+    sim::RequestKey request;
     const char* line; // logged for the failure, or empty
     void (*check)(const DriveRecord&);
 };
@@ -209,19 +210,28 @@ struct FailureCase {
 class OneRequestFails : public testing::TestWithParam<FailureCase> {};
 
 const FailureCase kFailures[] = {
-    {"DeviceNumber", &sim::Disk::deviceNumber, "",
+    {"DeviceNumber",
+     {IOCTL_STORAGE_GET_DEVICE_NUMBER},
+     "",
      [](const DriveRecord& r) { EXPECT_EQ(r.Order, UnknownDeviceNumber); }},
-    {"Descriptor", &sim::Disk::deviceDescriptor, "",
+    {"Descriptor",
+     {IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty},
+     "",
      [](const DriveRecord& r) {
          EXPECT_EQ(r.BusType, 0u);
          EXPECT_EQ(r.IsSysDisk, 1u); // the walk still runs: Removable stays 0
      }},
-    {"SeekPenalty", &sim::Disk::seekPenalty,
+    {"SeekPenalty",
+     {IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceSeekPenaltyProperty},
      "[Disk0] Failed to get seek penalty, an USB external storage, maybe card reader or USB disk.",
      [](const DriveRecord& r) { EXPECT_EQ(r.SeekPenalty, -1); }},
-    {"Geometry", &sim::Disk::geometry, "[Disk0] Failed to get size",
+    {"Geometry",
+     {IOCTL_DISK_GET_DRIVE_GEOMETRY},
+     "[Disk0] Failed to get size",
      [](const DriveRecord& r) { EXPECT_EQ(r.Size, 0u); }},
-    {"ScsiAddress", &sim::Disk::scsiAddress, "",
+    {"ScsiAddress",
+     {IOCTL_SCSI_GET_ADDRESS},
+     "",
      [](const DriveRecord& r) {
          EXPECT_EQ(r.Port, 0u);
          EXPECT_EQ(r.TargetId, 0u);
@@ -231,7 +241,7 @@ const FailureCase kFailures[] = {
 TEST_P(OneRequestFails, LeavesOnlyItsFieldsUnwritten) {
     sim::Machine machine;
     machine.disks = {FixedDisk()};
-    machine.disks[0].*(GetParam().reply) = sim::FailingReply(ERROR_NOT_SUPPORTED);
+    machine.disks[0].replies[GetParam().request] = sim::FailingReply(ERROR_NOT_SUPPORTED);
     testing_support::ProbeResult probed = testing_support::ProbeFirstDisk(machine);
     const DriveRecord& record = probed.record;
     GetParam().check(record);
@@ -256,7 +266,8 @@ TEST_F(DiskProbe, LayoutThatFitsOnTheFifthAttempt) {
     sim::Machine machine;
     machine.disks = {FixedDisk()};
     std::vector<sim::Partition> five(5, sim::MbrPartition(524288000, false));
-    machine.disks[0].layout = sim::LayoutReply(PARTITION_STYLE_MBR, five);
+    machine.disks[0].replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}] =
+        sim::LayoutReply(PARTITION_STYLE_MBR, five);
     std::vector<DriveRecord> records = Probe(machine);
     std::vector<DWORD> sizes;
     for (const sim::IoRequest& request : sim::IoRequests()) {
@@ -276,8 +287,8 @@ TEST_F(DiskProbe, LayoutThatFitsOnTheFifthAttempt) {
 TEST_F(DiskProbe, LayoutRefusedForAnyReasonIsRetried) {
     sim::Machine machine;
     machine.disks = {FixedDisk()};
-    machine.disks[0].layoutFailures = 7;
-    machine.disks[0].layoutFailureError = ERROR_GEN_FAILURE;
+    machine.disks[0].replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}].failures = 7;
+    machine.disks[0].replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}].failureError = ERROR_GEN_FAILURE;
     Probe(machine);
     EXPECT_TRUE(Logged("[Disk0] IOCTL_DISK_GET_DRIVE_LAYOUT_EX done, i=[7]."));
 }
@@ -286,8 +297,8 @@ TEST(DiskProbeRun, LayoutThatNeverFitsEndsTheRunWithoutAnAnswer) {
     ScratchFolder folder;
     sim::Machine machine;
     machine.disks = {FixedDisk(), FixedDisk(L"\\\\?\\second#disk#{x}", 1)};
-    machine.disks[0].layoutFailures = -1;
-    machine.disks[0].layoutFailureError = ERROR_GEN_FAILURE;
+    machine.disks[0].replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}].failures = -1;
+    machine.disks[0].replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}].failureError = ERROR_GEN_FAILURE;
     testing_support::RunResult result = RunSystem(machine, ModuleIn(folder));
     EXPECT_EQ(result.exitCode, E_FAIL);
     EXPECT_EQ(result.output, "");
@@ -318,7 +329,7 @@ class PartitionWalk : public testing::TestWithParam<LayoutCase> {};
 TEST_P(PartitionWalk, LogsEachEntryAndFindsTheSystemPartition) {
     sim::Machine machine;
     machine.disks = {FixedDisk()};
-    machine.disks[0].layout = GetParam().layout;
+    machine.disks[0].replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}] = GetParam().layout;
     testing_support::ProbeResult probed = testing_support::ProbeFirstDisk(machine);
     const DriveRecord& record = probed.record;
     const std::vector<std::string>& lines = probed.lines;
@@ -460,7 +471,8 @@ TEST_P(DiskSize, FollowsTheSizeRule) {
     sim::Machine machine;
     machine.disks = {FixedDisk()};
     const GeometryCase& c = GetParam();
-    machine.disks[0].geometry = sim::GeometryReply(c.cylinders, c.tracks, c.sectors, c.bytes);
+    machine.disks[0].replies[{IOCTL_DISK_GET_DRIVE_GEOMETRY}] =
+        sim::GeometryReply(c.cylinders, c.tracks, c.sectors, c.bytes);
     testing_support::ProbeResult probed = testing_support::ProbeFirstDisk(machine);
     const DriveRecord& record = probed.record;
     EXPECT_EQ(record.Size, c.size);
@@ -488,9 +500,12 @@ INSTANTIATE_TEST_SUITE_P(Geometries, DiskSize, testing::ValuesIn(kGeometries),
 TEST_F(DiskProbe, ShortRepliesAreNotReadAsZeros) {
     sim::Machine machine;
     machine.disks = {FixedDisk()};
-    machine.disks[0].deviceNumber = sim::Reply{{0, 0, 0, 0}, std::nullopt};
-    machine.disks[0].deviceDescriptor = sim::Reply{std::vector<BYTE>(20, 0), std::nullopt};
-    machine.disks[0].layout = sim::Reply{std::vector<BYTE>(30, 0), std::nullopt};
+    machine.disks[0].replies[{IOCTL_STORAGE_GET_DEVICE_NUMBER}] =
+        sim::Reply{{0, 0, 0, 0}, std::nullopt};
+    machine.disks[0].replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty}] =
+        sim::Reply{std::vector<BYTE>(20, 0), std::nullopt};
+    machine.disks[0].replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}] =
+        sim::Reply{std::vector<BYTE>(30, 0), std::nullopt};
     std::vector<DriveRecord> records = Probe(machine);
     EXPECT_EQ(records[0].Order, UnknownDeviceNumber);
     EXPECT_EQ(records[0].BusType, 0u);
@@ -606,7 +621,8 @@ namespace {
 TEST(DiskProbeMemory, LayoutBufferThatCannotBeAllocatedCountsAsAFailedAttempt) {
     sim::Machine machine;
     machine.disks = {FixedDisk()};
-    machine.disks[0].layout = sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(1, true)});
+    machine.disks[0].replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}] =
+        sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(1, true)});
     sim::Install(machine);
     // Of the allocations of 190 bytes or more, the interface detail comes first, then the
     // first layout buffer (192 bytes); log entries are smaller.
@@ -634,12 +650,12 @@ bool Answers(const sim::Disk& disk, const DiskRequest& request) {
         request.controlCode == IOCTL_STORAGE_QUERY_PROPERTY
             ? std::optional<DWORD>(static_cast<DWORD>(request.property))
             : std::nullopt;
-    const sim::DiskRequest* row = sim::FindDiskRequest(request.controlCode, property);
-    if (row == nullptr) {
+    if (sim::FindDiskRequest({request.controlCode, property}) == nullptr) {
         return false;
     }
-    const std::optional<sim::Reply>& reply = disk.*row->reply;
-    return !disk.openError && reply && !reply->error && reply->bytes.size() >= request.neededBytes;
+    const auto reply = disk.replies.find({request.controlCode, property});
+    return !disk.openError && reply != disk.replies.end() && !reply->second.error &&
+           reply->second.bytes.size() >= request.neededBytes;
 }
 
 } // namespace

@@ -85,6 +85,13 @@ class MachineGenerator {
         return bytes;
     }
 
+    static void Put(sim::Disk& disk, const sim::RequestKey& request,
+                    const std::optional<sim::Reply>& reply) {
+        if (reply) {
+            disk.replies[request] = *reply;
+        }
+    }
+
     std::optional<sim::Reply> Reply(const sim::Reply& typed) {
         switch (Roll(0, 7)) {
         case 0:
@@ -142,13 +149,18 @@ class MachineGenerator {
         if (OneIn(8)) {
             disk.openError = Error();
         }
-        disk.deviceNumber = Reply(sim::DeviceNumberReply(static_cast<DWORD>(Roll(0, 6))));
-        disk.deviceDescriptor = Reply(sim::DeviceDescriptorReply(buses[Roll(0, 7)], OneIn(4),
-                                                                 static_cast<BYTE>(Roll(0, 255))));
-        disk.seekPenalty = Reply(sim::SeekPenaltyReply(OneIn(2)));
-        disk.geometry = Reply(sim::GeometryReply(Roll(1, 200000), 255, 63, 512));
-        disk.scsiAddress = Reply(sim::ScsiAddressReply(static_cast<BYTE>(Roll(0, 3)), 0,
-                                                       static_cast<BYTE>(Roll(0, 3)), 0));
+        Put(disk, {IOCTL_STORAGE_GET_DEVICE_NUMBER},
+            Reply(sim::DeviceNumberReply(static_cast<DWORD>(Roll(0, 6)))));
+        Put(disk, {IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty},
+            Reply(sim::DeviceDescriptorReply(buses[Roll(0, 7)], OneIn(4),
+                                             static_cast<BYTE>(Roll(0, 255)))));
+        Put(disk, {IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceSeekPenaltyProperty},
+            Reply(sim::SeekPenaltyReply(OneIn(2))));
+        Put(disk, {IOCTL_DISK_GET_DRIVE_GEOMETRY},
+            Reply(sim::GeometryReply(Roll(1, 200000), 255, 63, 512)));
+        Put(disk, {IOCTL_SCSI_GET_ADDRESS},
+            Reply(sim::ScsiAddressReply(static_cast<BYTE>(Roll(0, 3)), 0,
+                                        static_cast<BYTE>(Roll(0, 3)), 0)));
         AddLayout(disk);
         if (OneIn(12)) {
             EmptySlot(disk);
@@ -159,43 +171,50 @@ class MachineGenerator {
     // A layout that never comes ends the run at a fixed disk and costs a thousand requests: rarer
     // than one that comes, at once or after failures.
     void AddLayout(sim::Disk& disk) {
-        disk.layoutFailureError = Error();
-        switch (Roll(0, 39)) {
-        case 0:
+        const DWORD failureError = Error();
+        const int kind = Roll(0, 39);
+        if (kind == 0) {
             return;
+        }
+        sim::Reply& layout = disk.replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}];
+        switch (kind) {
         case 1:
-            disk.layout = sim::FailingReply(Error());
-            return;
+            layout = sim::FailingReply(Error());
+            break;
         case 2:
-            disk.layout = Layout();
-            disk.layoutFailures = -1;
-            return;
+            layout = Layout();
+            layout.failures = -1;
+            break;
         case 3:
             // About the last attempt, which answers at 999 failures and not at 1000.
-            disk.layout = Layout();
-            disk.layoutFailures = Roll(997, 1000);
-            return;
+            layout = Layout();
+            layout.failures = Roll(997, 1000);
+            break;
         default:
-            disk.layout = OneIn(8) ? sim::Reply{Bytes(48), std::nullopt} : Layout();
-            disk.layoutFailures = Roll(0, 3);
+            layout = OneIn(8) ? sim::Reply{Bytes(48), std::nullopt} : Layout();
+            layout.failures = Roll(0, 3);
         }
+        layout.failureError = failureError;
     }
 
     // A removable disk without its medium: it tells its number and that it is removable, and fails
     // every other request with one error, the layout's every attempt included.
     void EmptySlot(sim::Disk& disk) {
         const DWORD error = OneIn(2) ? static_cast<DWORD>(ERROR_NOT_READY) : Error();
-        disk.deviceDescriptor = sim::DeviceDescriptorReply(OneIn(2) ? BusTypeUsb : BusTypeSd, true);
-        disk.seekPenalty = sim::FailingReply(error);
-        disk.geometry = sim::FailingReply(error);
-        disk.scsiAddress = sim::FailingReply(error);
-        disk.layoutFailureError = error;
+        disk.replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty}] =
+            sim::DeviceDescriptorReply(OneIn(2) ? BusTypeUsb : BusTypeSd, true);
+        disk.replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceSeekPenaltyProperty}] =
+            sim::FailingReply(error);
+        disk.replies[{IOCTL_DISK_GET_DRIVE_GEOMETRY}] = sim::FailingReply(error);
+        disk.replies[{IOCTL_SCSI_GET_ADDRESS}] = sim::FailingReply(error);
+        // Failing every attempt, it needs no bytes of its own.
+        sim::Reply& layout = disk.replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}];
         if (OneIn(2)) {
-            disk.layout = sim::FailingReply(error);
-            disk.layoutFailures = 0;
+            layout = sim::FailingReply(error);
         } else {
-            disk.layoutFailures = -1;
+            layout.failures = -1;
         }
+        layout.failureError = error;
     }
 
     std::wstring ParentId() {
@@ -275,9 +294,10 @@ class MachineGenerator {
         controller.answer = Answer();
         std::set<DWORD> answered;
         for (const sim::Disk& disk : machine.disks) {
-            if (disk.scsiAddress && disk.scsiAddress->bytes.size() == sizeof(SCSI_ADDRESS) &&
-                OneIn(2)) {
-                const std::vector<BYTE>& a = disk.scsiAddress->bytes;
+            const auto address = disk.replies.find({IOCTL_SCSI_GET_ADDRESS});
+            if (address != disk.replies.end() &&
+                address->second.bytes.size() == sizeof(SCSI_ADDRESS) && OneIn(2)) {
+                const std::vector<BYTE>& a = address->second.bytes;
                 answered.insert((static_cast<DWORD>(a[4]) << 24) | (static_cast<DWORD>(a[6]) << 8));
             }
         }

@@ -157,9 +157,10 @@ TEST_P(RaidRules, UpdateTheRecord) {
     sim::Machine machine;
     sim::Disk disk;
     disk.path = L"\\\\?\\scsi#disk&ven_nvme#1#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
-    disk.deviceNumber = sim::DeviceNumberReply(0);
-    disk.deviceDescriptor = sim::DeviceDescriptorReply(BusTypeNvme, false, 99);
-    disk.layout = sim::LayoutReply(PARTITION_STYLE_RAW, {});
+    disk.replies[{IOCTL_STORAGE_GET_DEVICE_NUMBER}] = sim::DeviceNumberReply(0);
+    disk.replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty}] =
+        sim::DeviceDescriptorReply(BusTypeNvme, false, 99);
+    disk.replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}] = sim::LayoutReply(PARTITION_STYLE_RAW, {});
     machine.disks = {disk};
     machine.controllers = {
         Answering(sim::RaidReply(0, GetParam().connectionType, 0, 0, GetParam().pciBusSpeed))};

@@ -35,20 +35,23 @@ sim::Disk WithEfi(const std::wstring& name, DWORD number) {
 
 sim::Disk Blank(const std::wstring& name, DWORD number) {
     sim::Disk disk = WithEfi(name, number);
-    disk.layout = sim::LayoutReply(PARTITION_STYLE_RAW, {});
+    disk.replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}] = sim::LayoutReply(PARTITION_STYLE_RAW, {});
     return disk;
 }
 
 sim::Disk SataHdd(const std::wstring& name, DWORD number) {
     sim::Disk disk = Blank(name, number);
-    disk.deviceDescriptor = sim::DeviceDescriptorReply(BusTypeSata, false);
-    disk.seekPenalty = sim::SeekPenaltyReply(true);
+    disk.replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty}] =
+        sim::DeviceDescriptorReply(BusTypeSata, false);
+    disk.replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceSeekPenaltyProperty}] =
+        sim::SeekPenaltyReply(true);
     return disk;
 }
 
 sim::Disk UsbStick(const std::wstring& name, DWORD number) {
     sim::Disk disk = Blank(name, number);
-    disk.deviceDescriptor = sim::DeviceDescriptorReply(BusTypeUsb, true);
+    disk.replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty}] =
+        sim::DeviceDescriptorReply(BusTypeUsb, true);
     return disk;
 }
 
@@ -56,15 +59,16 @@ sim::Disk UsbStick(const std::wstring& name, DWORD number) {
 // only its device-number term, at 20,000 GiB it never reaches a weight of 1.
 sim::Disk UnknownBus(const std::wstring& name, DWORD number, LONGLONG cylinders) {
     sim::Disk disk = Blank(name, number);
-    disk.deviceDescriptor = sim::DeviceDescriptorReply(BusTypeUnknown, false);
-    disk.geometry = sim::GeometryReply(cylinders, 255, 63, 512);
+    disk.replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty}] =
+        sim::DeviceDescriptorReply(BusTypeUnknown, false);
+    disk.replies[{IOCTL_DISK_GET_DRIVE_GEOMETRY}] = sim::GeometryReply(cylinders, 255, 63, 512);
     return disk;
 }
 
 // Its layout never comes: every run ends without an answer.
 sim::Disk NeverLaidOut(const std::wstring& name, DWORD number) {
     sim::Disk disk = Blank(name, number);
-    disk.layoutFailures = -1;
+    disk.replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}].failures = -1;
     return disk;
 }
 
@@ -223,10 +227,10 @@ sim::Machine Permuted(const sim::Machine& machine, const std::vector<LONG>& cand
         const size_t from = static_cast<size_t>(candidates[j]);
         const size_t to = static_cast<size_t>(candidates[arrival[j]]);
         sim::Disk disk = machine.disks[from];
-        std::copy_n(machine.disks[to].deviceNumber->bytes.begin() +
+        std::copy_n(machine.disks[to].replies.at({IOCTL_STORAGE_GET_DEVICE_NUMBER}).bytes.begin() +
                         offsetof(STORAGE_DEVICE_NUMBER, DeviceNumber),
                     sizeof(DWORD),
-                    disk.deviceNumber->bytes.begin() +
+                    disk.replies[{IOCTL_STORAGE_GET_DEVICE_NUMBER}].bytes.begin() +
                         offsetof(STORAGE_DEVICE_NUMBER, DeviceNumber));
         permuted.disks[to] = disk;
     }
@@ -260,15 +264,18 @@ stability::ArrivalChoice ReplayArrival(const sim::Machine& machine,
 // without partitions, so that numbers and positions decide more often; link speeds and RAID
 // answers still set some disks apart.
 sim::Machine Equalized(sim::Machine machine) {
+    // Only the bytes change: a layout keeps its scripted failures.
+    const std::pair<sim::RequestKey, sim::Reply> equal[] = {
+        {{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty},
+         sim::DeviceDescriptorReply(BusTypeNvme, false)},
+        {{IOCTL_DISK_GET_DRIVE_GEOMETRY}, sim::GeometryReply(121601, 255, 63, 512)},
+        {{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}, sim::LayoutReply(PARTITION_STYLE_RAW, {})}};
     for (sim::Disk& disk : machine.disks) {
-        if (disk.deviceDescriptor && !disk.deviceDescriptor->error) {
-            disk.deviceDescriptor = sim::DeviceDescriptorReply(BusTypeNvme, false);
-        }
-        if (disk.geometry && !disk.geometry->error) {
-            disk.geometry = sim::GeometryReply(121601, 255, 63, 512);
-        }
-        if (disk.layout && !disk.layout->error) {
-            disk.layout = sim::LayoutReply(PARTITION_STYLE_RAW, {});
+        for (const auto& [request, reply] : equal) {
+            const auto found = disk.replies.find(request);
+            if (found != disk.replies.end() && !found->second.error) {
+                found->second.bytes = reply.bytes;
+            }
         }
     }
     return machine;

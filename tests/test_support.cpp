@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ntddscsi.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -153,12 +155,14 @@ const std::wstring kPath = L"\\\\?\\scsi#disk&ven_nvme&prod_model_x100#4&2c41e0a
 sim::Disk FixedDisk(const std::wstring& path, DWORD number) {
     sim::Disk disk;
     disk.path = path;
-    disk.deviceNumber = sim::DeviceNumberReply(number, 0);
-    disk.deviceDescriptor = sim::DeviceDescriptorReply(BusTypeNvme, false, 0);
-    disk.seekPenalty = sim::SeekPenaltyReply(false);
-    disk.geometry = sim::GeometryReply(121601, 255, 63, 512);
-    disk.scsiAddress = sim::ScsiAddressReply(1, 0, 2, 0);
-    disk.layout =
+    disk.replies[{IOCTL_STORAGE_GET_DEVICE_NUMBER}] = sim::DeviceNumberReply(number, 0);
+    disk.replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty}] =
+        sim::DeviceDescriptorReply(BusTypeNvme, false, 0);
+    disk.replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceSeekPenaltyProperty}] =
+        sim::SeekPenaltyReply(false);
+    disk.replies[{IOCTL_DISK_GET_DRIVE_GEOMETRY}] = sim::GeometryReply(121601, 255, 63, 512);
+    disk.replies[{IOCTL_SCSI_GET_ADDRESS}] = sim::ScsiAddressReply(1, 0, 2, 0);
+    disk.replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}] =
         sim::LayoutReply(PARTITION_STYLE_GPT,
                          {sim::GptPartition(104857600, L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B",
                                             L"EFI system partition"),

@@ -29,30 +29,30 @@ std::optional<std::wstring> OptionalText(const Field& field, const char* name) {
     return field.Member(name).Text();
 }
 
-// The layout's failures, which come before the layout in every form of its reply.
-void ReadScriptedFailures(const Field& field, sim::Disk& disk) {
+// The failures before a reply, which come beside it in every form.
+void ReadScriptedFailures(const Field& field, sim::Reply& reply) {
     if (field.Has("failures")) {
         Field failures = field.Member("failures");
         if (failures.IsString()) {
             if (failures.Text() != L"always") {
                 failures.Refuse("expected a count or \"always\"");
             }
-            disk.layoutFailures = -1;
+            reply.failures = -1;
         } else {
-            disk.layoutFailures =
-                static_cast<int>(failures.Unsigned(std::numeric_limits<int>::max()));
+            reply.failures = static_cast<int>(failures.Unsigned(std::numeric_limits<int>::max()));
         }
     }
     if (field.Has("failureError")) {
-        disk.layoutFailureError = ErrorCode(field.Member("failureError"));
+        reply.failureError = ErrorCode(field.Member("failureError"));
     }
 }
 
-void ReadDiskReply(const Field& field, const sim::DiskRequest& request, sim::Disk& disk) {
-    disk.*request.reply = ReadReply(field, *request.form, KeysBesideReply(request.delivery));
-    if (request.delivery == sim::Delivery::WholeAfterScriptedFailures) {
-        ReadScriptedFailures(field, disk);
+sim::Reply ReadDiskReply(const Field& field, const sim::DiskRequest& request) {
+    sim::Reply reply = ReadReply(field, *request.form, KeysBesideReply(request.handOver));
+    if (request.handOver.scriptedFailures) {
+        ReadScriptedFailures(field, reply);
     }
+    return reply;
 }
 
 sim::Disk ReadDisk(const Field& field) {
@@ -82,7 +82,7 @@ sim::Disk ReadDisk(const Field& field) {
     }
     for (const sim::DiskRequest& request : sim::DiskRequests()) {
         if (field.Has(request.key)) {
-            ReadDiskReply(field.Member(request.key), request, disk);
+            disk.replies[request.request] = ReadDiskReply(field.Member(request.key), request);
         }
     }
     return disk;

@@ -107,35 +107,39 @@ ordered_json ReplyValue(const sim::Reply& reply, const sim::ReplyForm& form, con
     return failure;
 }
 
-// The layout's failures, beside its reply in whatever form.
-void PutScriptedFailures(ordered_json& layout, const sim::Disk& disk, const Place& place) {
-    if (disk.layoutFailures < -1) {
+// The failures before a reply, beside it in whatever form.
+void PutScriptedFailures(ordered_json& value, const sim::Reply& reply, const Place& place) {
+    if (reply.failures < -1) {
         place.Member("failures").Refuse("a negative count other than -1 (always)");
     }
-    if (disk.layoutFailures != 0) {
-        layout["failures"] =
-            disk.layoutFailures < 0 ? ordered_json("always") : ordered_json(disk.layoutFailures);
+    if (reply.failures != 0) {
+        value["failures"] =
+            reply.failures < 0 ? ordered_json("always") : ordered_json(reply.failures);
     }
-    if (disk.layoutFailureError != ERROR_INSUFFICIENT_BUFFER) {
-        layout["failureError"] = disk.layoutFailureError;
+    if (reply.failureError != ERROR_INSUFFICIENT_BUFFER) {
+        value["failureError"] = reply.failureError;
     }
 }
 
 void PutReplies(ordered_json& object, const sim::Disk& disk, const Place& place) {
+    for (const auto& [request, reply] : disk.replies) {
+        if (sim::FindDiskRequest(request) == nullptr) {
+            place.Refuse("a reply to control code " + std::to_string(request.controlCode) +
+                         ", which no simulated disk answers");
+        }
+    }
     for (const sim::DiskRequest& request : sim::DiskRequests()) {
-        const Place at = place.Member(request.key);
-        const bool scriptsFailures = request.delivery == sim::Delivery::WholeAfterScriptedFailures;
-        const std::optional<sim::Reply>& reply = disk.*request.reply;
-        if (!reply) {
-            if (scriptsFailures && (disk.layoutFailures != 0 ||
-                                    disk.layoutFailureError != ERROR_INSUFFICIENT_BUFFER)) {
-                at.Refuse("failures without a reply; a description gives them beside the reply");
-            }
+        const auto found = disk.replies.find(request.request);
+        if (found == disk.replies.end()) {
             continue;
         }
-        ordered_json value = ReplyValue(*reply, *request.form, at);
-        if (scriptsFailures) {
-            PutScriptedFailures(value, disk, at);
+        const Place at = place.Member(request.key);
+        const sim::Reply& reply = found->second;
+        ordered_json value = ReplyValue(reply, *request.form, at);
+        if (request.handOver.scriptedFailures) {
+            PutScriptedFailures(value, reply, at);
+        } else if (reply.failures != 0 || reply.failureError != ERROR_INSUFFICIENT_BUFFER) {
+            at.Refuse("failures before a reply to a request that has none");
         }
         object[request.key] = value;
     }

@@ -3,6 +3,8 @@
 #include <sim/machine.h>
 #include <sim/text.h>
 
+#include <tuple>
+
 namespace sim {
 
 std::optional<size_t> ControllerNumber(const std::wstring& name) {
@@ -43,17 +45,23 @@ std::optional<std::wstring> InterfaceInstanceId(const std::wstring& path) {
     return id;
 }
 
+bool operator==(const RequestKey& a, const RequestKey& b) {
+    return a.controlCode == b.controlCode && a.propertyId == b.propertyId;
+}
+
+bool operator<(const RequestKey& a, const RequestKey& b) {
+    return std::tie(a.controlCode, a.propertyId) < std::tie(b.controlCode, b.propertyId);
+}
+
 bool operator==(const Reply& a, const Reply& b) {
-    return a.bytes == b.bytes && a.error == b.error;
+    return a.bytes == b.bytes && a.error == b.error && a.failures == b.failures &&
+           a.failureError == b.failureError;
 }
 
 bool operator==(const Disk& a, const Disk& b) {
     return a.description == b.description && a.path == b.path &&
            a.detailReportsNoSize == b.detailReportsNoSize && a.detailError == b.detailError &&
-           a.openError == b.openError && a.deviceNumber == b.deviceNumber &&
-           a.deviceDescriptor == b.deviceDescriptor && a.seekPenalty == b.seekPenalty &&
-           a.geometry == b.geometry && a.scsiAddress == b.scsiAddress && a.layout == b.layout &&
-           a.layoutFailures == b.layoutFailures && a.layoutFailureError == b.layoutFailureError;
+           a.openError == b.openError && a.replies == b.replies;
 }
 
 bool operator==(const DeviceNode& a, const DeviceNode& b) {

@@ -430,8 +430,8 @@ std::vector<std::string> FieldNames(const ReplyForm& form, std::vector<std::stri
 
 const std::array<const char*, 2> kReservedReplyKeys = {"error", "bytes"};
 
-std::vector<std::string> KeysBesideReply(Delivery delivery) {
-    if (delivery == Delivery::WholeAfterScriptedFailures) {
+std::vector<std::string> KeysBesideReply(const HandOver& handOver) {
+    if (handOver.scriptedFailures) {
         return {"failures", "failureError"};
     }
     return {};

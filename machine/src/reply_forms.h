@@ -34,8 +34,9 @@ extern const ReplyForm kRaidReplyForm;
 // the reader would take the field for the other form.
 extern const std::array<const char*, 2> kReservedReplyKeys;
 
-// The fields a disk's reply keeps beside it in every form: the layout's scripted failures.
-std::vector<std::string> KeysBesideReply(Delivery delivery);
+// The fields a disk's reply keeps beside it in every form: its scripted failures, where its
+// request's hand-over allows them.
+std::vector<std::string> KeysBesideReply(const HandOver& handOver);
 
 // Throws std::logic_error when one of the form's fields is a reserved key or one of `alongside`.
 void CheckFieldNames(const ReplyForm& form, const std::vector<std::string>& alongside);

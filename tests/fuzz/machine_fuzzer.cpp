@@ -150,12 +150,19 @@ sim::Disk AnyDisk(FuzzedDataProvider& data, int k) {
         disk.openError = data.ConsumeIntegral<DWORD>();
     }
     for (const sim::DiskRequest& request : sim::DiskRequests()) {
-        disk.*request.reply = AnyReply(data, request);
+        if (std::optional<sim::Reply> reply = AnyReply(data, request)) {
+            disk.replies[request.request] = *reply;
+        }
     }
     // A layout that never fits costs a thousand attempts: rare, but it must be reached.
     const int failures = data.ConsumeIntegralInRange<int>(0, 63);
-    disk.layoutFailures = failures == 63 ? -1 : failures % 8;
-    disk.layoutFailureError = data.ConsumeIntegral<DWORD>();
+    const DWORD failureError = data.ConsumeIntegral<DWORD>();
+    for (auto& [request, reply] : disk.replies) {
+        if (sim::FindDiskRequest(request)->handOver.scriptedFailures) {
+            reply.failures = failures == 63 ? -1 : failures % 8;
+            reply.failureError = failureError;
+        }
+    }
     return disk;
 }
 

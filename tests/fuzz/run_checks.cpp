@@ -128,24 +128,27 @@ const sim::Disk* DiskOpenedAs(const std::wstring& name) {
 }
 
 template <typename Value>
-bool Field(const std::optional<sim::Reply>& reply, size_t offset, Value& value) {
-    if (!reply || reply->error || reply->bytes.size() < offset + sizeof(Value)) {
+bool Field(const sim::Disk& disk, const sim::RequestKey& request, size_t offset, Value& value) {
+    const auto reply = disk.replies.find(request);
+    if (reply == disk.replies.end() || reply->second.error ||
+        reply->second.bytes.size() < offset + sizeof(Value)) {
         return false;
     }
-    std::memcpy(&value, reply->bytes.data() + offset, sizeof(Value));
+    std::memcpy(&value, reply->second.bytes.data() + offset, sizeof(Value));
     return true;
 }
 
 // What the machine itself says against choosing the disk: removable media or a USB bus in its
 // descriptor, or the Optane cache marker in the path it was opened by.
 bool MachineExcludes(const sim::Disk& disk, const std::wstring& openedAs) {
+    const sim::RequestKey kDescriptor = {IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty};
     BYTE removable = 0;
     DWORD busType = 0;
     return openedAs.find(L"intel_mem") != std::wstring::npos ||
-           (Field(disk.deviceDescriptor, offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia),
+           (Field(disk, kDescriptor, offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia),
                   removable) &&
             removable == 1) ||
-           (Field(disk.deviceDescriptor, offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType), busType) &&
+           (Field(disk, kDescriptor, offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType), busType) &&
             busType == BusTypeUsb);
 }
 
@@ -170,7 +173,8 @@ void CheckReportedDisk(long long reported, const Account& account) {
     const sim::Disk* disk = DiskOpenedAs(openedAs);
     DWORD answered = 0;
     if (disk == nullptr ||
-        !Field(disk->deviceNumber, offsetof(STORAGE_DEVICE_NUMBER, DeviceNumber), answered) ||
+        !Field(*disk, {IOCTL_STORAGE_GET_DEVICE_NUMBER},
+               offsetof(STORAGE_DEVICE_NUMBER, DeviceNumber), answered) ||
         answered != reported) {
         Violation(told + "not the number the disk behind its record answered");
     }

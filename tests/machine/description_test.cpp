@@ -5,6 +5,8 @@
 #include <sim/replies.h>
 #include <sim/standin.h>
 
+#include <ntddscsi.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -160,27 +162,32 @@ TEST(MachineDescription, RepliesAreTheBuildersReplies) {
         }]
     })",
                                              "m.json");
-    const sim::Disk& full = machine.disks[0];
-    EXPECT_EQ(full.deviceNumber->bytes, sim::DeviceNumberReply(4, 1).bytes);
-    EXPECT_EQ(full.deviceDescriptor->bytes, sim::DeviceDescriptorReply(BusTypeSd, true, 5).bytes);
-    EXPECT_EQ(full.seekPenalty->bytes, sim::SeekPenaltyReply(true).bytes);
-    EXPECT_EQ(full.geometry->bytes, sim::GeometryReply(-2, 255, 63, 512, RemovableMedia).bytes);
-    EXPECT_EQ(full.scsiAddress->bytes, sim::ScsiAddressReply(1, 2, 3, 255).bytes);
     sim::Partition efi =
         sim::GptPartition(4096, L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", L"EFI system partition");
-    std::vector<BYTE> layout = sim::LayoutReply(PARTITION_STYLE_GPT, {efi}).bytes;
-    std::memset(layout.data() + 4, 0xFF, 4);
-    EXPECT_EQ(full.layout->bytes, layout);
-    EXPECT_EQ(full.layoutFailures, -1);
-    EXPECT_EQ(full.layoutFailureError, static_cast<DWORD>(ERROR_NOT_READY));
-    const sim::Disk& odd = machine.disks[1];
-    EXPECT_EQ(odd.deviceNumber->error, std::optional<DWORD>(ERROR_GEN_FAILURE));
-    EXPECT_EQ(odd.deviceDescriptor->bytes, (std::vector<BYTE>{0x28, 0, 0, 0, 0x28, 0}));
-    EXPECT_FALSE(odd.deviceDescriptor->error);
-    EXPECT_TRUE(odd.geometry->bytes.empty());
-    EXPECT_EQ(odd.layout->bytes, (std::vector<BYTE>{2, 0, 0, 0}));
-    EXPECT_EQ(odd.layoutFailures, 3);
-    EXPECT_EQ(odd.layoutFailureError, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    sim::Reply layout = sim::LayoutReply(PARTITION_STYLE_GPT, {efi});
+    std::memset(layout.bytes.data() + 4, 0xFF, 4);
+    layout.failures = -1;
+    layout.failureError = ERROR_NOT_READY;
+    const std::map<sim::RequestKey, sim::Reply> full = {
+        {{IOCTL_STORAGE_GET_DEVICE_NUMBER}, sim::DeviceNumberReply(4, 1)},
+        {{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty},
+         sim::DeviceDescriptorReply(BusTypeSd, true, 5)},
+        {{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceSeekPenaltyProperty},
+         sim::SeekPenaltyReply(true)},
+        {{IOCTL_DISK_GET_DRIVE_GEOMETRY}, sim::GeometryReply(-2, 255, 63, 512, RemovableMedia)},
+        {{IOCTL_SCSI_GET_ADDRESS}, sim::ScsiAddressReply(1, 2, 3, 255)},
+        {{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}, layout}};
+    EXPECT_TRUE(machine.disks[0].replies == full);
+    const std::map<sim::RequestKey, sim::Reply> odd = {
+        {{IOCTL_STORAGE_GET_DEVICE_NUMBER}, sim::FailingReply(ERROR_GEN_FAILURE)},
+        {{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty},
+         sim::Reply{{0x28, 0, 0, 0, 0x28, 0}, std::nullopt}},
+        {{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceSeekPenaltyProperty},
+         sim::FailingReply(ERROR_NOT_SUPPORTED)},
+        {{IOCTL_DISK_GET_DRIVE_GEOMETRY}, sim::Reply{}},
+        {{IOCTL_SCSI_GET_ADDRESS}, sim::FailingReply(ERROR_INVALID_FUNCTION)},
+        {{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}, sim::Reply{{2, 0, 0, 0}, std::nullopt, 3}}};
+    EXPECT_TRUE(machine.disks[1].replies == odd);
 }
 
 TEST(MachineDescription, NodesSetsAndControllers) {

@@ -130,7 +130,7 @@ TEST_P(WrittenReplyForm, IsTypedOnlyWhenItBuildsTheSameBytes) {
         machine.disks[0].path = L"\\\\?\\scsi#disk#1#{x}";
         for (const sim::DiskRequest& request : sim::DiskRequests()) {
             if (request.key == std::string(form.key)) {
-                machine.disks[0].*request.reply = sim::Reply{form.bytes, std::nullopt};
+                machine.disks[0].replies[request.request] = sim::Reply{form.bytes, std::nullopt};
             }
         }
     }
@@ -283,11 +283,14 @@ class RandomMachine {
             disk.openError = Number();
         }
         for (const sim::DiskRequest& request : sim::DiskRequests()) {
-            disk.*request.reply = AnyReply(request);
-        }
-        if (disk.layout) {
-            disk.layoutFailures = static_cast<int>(Below(4)) - 1;
-            disk.layoutFailureError = Chance(2) ? ERROR_INSUFFICIENT_BUFFER : Number();
+            std::optional<sim::Reply> reply = AnyReply(request);
+            if (reply && request.handOver.scriptedFailures) {
+                reply->failures = static_cast<int>(Below(4)) - 1;
+                reply->failureError = Chance(2) ? ERROR_INSUFFICIENT_BUFFER : Number();
+            }
+            if (reply) {
+                disk.replies[request.request] = *reply;
+            }
         }
     }
 
@@ -349,7 +352,8 @@ sim::Machine OneDiskOneController() {
     sim::Machine machine;
     machine.disks.resize(1);
     machine.disks[0].path = L"\\\\?\\scsi#disk#1#{x}";
-    machine.disks[0].layout = sim::LayoutReply(PARTITION_STYLE_RAW, {});
+    machine.disks[0].replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}] =
+        sim::LayoutReply(PARTITION_STYLE_RAW, {});
     machine.nodes.resize(1);
     machine.controllers.resize(1);
     return machine;
@@ -365,10 +369,11 @@ const Untellable kUntellable[] = {
      "controllers[0].diskAnswers[1].diskId: a second answer"},
     {"ResultNeitherTrueNorFalse", [](sim::Machine& m) { m.controllers[0].answer.result = 2; }, "controllers[0].result: neither"},
     {"OpenOfNoKind", [](sim::Machine& m) { m.controllers[0].open = static_cast<sim::Controller::Open>(7); }, "controllers[0].open: not one"},
-    {"FailuresBelowAlways", [](sim::Machine& m) { m.disks[0].layoutFailures = -2; }, "disks[0].layout.failures: a negative count"},
-    {"FailuresWithoutLayout", [](sim::Machine& m) { m.disks[0].layout.reset(); m.disks[0].layoutFailures = 1; },
-     "disks[0].layout: failures without a reply"},
-    {"FailingReplyWithBytes", [](sim::Machine& m) { m.disks[0].geometry = sim::Reply{{1}, 5}; }, "disks[0].geometry: a failing reply with bytes"},
+    {"FailuresBelowAlways", [](sim::Machine& m) { m.disks[0].replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}].failures = -2; }, "disks[0].layout.failures: a negative count"},
+    {"FailuresBeforeGeometry", [](sim::Machine& m) { m.disks[0].replies[{IOCTL_DISK_GET_DRIVE_GEOMETRY}].failures = 1; },
+     "disks[0].geometry: failures before a reply to a request that has none"},
+    {"ReplyToNoRow", [](sim::Machine& m) { m.disks[0].replies[{IOCTL_STORAGE_QUERY_PROPERTY, 99}]; }, "disks[0]: a reply to control code"},
+    {"FailingReplyWithBytes", [](sim::Machine& m) { m.disks[0].replies[{IOCTL_DISK_GET_DRIVE_GEOMETRY}] = sim::Reply{{1}, 5}; }, "disks[0].geometry: a failing reply with bytes"},
 };
 // clang-format on
 

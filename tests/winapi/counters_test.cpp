@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ntddscsi.h>
 #include <winioctl.h>
 
 #include <vector>
@@ -26,12 +27,16 @@ sim::Disk UsbStick() {
     sim::Disk disk;
     disk.path = L"\\\\?\\usbstor#disk&ven_usb&prod_flash_drive&rev_1.00#0123456789abcdef&0#{"
                 L"53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
-    disk.deviceNumber = sim::DeviceNumberReply(1);
-    disk.deviceDescriptor = sim::DeviceDescriptorReply(BusTypeUsb, true);
-    disk.seekPenalty = sim::FailingReply(ERROR_NOT_SUPPORTED);
-    disk.geometry = sim::GeometryReply(3824, 255, 63, 512, RemovableMedia);
-    disk.scsiAddress = sim::ScsiAddressReply(2, 0, 0, 0);
-    disk.layout = sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(1 << 30, false)});
+    disk.replies[{IOCTL_STORAGE_GET_DEVICE_NUMBER}] = sim::DeviceNumberReply(1);
+    disk.replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty}] =
+        sim::DeviceDescriptorReply(BusTypeUsb, true);
+    disk.replies[{IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceSeekPenaltyProperty}] =
+        sim::FailingReply(ERROR_NOT_SUPPORTED);
+    disk.replies[{IOCTL_DISK_GET_DRIVE_GEOMETRY}] =
+        sim::GeometryReply(3824, 255, 63, 512, RemovableMedia);
+    disk.replies[{IOCTL_SCSI_GET_ADDRESS}] = sim::ScsiAddressReply(2, 0, 0, 0);
+    disk.replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}] =
+        sim::LayoutReply(PARTITION_STYLE_MBR, {sim::MbrPartition(1 << 30, false)});
     return disk;
 }
 

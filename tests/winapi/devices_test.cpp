@@ -103,17 +103,17 @@ sim::Disk OpeningDisk(const std::wstring& path) {
 sim::Machine ThreeDisks() {
     sim::Machine machine;
     sim::Disk good = OpeningDisk(L"\\\\?\\good");
-    good.deviceNumber = sim::DeviceNumberReply(3, 1);
-    good.deviceDescriptor = sim::DeviceDescriptorReply(BusTypeNvme, false);
-    good.seekPenalty = sim::SeekPenaltyReply(true);
-    good.geometry = sim::GeometryReply(121601, 255, 63, 512);
-    good.scsiAddress = sim::ScsiAddressReply(1, 0, 2, 0);
+    good.replies[{kNumber}] = sim::DeviceNumberReply(3, 1);
+    good.replies[{kQuery, kDescriptor}] = sim::DeviceDescriptorReply(BusTypeNvme, false);
+    good.replies[{kQuery, kPenalty}] = sim::SeekPenaltyReply(true);
+    good.replies[{kGeometry}] = sim::GeometryReply(121601, 255, 63, 512);
+    good.replies[{kAddress}] = sim::ScsiAddressReply(1, 0, 2, 0);
     sim::Disk odd = OpeningDisk(L"\\\\?\\odd");
-    odd.deviceNumber = sim::FailingReply(ERROR_GEN_FAILURE);
-    odd.deviceDescriptor = sim::Reply{std::vector<BYTE>(12, 0x28), std::nullopt};
-    odd.seekPenalty = sim::FailingReply(ERROR_NOT_SUPPORTED);
-    odd.geometry = sim::Reply{std::vector<BYTE>(30, 0x11), std::nullopt};
-    odd.scsiAddress = sim::Reply{std::vector<BYTE>(5, 0x22), std::nullopt};
+    odd.replies[{kNumber}] = sim::FailingReply(ERROR_GEN_FAILURE);
+    odd.replies[{kQuery, kDescriptor}] = sim::Reply{std::vector<BYTE>(12, 0x28), std::nullopt};
+    odd.replies[{kQuery, kPenalty}] = sim::FailingReply(ERROR_NOT_SUPPORTED);
+    odd.replies[{kGeometry}] = sim::Reply{std::vector<BYTE>(30, 0x11), std::nullopt};
+    odd.replies[{kAddress}] = sim::Reply{std::vector<BYTE>(5, 0x22), std::nullopt};
     machine.disks = {good, odd, OpeningDisk(L"\\\\?\\silent")};
     return machine;
 }
@@ -131,11 +131,9 @@ struct DiskCase {
 const sim::Machine kThree = ThreeDisks();
 
 const std::vector<BYTE>& kGood(size_t which) {
-    static const std::vector<BYTE>* replies[] = {
-        &kThree.disks[0].deviceNumber->bytes, &kThree.disks[0].deviceDescriptor->bytes,
-        &kThree.disks[0].seekPenalty->bytes, &kThree.disks[0].geometry->bytes,
-        &kThree.disks[0].scsiAddress->bytes};
-    return *replies[which];
+    static const sim::RequestKey requests[] = {
+        {kNumber}, {kQuery, kDescriptor}, {kQuery, kPenalty}, {kGeometry}, {kAddress}};
+    return kThree.disks[0].replies.at(requests[which]).bytes;
 }
 
 // clang-format off
@@ -219,12 +217,14 @@ TEST_F(StandInDevices, LayoutFailsAsScriptedThenNeedsRoomForTheWhole) {
     sim::Disk retried = OpeningDisk(L"\\\\?\\retried");
     sim::Partition partition;
     partition.gptType = L"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
-    retried.layout = sim::LayoutReply(PARTITION_STYLE_GPT, {partition, partition}); // 336 bytes
-    retried.layoutFailures = 2;
-    retried.layoutFailureError = kNotReady;
+    const sim::Reply layout =
+        sim::LayoutReply(PARTITION_STYLE_GPT, {partition, partition}); // 336 bytes
+    retried.replies[{kLayout}] = layout;
+    retried.replies[{kLayout}].failures = 2;
+    retried.replies[{kLayout}].failureError = kNotReady;
     sim::Disk refusing = OpeningDisk(L"\\\\?\\refusing");
-    refusing.layout = retried.layout;
-    refusing.layoutFailures = -1;
+    refusing.replies[{kLayout}] = layout;
+    refusing.replies[{kLayout}].failures = -1;
     machine.disks = {retried, refusing};
     struct Step {
         size_t disk;
@@ -244,7 +244,7 @@ TEST_F(StandInDevices, LayoutFailsAsScriptedThenNeedsRoomForTheWhole) {
             if (step.error != 0) {
                 EXPECT_EQ(outcome.error, step.error) << step.room;
             } else {
-                EXPECT_EQ(outcome.delivered, retried.layout->bytes);
+                EXPECT_EQ(outcome.delivered, layout.bytes);
             }
             EXPECT_TRUE(outcome.restUntouched);
         }

@@ -2,13 +2,10 @@
 
 #include "inventory/disk_request_plan.h"
 
-#include <sim/disk_requests.h>
-
 #include <winioctl.h>
 #include <ntddscsi.h>
 
 #include <algorithm>
-#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -54,16 +51,6 @@ sim::Reply AskPlanned(HANDLE disk, const DiskRequest& request) {
     return Ask(disk, request.controlCode, &query, sizeof(query), request.outputBytes);
 }
 
-// Where the model keeps the answer to a request of the plan; every request the probe sends is a
-// request a simulated disk answers.
-std::optional<sim::Reply>& ReplyOf(sim::Disk& disk, const DiskRequest& request) {
-    const sim::DiskRequest* row = sim::FindDiskRequest(request.controlCode, PropertyOf(request));
-    if (row == nullptr) {
-        throw std::logic_error("the machine model keeps no reply to a request the probe sends");
-    }
-    return disk.*row->reply;
-}
-
 // The path in SetupAPI's two calls, the probe's way: the size first, then the path, cut where the
 // reported size ends.
 void CaptureDetail(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData, DiskCapture& capture) {
@@ -106,23 +93,24 @@ void CaptureLayout(HANDLE disk, sim::Disk& record) {
         sim::Reply answer = Ask(disk, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, NULL, 0, size);
         if (!answer.error) {
             if (i > 0 && !(onlyRoomWanted && lastFailedSize < answer.bytes.size())) {
-                record.layoutFailures = static_cast<int>(i);
-                record.layoutFailureError = lastError;
+                answer.failures = static_cast<int>(i);
+                answer.failureError = lastError;
             }
-            record.layout = answer;
+            record.replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}] = answer;
             return;
         }
         lastError = *answer.error;
         lastFailedSize = size;
         onlyRoomWanted = onlyRoomWanted && lastError == ERROR_INSUFFICIENT_BUFFER;
     }
-    record.layout = Failure(lastError);
+    record.replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}] = Failure(lastError);
 }
 
 // The address the RAID query will ask about, as the probe reads it from the reply.
 void ReadScsiAddress(DiskCapture& capture) {
-    const std::vector<BYTE>& bytes = capture.disk.scsiAddress->bytes;
-    if (!capture.disk.scsiAddress->error && bytes.size() >= sizeof(SCSI_ADDRESS)) {
+    const sim::Reply& address = capture.disk.replies[{IOCTL_SCSI_GET_ADDRESS}];
+    const std::vector<BYTE>& bytes = address.bytes;
+    if (!address.error && bytes.size() >= sizeof(SCSI_ADDRESS)) {
         capture.port = bytes[offsetof(SCSI_ADDRESS, PortNumber)];
         capture.bus = bytes[offsetof(SCSI_ADDRESS, PathId)];
         capture.targetId = bytes[offsetof(SCSI_ADDRESS, TargetId)];
@@ -134,7 +122,8 @@ void ReadScsiAddress(DiskCapture& capture) {
 // which the probe skips: it is read-only, and a replay that turns the disk fixed needs it.
 void CaptureStorage(HANDLE disk, DiskCapture& capture) {
     for (const DiskRequest& request : DiskRequestPlan) {
-        ReplyOf(capture.disk, request) = AskPlanned(disk, request);
+        capture.disk.replies[{request.controlCode, PropertyOf(request)}] =
+            AskPlanned(disk, request);
     }
     ReadScsiAddress(capture);
     CaptureLayout(disk, capture.disk);

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -14,12 +15,23 @@
 
 namespace sim {
 
-// One scripted answer to a control request: the bytes the driver writes back, or a failure.
-// A reply longer than the caller's buffer fails with ERROR_INSUFFICIENT_BUFFER, as a driver of
-// fixed-size structures does.
+// Which request a reply answers: its control code and, for IOCTL_STORAGE_QUERY_PROPERTY, the
+// property.
+struct RequestKey {
+    DWORD controlCode = 0;
+    std::optional<DWORD> propertyId = std::nullopt;
+};
+
+// One scripted answer to a control request: the bytes the driver writes back, or a failure. How
+// the stand-in hands it over is the request's row in sim::DiskRequests().
 struct Reply {
     std::vector<BYTE> bytes;
     std::optional<DWORD> error; // set: the request fails with this error
+    // Failures before the reply, for the requests whose rows allow them (the layout): the first
+    // `failures` attempts (every attempt when negative) fail with failureError, as a driver that
+    // is not ready yet does.
+    int failures = 0;
+    DWORD failureError = ERROR_INSUFFICIENT_BUFFER;
 };
 
 // Every part that a description describes carries its free text too: the stand-in ignores it, and
@@ -32,19 +44,9 @@ struct Disk {
     bool detailReportsNoSize = false; // the sizing call reports 0 bytes
     std::optional<DWORD> detailError; // the second (filling) call fails with this error
     std::optional<DWORD> openError;   // CreateFileW fails with this error
-    // Replies to the storage requests; an unset reply fails with ERROR_INVALID_FUNCTION.
-    std::optional<Reply> deviceNumber;
-    std::optional<Reply> deviceDescriptor;
-    std::optional<Reply> seekPenalty;
-    std::optional<Reply> geometry;
-    std::optional<Reply> scsiAddress;
-    // The drive layout as a whole (head and entries, as many as the disk holds); the request
-    // fails with ERROR_INSUFFICIENT_BUFFER while the buffer is smaller than this.
-    std::optional<Reply> layout;
-    // The layout request fails with this error on the first `layoutFailures` attempts
-    // (every attempt when `layoutFailures` is negative).
-    int layoutFailures = 0;
-    DWORD layoutFailureError = ERROR_INSUFFICIENT_BUFFER;
+    // Replies to the storage requests of DiskRequests(), by the request they answer; a request
+    // without one fails with ERROR_INVALID_FUNCTION.
+    std::map<RequestKey, Reply> replies;
 };
 
 struct DeviceNode {
@@ -104,6 +106,8 @@ struct Machine {
 };
 
 // Equal in every field, descriptions included.
+bool operator==(const RequestKey& a, const RequestKey& b);
+bool operator<(const RequestKey& a, const RequestKey& b); // so that it keys a std::map
 bool operator==(const Reply& a, const Reply& b);
 bool operator==(const Disk& a, const Disk& b);
 bool operator==(const DeviceNode& a, const DeviceNode& b);
@@ -139,7 +143,7 @@ Machine LoadMachineFile(const std::string& fileName);
 // The description of a machine, which ParseMachine reads back to an equal machine: indented,
 // fields in the format's order, defaults left out, each reply in its typed form when that form
 // builds exactly its bytes and as its bytes otherwise. A machine that no description can tell
-// (text that is no UTF-16, an index beyond its list, a layout failure without a layout, ...)
+// (text that is no UTF-16, an index beyond its list, a reply to a request no disk answers, ...)
 // throws MachineError naming the field.
 std::string WriteMachine(const Machine& machine);
 

@@ -110,63 +110,10 @@ BOOL Unknown() {
     return Fail(ERROR_INVALID_FUNCTION);
 }
 
-// A fixed structure: too little room fails before the device is asked; a scripted answer longer
-// than the room fails the same way, as a driver that checks the room for its own structure does;
-// a shorter one is delivered as it is.
-BOOL FixedStructure(const Call& call, const std::optional<sim::Reply>& reply, DWORD structureSize) {
-    if (!reply) {
-        return Fail(ERROR_INVALID_FUNCTION);
-    }
-    if (call.outputSize < structureSize) {
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
-    }
-    if (reply->error) {
-        return Fail(*reply->error);
-    }
-    if (reply->bytes.size() > call.outputSize) {
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
-    }
-    return Deliver(call, reply->bytes, reply->bytes.size());
-}
-
-// Property queries answer with as much of the descriptor as fits: callers learn a descriptor's
-// size from its head (Version and Size) and ask again.
-BOOL PropertyCutToBuffer(const Call& call, const std::optional<sim::Reply>& reply) {
-    if (!reply) {
-        return Fail(ERROR_INVALID_FUNCTION);
-    }
-    if (call.outputSize < sizeof(STORAGE_DESCRIPTOR_HEADER)) {
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
-    }
-    if (reply->error) {
-        return Fail(*reply->error);
-    }
-    return Deliver(call, reply->bytes, std::min<size_t>(reply->bytes.size(), call.outputSize));
-}
-
-// Attempts at the layout request per disk since Install; the scripted failures count them.
-std::map<size_t, int>& LayoutAttempts() {
-    static std::map<size_t, int> attempts;
+// Attempts per disk and request since Install, for the requests whose replies script failures.
+std::map<std::pair<size_t, const sim::DiskRequest*>, int>& Attempts() {
+    static std::map<std::pair<size_t, const sim::DiskRequest*>, int> attempts;
     return attempts;
-}
-
-BOOL WholeAfterScriptedFailures(const Call& call, const std::optional<sim::Reply>& reply,
-                                const sim::Disk& disk, size_t diskIndex) {
-    const int attempt = LayoutAttempts()[diskIndex]++;
-    if (disk.layoutFailures < 0 || attempt < disk.layoutFailures) {
-        return Fail(disk.layoutFailureError);
-    }
-    if (!reply) {
-        return Fail(ERROR_INVALID_FUNCTION);
-    }
-    if (reply->error) {
-        return Fail(*reply->error);
-    }
-    // The whole layout or nothing: Windows does not hand out the entries that fit.
-    if (call.outputSize < reply->bytes.size()) {
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
-    }
-    return Deliver(call, reply->bytes, reply->bytes.size());
 }
 
 // The property a storage property query asks for, or the failure its input earns.
@@ -197,23 +144,21 @@ BOOL DiskRequest(const Call& call, DWORD code, size_t diskIndex) {
     if (code == IOCTL_STORAGE_QUERY_PROPERTY && !ReadPropertyQuery(call, propertyId)) {
         return FALSE;
     }
-    const sim::DiskRequest* request = sim::FindDiskRequest(code, propertyId);
+    const sim::DiskRequest* request = sim::FindDiskRequest({code, propertyId});
     if (request == nullptr) {
         // A property the disk does not know is not supported; every other request, those that
         // would change the disk included, is unknown to it.
         return propertyId ? Fail(ERROR_NOT_SUPPORTED) : Unknown();
     }
-    const sim::Disk& disk = disks[diskIndex];
-    const std::optional<sim::Reply>& reply = disk.*request->reply;
-    switch (request->delivery) {
-    case sim::Delivery::FixedStructure:
-        return FixedStructure(call, reply, request->structureSize);
-    case sim::Delivery::PropertyCutToBuffer:
-        return PropertyCutToBuffer(call, reply);
-    case sim::Delivery::WholeAfterScriptedFailures:
-        return WholeAfterScriptedFailures(call, reply, disk, diskIndex);
+    // Every request counts as an attempt, one the disk has no reply to included.
+    const int attempt = request->handOver.scriptedFailures ? Attempts()[{diskIndex, request}]++ : 0;
+    const auto found = disks[diskIndex].replies.find(request->request);
+    const sim::Reply* reply = found != disks[diskIndex].replies.end() ? &found->second : nullptr;
+    const sim::HandOutcome outcome = sim::HandOverReply(*request, reply, call.outputSize, attempt);
+    if (outcome.error) {
+        return Fail(*outcome.error);
     }
-    return Unknown();
+    return Deliver(call, reply->bytes, outcome.count);
 }
 
 // The controller answers as scripted, byte count included, even where no well-behaved driver
@@ -259,7 +204,7 @@ BOOL ControllerRequest(const Call& call, DWORD code, size_t number) {
 namespace sim {
 
 void ResetDeviceAccounting() {
-    LayoutAttempts().clear();
+    Attempts().clear();
 }
 
 } // namespace sim
