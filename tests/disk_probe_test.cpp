@@ -209,34 +209,27 @@ struct FailureCase {
 
 class OneRequestFails : public testing::TestWithParam<FailureCase> {};
 
+// clang-format off
 const FailureCase kFailures[] = {
-    {"DeviceNumber",
-     {IOCTL_STORAGE_GET_DEVICE_NUMBER},
-     "",
+    {"DeviceNumber", {IOCTL_STORAGE_GET_DEVICE_NUMBER}, "",
      [](const DriveRecord& r) { EXPECT_EQ(r.Order, UnknownDeviceNumber); }},
-    {"Descriptor",
-     {IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty},
-     "",
+    {"Descriptor", {IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceProperty}, "",
      [](const DriveRecord& r) {
          EXPECT_EQ(r.BusType, 0u);
          EXPECT_EQ(r.IsSysDisk, 1u); // the walk still runs: Removable stays 0
      }},
-    {"SeekPenalty",
-     {IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceSeekPenaltyProperty},
+    {"SeekPenalty", {IOCTL_STORAGE_QUERY_PROPERTY, StorageDeviceSeekPenaltyProperty},
      "[Disk0] Failed to get seek penalty, an USB external storage, maybe card reader or USB disk.",
      [](const DriveRecord& r) { EXPECT_EQ(r.SeekPenalty, -1); }},
-    {"Geometry",
-     {IOCTL_DISK_GET_DRIVE_GEOMETRY},
-     "[Disk0] Failed to get size",
+    {"Geometry", {IOCTL_DISK_GET_DRIVE_GEOMETRY}, "[Disk0] Failed to get size",
      [](const DriveRecord& r) { EXPECT_EQ(r.Size, 0u); }},
-    {"ScsiAddress",
-     {IOCTL_SCSI_GET_ADDRESS},
-     "",
+    {"ScsiAddress", {IOCTL_SCSI_GET_ADDRESS}, "",
      [](const DriveRecord& r) {
          EXPECT_EQ(r.Port, 0u);
          EXPECT_EQ(r.TargetId, 0u);
      }},
 };
+// clang-format on
 
 TEST_P(OneRequestFails, LeavesOnlyItsFieldsUnwritten) {
     sim::Machine machine;
