@@ -8,42 +8,27 @@
  * raises. Subkeys Disk<k> and Controller<k>: Link, the name that CreateFileW opens; without it the
  * device is not created, so that its name does not open (Wine opens a device whatever its driver
  * answers to IRP_MJ_CREATE, so that is the one open failure a driver can play). A disk:
- * DeviceNumber, DeviceDescriptor, SeekPenalty, Geometry, ScsiAddress and Layout, each
- * [NTSTATUS][reply bytes], absent when the reply is left out; LayoutFailures (0xFFFFFFFF:
- * always) and LayoutFailureStatus. A controller: Answer [NTSTATUS][byte count][reply bytes],
- * DiskAnswerCount and DiskAnswer<j> [disk ID][NTSTATUS][byte count][reply bytes].
+ * RequestCount and subkeys Request<r>, one per request of the machine model's table:
+ * ControlCode, PropertyId (property queries only), how the reply is handed over (LeastRoom,
+ * CutToRoom, ScriptedFailures), Reply [NTSTATUS][reply bytes], absent when the reply is left
+ * out, and Failures (0xFFFFFFFF: always) with FailureStatus. A controller: Answer
+ * [NTSTATUS][byte count][reply bytes], DiskAnswerCount and DiskAnswer<j>
+ * [disk ID][NTSTATUS][byte count][reply bytes].
  */
 #include <ntddk.h>
 
-#define STORAGE_GET_DEVICE_NUMBER 0x2D1080
-#define STORAGE_QUERY_PROPERTY 0x2D1400
-#define DISK_GET_DRIVE_GEOMETRY 0x70000
-#define SCSI_GET_ADDRESS 0x41018
-#define DISK_GET_DRIVE_LAYOUT_EX 0x70050
 #define SCSI_MINIPORT 0x4D008
 
 #define POOL_TAG 0x6B734464u /* "dDsk" in a pool dump */
 #define ALWAYS_FAILS 0xFFFFFFFFu
+#define NO_PROPERTY 0xFFFFFFFFu
 #define SRB_HEADER_SIZE 28
 #define SRB_RETURN_CODE_OFFSET 20
 #define NAME_CHARS 300
 #define WORD_SIZE ((ULONG)sizeof(ULONG))
+#define PROPERTY_QUERY_SIZE (2 * WORD_SIZE) /* STORAGE_PROPERTY_QUERY up to its QueryType */
 
 enum Kind { KindDisk = 1, KindController = 2 };
-enum ReplyIndex {
-    DeviceNumber,
-    DeviceDescriptor,
-    SeekPenalty,
-    Geometry,
-    ScsiAddress,
-    Layout,
-    ReplyCount
-};
-
-static const PCWSTR ReplyNames[ReplyCount] = {L"DeviceNumber", L"DeviceDescriptor", L"SeekPenalty",
-                                              L"Geometry",     L"ScsiAddress",      L"Layout"};
-/* The room each fixed structure needs; 0 where the stand-in checks the room otherwise. */
-static const ULONG StructureSizes[ReplyCount] = {12, 0, 0, 24, 8, 0};
 
 /* One scripted answer: a registry value's data, read as words followed by bytes. */
 typedef struct Answer {
@@ -55,15 +40,26 @@ typedef struct Answer {
     ULONG length;
 } Answer;
 
+/* A request the disk knows, how its reply is handed over, and the reply. */
+typedef struct Row {
+    ULONG controlCode;
+    ULONG propertyId; /* NO_PROPERTY: not a property query */
+    ULONG leastRoom;
+    BOOLEAN cutToRoom;
+    BOOLEAN scriptedFailures;
+    ULONG failures;
+    NTSTATUS failureStatus;
+    ULONG attempts;
+    Answer reply;
+} Row;
+
 typedef struct Player {
     enum Kind kind;
     UNICODE_STRING link;
     WCHAR linkChars[NAME_CHARS];
     /* A disk */
-    Answer replies[ReplyCount];
-    ULONG layoutFailures;
-    NTSTATUS layoutFailureStatus;
-    ULONG layoutAttempts;
+    ULONG rowCount;
+    Row* rows;
     /* A controller */
     Answer answer;
     ULONG diskAnswerCount;
@@ -102,6 +98,12 @@ static NTSTATUS OpenKey(HANDLE root, PUNICODE_STRING name, ACCESS_MASK access, H
     return ZwOpenKey(key, access, &attributes);
 }
 
+static void Release(void* block) {
+    if (block != NULL) {
+        ExFreePoolWithTag(block, POOL_TAG);
+    }
+}
+
 /* The whole value in a block of its own, or NULL when the key has no such value. */
 static KEY_VALUE_PARTIAL_INFORMATION* ReadValue(HANDLE key, PCWSTR name) {
     UNICODE_STRING valueName;
@@ -127,9 +129,7 @@ static ULONG ReadDword(HANDLE key, PCWSTR name, ULONG absent) {
     if (value != NULL && value->DataLength == sizeof(ULONG)) {
         RtlCopyMemory(&number, value->Data, sizeof(ULONG));
     }
-    if (value != NULL) {
-        ExFreePoolWithTag(value, POOL_TAG);
-    }
+    Release(value);
     return number;
 }
 
@@ -171,35 +171,51 @@ static void ReadAnswer(HANDLE key, PCWSTR name, BOOLEAN withDiskId, BOOLEAN with
     answer->status = (NTSTATUS)status;
 }
 
-static void ReleaseAnswer(Answer* answer) {
-    if (answer->value != NULL) {
-        ExFreePoolWithTag(answer->value, POOL_TAG);
+static void ReadRow(HANDLE diskKey, ULONG number, Row* row) {
+    WCHAR keyChars[32] = L"Request";
+    UNICODE_STRING keyName;
+    HANDLE key;
+    RtlZeroMemory(row, sizeof(*row));
+    AppendNumber(keyChars, number);
+    RtlInitUnicodeString(&keyName, keyChars);
+    if (!NT_SUCCESS(OpenKey(diskKey, &keyName, KEY_READ, &key))) {
+        return;
     }
+    row->controlCode = ReadDword(key, L"ControlCode", 0);
+    row->propertyId = ReadDword(key, L"PropertyId", NO_PROPERTY);
+    row->leastRoom = ReadDword(key, L"LeastRoom", 0);
+    row->cutToRoom = ReadDword(key, L"CutToRoom", 0) != 0;
+    row->scriptedFailures = ReadDword(key, L"ScriptedFailures", 0) != 0;
+    row->failures = ReadDword(key, L"Failures", 0);
+    row->failureStatus = (NTSTATUS)ReadDword(key, L"FailureStatus", (ULONG)STATUS_BUFFER_TOO_SMALL);
+    ReadAnswer(key, L"Reply", FALSE, FALSE, &row->reply);
+    ZwClose(key);
+}
+
+/* Room for count entries; none when there is no memory for them. */
+static void* AllocateEntries(ULONG* count, SIZE_T entrySize) {
+    void* entries =
+        *count == 0 ? NULL : ExAllocatePoolWithTag(PagedPool, *count * entrySize, POOL_TAG);
+    if (entries == NULL) {
+        *count = 0;
+    }
+    return entries;
 }
 
 static void ReadDisk(HANDLE key, Player* player) {
-    int k;
-    for (k = 0; k < ReplyCount; ++k) {
-        ReadAnswer(key, ReplyNames[k], FALSE, FALSE, &player->replies[k]);
+    ULONG k;
+    player->rowCount = ReadDword(key, L"RequestCount", 0);
+    player->rows = AllocateEntries(&player->rowCount, sizeof(Row));
+    for (k = 0; k < player->rowCount; ++k) {
+        ReadRow(key, k, &player->rows[k]);
     }
-    player->layoutFailures = ReadDword(key, L"LayoutFailures", 0);
-    player->layoutFailureStatus =
-        (NTSTATUS)ReadDword(key, L"LayoutFailureStatus", (ULONG)STATUS_BUFFER_TOO_SMALL);
 }
 
 static void ReadController(HANDLE key, Player* player) {
     ULONG k;
     ReadAnswer(key, L"Answer", FALSE, TRUE, &player->answer);
     player->diskAnswerCount = ReadDword(key, L"DiskAnswerCount", 0);
-    if (player->diskAnswerCount == 0) {
-        return;
-    }
-    player->diskAnswers =
-        ExAllocatePoolWithTag(PagedPool, player->diskAnswerCount * sizeof(Answer), POOL_TAG);
-    if (player->diskAnswers == NULL) {
-        player->diskAnswerCount = 0;
-        return;
-    }
+    player->diskAnswers = AllocateEntries(&player->diskAnswerCount, sizeof(Answer));
     for (k = 0; k < player->diskAnswerCount; ++k) {
         WCHAR name[32] = L"DiskAnswer";
         AppendNumber(name, k);
@@ -209,16 +225,15 @@ static void ReadController(HANDLE key, Player* player) {
 
 static void ReleaseAnswers(Player* player) {
     ULONG k;
-    for (k = 0; k < ReplyCount; ++k) {
-        ReleaseAnswer(&player->replies[k]);
+    for (k = 0; k < player->rowCount; ++k) {
+        Release(player->rows[k].reply.value);
     }
-    ReleaseAnswer(&player->answer);
+    Release(player->answer.value);
     for (k = 0; k < player->diskAnswerCount; ++k) {
-        ReleaseAnswer(&player->diskAnswers[k]);
+        Release(player->diskAnswers[k].value);
     }
-    if (player->diskAnswers != NULL) {
-        ExFreePoolWithTag(player->diskAnswers, POOL_TAG);
-    }
+    Release(player->rows);
+    Release(player->diskAnswers);
 }
 
 static void ReleasePlayer(PDEVICE_OBJECT device) {
@@ -308,91 +323,65 @@ static NTSTATUS Refuse(PIRP irp, ULONG* counter, PCWSTR counterName, NTSTATUS st
     return Complete(irp, status, 0);
 }
 
-/* Requests whose answer is one structure: too little room fails before the answer is looked at,
- * an answer longer than the room fails, a shorter one is delivered as it is. */
-static NTSTATUS FixedStructure(PIRP irp, const Answer* reply, ULONG structureSize, ULONG room) {
+/* Scripted failures come first, every request counting as an attempt; then a reply left out, too
+ * little room, a scripted error, and a reply longer than the room: cut to it or refused. */
+static NTSTATUS HandOver(PIRP irp, Row* row, ULONG room) {
+    const ULONG attempt = row->attempts++;
+    const Answer* reply = &row->reply;
+    if (row->scriptedFailures && (row->failures == ALWAYS_FAILS || attempt < row->failures)) {
+        return Complete(irp, row->failureStatus, 0);
+    }
     if (reply->value == NULL) {
         return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
-    if (room < structureSize) {
+    if (room < row->leastRoom) {
         return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
     }
     if (!NT_SUCCESS(reply->status)) {
         return Complete(irp, reply->status, 0);
     }
-    if (reply->length > room) {
+    if (reply->length > room && !row->cutToRoom) {
         return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
-    }
-    return Deliver(irp, reply->bytes, reply->length);
-}
-
-/* Property queries answer with as much of the descriptor as fits. */
-static NTSTATUS QueryProperty(PIRP irp, const Player* disk, ULONG inputLength, ULONG room) {
-    const ULONG* query = irp->AssociatedIrp.SystemBuffer;
-    const Answer* reply;
-    if (inputLength < 2 * sizeof(ULONG)) {
-        return Complete(irp, STATUS_INVALID_PARAMETER, 0);
-    }
-    if (query[1] != 0) {
-        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    }
-    if (query[0] == 0) {
-        reply = &disk->replies[DeviceDescriptor];
-    } else if (query[0] == 7) {
-        reply = &disk->replies[SeekPenalty];
-    } else {
-        return Complete(irp, STATUS_NOT_SUPPORTED, 0);
-    }
-    if (reply->value == NULL) {
-        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    }
-    if (room < 2 * sizeof(ULONG)) {
-        return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
-    }
-    if (!NT_SUCCESS(reply->status)) {
-        return Complete(irp, reply->status, 0);
     }
     return Deliver(irp, reply->bytes, reply->length < room ? reply->length : room);
 }
 
-/* Every request counts as an attempt; the layout goes out whole or not at all. */
-static NTSTATUS DriveLayout(PIRP irp, Player* disk, ULONG room) {
-    const Answer* reply = &disk->replies[Layout];
-    const ULONG attempt = disk->layoutAttempts++;
-    if (disk->layoutFailures == ALWAYS_FAILS || attempt < disk->layoutFailures) {
-        return Complete(irp, disk->layoutFailureStatus, 0);
+/* The disk's row for a control code and, unless propertyId is NULL, the property asked for. */
+static Row* FindRow(const Player* disk, ULONG controlCode, const ULONG* propertyId) {
+    ULONG k;
+    for (k = 0; k < disk->rowCount; ++k) {
+        Row* row = &disk->rows[k];
+        if (row->controlCode == controlCode &&
+            (propertyId == NULL || row->propertyId == *propertyId)) {
+            return row;
+        }
     }
-    if (reply->value == NULL) {
-        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    }
-    if (!NT_SUCCESS(reply->status)) {
-        return Complete(irp, reply->status, 0);
-    }
-    if (room < reply->length) {
-        return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
-    }
-    return Deliver(irp, reply->bytes, reply->length);
+    return NULL;
 }
 
+/* A property query names its property in the query's PropertyId, with QueryType 0 (a standard
+ * query, not an existence check). */
 static NTSTATUS DiskControl(PIRP irp, Player* disk, PIO_STACK_LOCATION stack) {
-    const ULONG inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
-    const ULONG room = stack->Parameters.DeviceIoControl.OutputBufferLength;
-    switch (stack->Parameters.DeviceIoControl.IoControlCode) {
-    case STORAGE_GET_DEVICE_NUMBER:
-        return FixedStructure(irp, &disk->replies[DeviceNumber], StructureSizes[DeviceNumber],
-                              room);
-    case STORAGE_QUERY_PROPERTY:
-        return QueryProperty(irp, disk, inputLength, room);
-    case DISK_GET_DRIVE_GEOMETRY:
-        return FixedStructure(irp, &disk->replies[Geometry], StructureSizes[Geometry], room);
-    case SCSI_GET_ADDRESS:
-        return FixedStructure(irp, &disk->replies[ScsiAddress], StructureSizes[ScsiAddress], room);
-    case DISK_GET_DRIVE_LAYOUT_EX:
-        return DriveLayout(irp, disk, room);
-    default:
+    const ULONG controlCode = stack->Parameters.DeviceIoControl.IoControlCode;
+    const ULONG* query = irp->AssociatedIrp.SystemBuffer;
+    Row* row = FindRow(disk, controlCode, NULL);
+    if (row == NULL) {
         /* Every request that would change the disk ends here too. */
         return Refuse(irp, &UnknownRequests, L"UnknownRequests", STATUS_INVALID_DEVICE_REQUEST);
     }
+    if (row->propertyId != NO_PROPERTY) {
+        if (stack->Parameters.DeviceIoControl.InputBufferLength < PROPERTY_QUERY_SIZE) {
+            return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+        }
+        if (query[1] != 0) {
+            return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+        }
+        row = FindRow(disk, controlCode, &query[0]);
+        if (row == NULL) {
+            return Complete(irp, STATUS_NOT_SUPPORTED, 0);
+        }
+    }
+    return HandOver(irp, row, stack->Parameters.DeviceIoControl.OutputBufferLength);
 }
 
 /* The answer for the disk whose ID the request carries in its header, else the controller's own;

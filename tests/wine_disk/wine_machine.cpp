@@ -1,13 +1,16 @@
 // wine_machine: turns a machine description into the registry file that plays it under Wine
 // through the test disk driver (disk_driver.c): each disk's interface and device node as Wine's
 // SetupAPI reads them, the other device nodes with an interface of their own, and the driver's
-// service with every answer it gives. A description that this route cannot play exactly is
-// refused with one line naming the field. Test-only.
+// service with every answer it gives: for a disk, one subkey per request of the machine model's
+// table, with how the reply is handed over, so that the driver holds no request of its own. A
+// description that this route cannot play exactly is refused with one line naming the field.
+// Test-only.
 //
 // Usage: wine_machine MACHINE.json OUT.reg
 // Exit code 0 when OUT.reg is written; 3 when this route cannot play the description; 2 when it
 // cannot be read or is no machine description (missing, not JSON, a field the format does not
 // know); 1 on a wrong command line or when OUT.reg cannot be written.
+#include <sim/disk_requests.h>
 #include <sim/machine.h>
 
 #include <algorithm>
@@ -355,7 +358,35 @@ Value ReplyValue(const wchar_t* name, const sim::Reply& reply, const std::string
     return Binary(name, {0}, reply.bytes);
 }
 
-Key DiskParameters(const sim::Disk& disk, size_t index) {
+// A request of the model's table as the driver matches it, how the reply is handed over, and
+// the disk's reply when it has one.
+Key RequestParameters(const std::wstring& diskKey, size_t row, const sim::DiskRequest& request,
+                      const sim::Disk& disk, const std::string& field) {
+    const sim::HandOver& handOver = request.handOver;
+    Key key{diskKey + L"\\Request" + std::to_wstring(row),
+            {Dword(L"ControlCode", request.request.controlCode),
+             Dword(L"LeastRoom", handOver.leastRoom), Dword(L"CutToRoom", handOver.cutToRoom),
+             Dword(L"ScriptedFailures", handOver.scriptedFailures)}};
+    if (request.request.propertyId) {
+        key.values.push_back(Dword(L"PropertyId", *request.request.propertyId));
+    }
+    const auto found = disk.replies.find(request.request);
+    if (found == disk.replies.end()) {
+        return key;
+    }
+    const sim::Reply& reply = found->second;
+    const std::string replyField = field + "." + request.key;
+    key.values.push_back(ReplyValue(L"Reply", reply, replyField));
+    if (reply.failures != 0) {
+        key.values.push_back(Dword(
+            L"Failures", reply.failures < 0 ? kAlwaysFails : static_cast<DWORD>(reply.failures)));
+        key.values.push_back(
+            Dword(L"FailureStatus", StatusFor(reply.failureError, replyField + ".failureError")));
+    }
+    return key;
+}
+
+void AddDiskParameters(std::vector<Key>& keys, const sim::Disk& disk, size_t index) {
     const std::string field = Field("disks", index);
     if (disk.detailReportsNoSize) {
         throw Refusal(field +
@@ -365,34 +396,15 @@ Key DiskParameters(const sim::Disk& disk, size_t index) {
         throw Refusal(field +
                       ".detailError: Wine's SetupAPI does not fail a detail call on request");
     }
+    const std::vector<sim::DiskRequest>& requests = sim::DiskRequests();
     Key key{L"Services\\" + std::wstring(kServiceName) + L"\\Parameters\\Disk" +
                 std::to_wstring(index),
             LinkValue(L"\\??\\" + disk.path.substr(4), disk.openError, field + ".openError")};
-    struct NamedReply {
-        const wchar_t* value;
-        const char* field;
-        const std::optional<sim::Reply>& reply;
-    };
-    const NamedReply replies[] = {{L"DeviceNumber", "deviceNumber", disk.deviceNumber},
-                                  {L"DeviceDescriptor", "deviceDescriptor", disk.deviceDescriptor},
-                                  {L"SeekPenalty", "seekPenalty", disk.seekPenalty},
-                                  {L"Geometry", "geometry", disk.geometry},
-                                  {L"ScsiAddress", "scsiAddress", disk.scsiAddress},
-                                  {L"Layout", "layout", disk.layout}};
-    for (const NamedReply& named : replies) {
-        if (named.reply) {
-            key.values.push_back(ReplyValue(named.value, *named.reply, field + "." + named.field));
-        }
+    key.values.push_back(Dword(L"RequestCount", static_cast<DWORD>(requests.size())));
+    keys.push_back(key);
+    for (size_t row = 0; row < requests.size(); ++row) {
+        keys.push_back(RequestParameters(key.path, row, requests[row], disk, field));
     }
-    if (disk.layoutFailures != 0) {
-        key.values.push_back(Dword(
-            L"LayoutFailures",
-            disk.layoutFailures < 0 ? kAlwaysFails : static_cast<DWORD>(disk.layoutFailures)));
-        key.values.push_back(
-            Dword(L"LayoutFailureStatus",
-                  StatusFor(disk.layoutFailureError, field + ".layout.failureError")));
-    }
-    return key;
 }
 
 // [NTSTATUS][byte count][reply]: Wine hands back neither bytes nor a count with a failure, and
@@ -574,7 +586,7 @@ std::vector<Key> MachineKeys(const sim::Machine& machine) {
                 throw Refusal(Field("disks", k, "path") + ": a second disk with this path");
             }
         }
-        keys.push_back(DiskParameters(machine.disks[k], k));
+        AddDiskParameters(keys, machine.disks[k], k);
     }
     for (size_t k = 0; k < machine.nodes.size(); ++k) {
         if (!IsDiskNode(machine, machine.nodes[k])) {
