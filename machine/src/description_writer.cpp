@@ -124,8 +124,10 @@ void PutScriptedFailures(ordered_json& value, const sim::Reply& reply, const Pla
 void PutReplies(ordered_json& object, const sim::Disk& disk, const Place& place) {
     for (const auto& [request, reply] : disk.replies) {
         if (sim::FindDiskRequest(request) == nullptr) {
+            const std::string property =
+                request.propertyId ? " property " + std::to_string(*request.propertyId) : "";
             place.Refuse("a reply to control code " + std::to_string(request.controlCode) +
-                         ", which no simulated disk answers");
+                         property + ", a request no simulated disk answers");
         }
     }
     for (const sim::DiskRequest& request : sim::DiskRequests()) {

@@ -372,7 +372,7 @@ const Untellable kUntellable[] = {
     {"FailuresBelowAlways", [](sim::Machine& m) { m.disks[0].replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}].failures = -2; }, "disks[0].layout.failures: a negative count"},
     {"FailuresBeforeGeometry", [](sim::Machine& m) { m.disks[0].replies[{IOCTL_DISK_GET_DRIVE_GEOMETRY}].failures = 1; },
      "disks[0].geometry: failures before a reply to a request that has none"},
-    {"ReplyToNoRow", [](sim::Machine& m) { m.disks[0].replies[{IOCTL_STORAGE_QUERY_PROPERTY, 99}]; }, "disks[0]: a reply to control code"},
+    {"ReplyToNoRow", [](sim::Machine& m) { m.disks[0].replies[{IOCTL_STORAGE_QUERY_PROPERTY, 99}]; }, "disks[0]: a reply to control code 2954240 property 99, a request no"},
     {"FailingReplyWithBytes", [](sim::Machine& m) { m.disks[0].replies[{IOCTL_DISK_GET_DRIVE_GEOMETRY}] = sim::Reply{{1}, 5}; }, "disks[0].geometry: a failing reply with bytes"},
 };
 // clang-format on
