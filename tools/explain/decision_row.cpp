@@ -1,5 +1,6 @@
 #include "decision_row.h"
 
+#include "log/log_texts.h"
 #include "log_text.h"
 #include "numbering.h"
 
@@ -16,8 +17,6 @@ const char* const FieldNames[RowFieldCount] = {
 // destpick's exit codes: E_FAIL when it gave no answer, 999 for UNKNOWN.
 const int NoAnswerExitCode = static_cast<int>(0x80004005);
 const int NoDestinationExitCode = 999;
-const char ReportedDrive[] = "Destination=\\\\.\\PHYSICALDRIVE";
-const char NoDestination[] = "Destination=UNKNOWN";
 
 // The number as a number field holds it, or nothing when the log's text is no plain integer.
 std::string NumberOrEmpty(const std::string& text) {
@@ -32,13 +31,12 @@ void SetOutcome(const RunAccount& run, DecisionRow* row) {
         return;
     }
     (*row)[RowField::Stdout] = run.report;
-    if (run.report == NoDestination) {
+    // "%d" of the device number, whose 32 bits are the exit code.
+    const std::optional<std::int64_t> disk = NumberIn(run.report, ReportedDriveAnswer);
+    if (FitsFormat(run.report, NoDestinationAnswer)) {
         (*row)[RowField::ExitCode] = ExitCodeText(NoDestinationExitCode);
-    } else if (StartsWith(run.report, ReportedDrive)) {
-        // "%d" of the device number, whose 32 bits are the exit code.
-        const std::optional<std::int64_t> disk =
-            ParseSigned(run.report.substr(sizeof(ReportedDrive) - 1));
-        if (disk && *disk >= INT32_MIN && *disk <= INT32_MAX) {
+    } else if (disk) {
+        if (*disk >= INT32_MIN && *disk <= INT32_MAX) {
             (*row)[RowField::ExitCode] = ExitCodeText(static_cast<int>(*disk));
         }
     }

@@ -1,5 +1,8 @@
 #include "log_text.h"
 
+#include "sim/text.h"
+
+#include <algorithm>
 #include <limits>
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
@@ -44,6 +47,18 @@ std::optional<std::int64_t> ParseSigned(const std::string& text) {
     return static_cast<std::int64_t>(*magnitude);
 }
 
+namespace {
+
+std::optional<int> Position(const std::string& text) {
+    const std::optional<std::uint64_t> number = ParseUnsigned(text);
+    if (!number || *number > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
+        return std::nullopt;
+    }
+    return static_cast<int>(*number);
+}
+
+} // namespace
+
 std::optional<int> BracketedPosition(const std::string& text, const std::string& prefix,
                                      std::string* rest) {
     if (!StartsWith(text, prefix)) {
@@ -53,11 +68,69 @@ std::optional<int> BracketedPosition(const std::string& text, const std::string&
     if (close == std::string::npos) {
         return std::nullopt;
     }
-    const std::optional<std::uint64_t> number =
-        ParseUnsigned(text.substr(prefix.size(), close - prefix.size()));
-    if (!number || *number > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
+    const std::optional<int> position = Position(text.substr(prefix.size(), close - prefix.size()));
+    if (position) {
+        *rest = text.substr(close + 1);
+    }
+    return position;
+}
+
+std::vector<std::string> FormatPieces(const wchar_t* format) {
+    std::string text = sim::ToUtf8(format);
+    if (StartsWith(text, "[Disk")) {
+        text.erase(0, text.find("] ") + 2);
+    }
+    std::vector<std::string> pieces(1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%') {
+            i = text.find_first_not_of("-+ #0123456789.lhI", i + 1);
+            pieces.emplace_back();
+        } else {
+            pieces.back() += text[i];
+        }
+    }
+    pieces.back().erase(pieces.back().find_last_not_of(" \t\r\n") + 1);
+    return pieces;
+}
+
+std::optional<std::string> ConvertedText(const std::string& text, const wchar_t* format) {
+    const std::vector<std::string> pieces = FormatPieces(format);
+    if (pieces.size() == 1) {
+        return text == pieces[0] ? std::optional<std::string>("") : std::nullopt;
+    }
+    const size_t begin = pieces[0].size();
+    const size_t last = text.size() - std::min(text.size(), pieces.back().size());
+    if (!StartsWith(text, pieces[0]) || !EndsWith(text, pieces.back()) || last < begin) {
         return std::nullopt;
     }
-    *rest = text.substr(close + 1);
-    return static_cast<int>(*number);
+    size_t end = last;
+    for (size_t k = 1, at = begin; k + 1 < pieces.size(); at += pieces[k++].size()) {
+        at = text.find(pieces[k], at);
+        if (at == std::string::npos || at + pieces[k].size() > last) {
+            return std::nullopt;
+        }
+        end = k == 1 ? at : end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+bool FitsFormat(const std::string& text, const wchar_t* format) {
+    return ConvertedText(text, format).has_value();
+}
+
+bool FitsAny(const std::string& text, std::initializer_list<const wchar_t*> formats) {
+    for (const wchar_t* format : formats) {
+        if (FitsFormat(text, format)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<std::int64_t> NumberIn(const std::string& text, const wchar_t* format) {
+    return ParseSigned(ConvertedText(text, format).value_or(""));
+}
+
+std::optional<int> PositionIn(const std::string& text, const wchar_t* format) {
+    return Position(ConvertedText(text, format).value_or(""));
 }

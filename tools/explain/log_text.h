@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <vector>
 
 bool StartsWith(const std::string& text, const std::string& prefix);
 bool EndsWith(const std::string& text, const std::string& suffix);
@@ -17,3 +19,16 @@ std::optional<std::uint64_t> ParseUnsigned(const std::string& text);
 // when the text does not have that shape or the number is no position (0 to 2147483647).
 std::optional<int> BracketedPosition(const std::string& text, const std::string& prefix,
                                      std::string* rest);
+
+// A format of the system's log (log/log_texts.h) as the lines it writes read: its literal pieces
+// around its conversions, narrowed, after the "[Disk...] " tag of a disk's line, the last without
+// the blanks and line end the reader trims.
+std::vector<std::string> FormatPieces(const wchar_t* format);
+// What the format's first conversion wrote into the text (empty for a format without one);
+// nothing when the text cannot have been written with the format.
+std::optional<std::string> ConvertedText(const std::string& text, const wchar_t* format);
+bool FitsFormat(const std::string& text, const wchar_t* format);
+bool FitsAny(const std::string& text, std::initializer_list<const wchar_t*> formats);
+// That text as a number, or as a position (0 to 2147483647); nothing when it is none.
+std::optional<std::int64_t> NumberIn(const std::string& text, const wchar_t* format);
+std::optional<int> PositionIn(const std::string& text, const wchar_t* format);

@@ -38,7 +38,7 @@ struct ProbedDisk {
     std::optional<std::int64_t> layoutFailures; // the i of the layout's done line
     std::optional<std::int64_t> partitionCount;
     RaidOutcome raid = RaidOutcome::NotAsked;
-    std::string raidLastError;
+    std::string raidErrorLine;         // the driver's "GetLastError=" line, when it refused
     std::vector<std::string> oddLines; // lines the probe logs only when something went wrong
 };
 

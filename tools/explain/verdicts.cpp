@@ -1,12 +1,12 @@
 #include "verdicts.h"
 
+#include "inventory/bus_type_names.h"
+#include "log/log_texts.h"
 #include "log_text.h"
+#include "selection/weight_scale.h"
 #include "oddities.h"
 
 namespace {
-
-const std::int64_t SpeedClassStep = 1000000000;
-const std::int64_t HighestSpeedClass = 8;
 
 // The four terms of a weighed disk and their sum, as logged ("%I64u": negative values show as
 // their two's complement, and are read back as such).
@@ -34,16 +34,11 @@ const TermRule TermRules[] = {
 
 // The name of a STORAGE_BUS_TYPE value after its number, or the number alone.
 std::string BusLabel(std::int64_t busType) {
-    static const char* const names[] = {
-        "Unknown", "SCSI",  "ATAPI", "ATA",  "1394",    "SSA", "Fibre",   "USB",
-        "RAID",    "iSCSI", "SAS",   "SATA", "SD",      "MMC", "Virtual", "FileBackedVirtual",
-        "Spaces",  "NVMe",  "SCM",   "UFS",  "NVMe-oF",
-    };
-    const std::int64_t known = static_cast<std::int64_t>(sizeof(names) / sizeof(names[0]));
+    const auto known = static_cast<std::int64_t>(sizeof(BusTypeNames) / sizeof(BusTypeNames[0]));
     if (busType < 0 || busType >= known) {
         return std::to_string(busType);
     }
-    return std::to_string(busType) + " " + names[busType];
+    return std::to_string(busType) + " " + BusTypeNames[busType].label;
 }
 
 std::string Field(const CandidateBlock& block, const std::string& name) {
@@ -95,8 +90,9 @@ struct Loss {
 Loss LossVerdict(int position, const Terms& own, int chosenPosition, const Terms& chosen,
                  std::vector<Oddity>* oddities) {
     const std::string weights = std::to_string(own.weight) + " < " + std::to_string(chosen.weight);
-    const bool lost =
-        own.weight < chosen.weight || (own.weight == chosen.weight && position < chosenPosition);
+    // The pick went through both: whichever came later had to reach the other's weight.
+    const bool lost = position < chosenPosition ? TakesThePick(chosen.weight, own.weight)
+                                                : !TakesThePick(own.weight, chosen.weight);
     if (!lost) {
         oddities->push_back({position, "the log does not add up: its Weight " +
                                            std::to_string(own.weight) +
@@ -245,12 +241,12 @@ std::optional<Pick> FindPick(const RunAccount& run) {
 
 // The report names the chosen record's device number, or UNKNOWN when the pick chose none.
 void CheckReport(const RunAccount& run, std::vector<Oddity>* oddities) {
-    std::string expected = "Destination=UNKNOWN";
+    std::string expected = FormatPieces(NoDestinationAnswer)[0];
     if (run.picked) {
         const auto chosen = run.candidates.find(*run.picked);
         const std::string order =
             chosen != run.candidates.end() ? Field(chosen->second, "Order") : "-";
-        expected = "Destination=\\\\.\\PHYSICALDRIVE" + order;
+        expected = FormatPieces(ReportedDriveAnswer)[0] + order;
     }
     if (run.report != expected) {
         oddities->push_back({-1, "the log does not add up: the pick leads to \"" + expected +

@@ -1,9 +1,10 @@
 #include "destpick_answer.h"
 
+#include "log/log_texts.h"
+#include "sim/text.h"
+
 namespace {
 
-const char DiskPrefix[] = "Destination=\\\\.\\PHYSICALDRIVE";
-const char NoDisk[] = "Destination=UNKNOWN";
 const std::uint32_t NoDiskExitCode = 999;
 const std::uint32_t StartupFailureExitCode = 1;
 // E_FAIL: the probe gave up on a disk's partition layout and printed nothing.
@@ -28,22 +29,24 @@ bool IsDiskNumber(const std::string& digits) {
 
 DestpickAnswer ReadDestpickAnswer(const char* output, std::size_t length, std::uint32_t exitCode) {
     const std::string text(output, length);
-    const std::string prefix(DiskPrefix);
+    const std::string answer = sim::ToUtf8(ReportedDriveAnswer);
+    const std::string prefix = answer.substr(0, answer.find('%'));
     if (StartsWith(text, prefix)) {
         const std::string digits = text.substr(prefix.size());
         if (IsDiskNumber(digits) && std::stoull(digits) == exitCode) {
-            return {TsVariableSet, digits};
+            // The device path is what follows the answer's "=".
+            return {TsVariableSet, digits, text.substr(text.find('=') + 1)};
         }
-        return {TsAnswerUnclear, std::string()};
+        return {TsAnswerUnclear, "", ""};
     }
-    if (text == NoDisk && exitCode == NoDiskExitCode) {
-        return {TsNoDiskQualifies, std::string()};
+    if (text == sim::ToUtf8(NoDestinationAnswer) && exitCode == NoDiskExitCode) {
+        return {TsNoDiskQualifies, "", ""};
     }
     if (text.empty() && exitCode == LayoutGaveUpExitCode) {
-        return {TsLayoutGaveUp, std::string()};
+        return {TsLayoutGaveUp, "", ""};
     }
     if (!text.empty() && !StartsWith(text, "Destination=") && exitCode == StartupFailureExitCode) {
-        return {TsDestpickStartupFailed, std::string()};
+        return {TsDestpickStartupFailed, "", ""};
     }
-    return {TsAnswerUnclear, std::string()};
+    return {TsAnswerUnclear, "", ""};
 }
