@@ -8,7 +8,9 @@ const long long HighestSpeedClass = 8;
 const long long SystemDiskWeight = 100;
 
 // The pick goes through the records in order; a record takes it from the current choice when its
-// weight reaches the current one, so of equal weights the later wins.
+// weight reaches the current one, so of equal weights the later wins. No record lighter than
+// LightestPick is chosen.
+const long long LightestPick = 1;
 inline bool TakesThePick(long long weight, long long currentWeight) {
     return weight >= currentWeight;
 }

@@ -139,7 +139,7 @@ LONG PickDrive(const DriveRecord* records, LONG count, LPCWSTR logPath) {
     LogMessage(logPath, L"\r\n");
     LogMessage(logPath, PickBanner);
     LONG chosen = NoDriveChosen;
-    LONGLONG currentWeight = 1;
+    LONGLONG currentWeight = LightestPick;
     for (LONG k = 0; k < count; ++k) {
         LogMessage(logPath, CompareLine, k, records[k].Index, records[k].Weight,
                    chosen == NoDriveChosen ? NoDriveLogged : chosen, currentWeight);

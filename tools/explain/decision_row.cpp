@@ -3,6 +3,7 @@
 #include "log/log_texts.h"
 #include "log_text.h"
 #include "numbering.h"
+#include "selection/weight_scale.h"
 
 #include <optional>
 
@@ -61,7 +62,7 @@ const CandidateRow* RunnerUp(const RunExplanation& explanation) {
         if (row.lostOn.empty() || !weight) {
             continue;
         }
-        if (best == nullptr || *weight >= bestWeight) {
+        if (best == nullptr || TakesThePick(*weight, bestWeight)) {
             best = &row;
             bestWeight = *weight;
         }

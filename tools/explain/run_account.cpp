@@ -150,7 +150,26 @@ bool TakeBanner(RunAccount* run, const BannerText& banner) {
     return false;
 }
 
+std::optional<std::int64_t> LoggedTerm(const CandidateBlock& block, const std::string& name) {
+    const auto field = block.fields.find(name);
+    const std::optional<std::uint64_t> value =
+        field != block.fields.end() ? ParseUnsigned(field->second) : std::nullopt;
+    return value ? std::optional<std::int64_t>(static_cast<std::int64_t>(*value)) : std::nullopt;
+}
+
 } // namespace
+
+std::optional<Terms> LoggedTerms(const CandidateBlock& block) {
+    const auto speed = LoggedTerm(block, "weight_speed");
+    const auto size = LoggedTerm(block, "weight_size");
+    const auto sysDisk = LoggedTerm(block, "weight_SysDisk");
+    const auto order = LoggedTerm(block, "weight_order");
+    const auto weight = LoggedTerm(block, "Weight");
+    if (!speed || !size || !sysDisk || !order || !weight) {
+        return std::nullopt;
+    }
+    return Terms{*speed, *size, *sysDisk, *order, *weight};
+}
 
 void AddRunEntry(RunAccount* run, const std::string& message, const BannerText& banner) {
     if (run->end != RunEnd::Unfinished || TakeBanner(run, banner)) {

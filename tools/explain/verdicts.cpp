@@ -8,16 +8,6 @@
 
 namespace {
 
-// The four terms of a weighed disk and their sum, as logged ("%I64u": negative values show as
-// their two's complement, and are read back as such).
-struct Terms {
-    std::int64_t speed;
-    std::int64_t size;
-    std::int64_t sysDisk;
-    std::int64_t order;
-    std::int64_t weight;
-};
-
 struct TermRule {
     const char* name;
     std::int64_t Terms::*value;
@@ -44,26 +34,6 @@ std::string BusLabel(std::int64_t busType) {
 std::string Field(const CandidateBlock& block, const std::string& name) {
     const auto found = block.fields.find(name);
     return found != block.fields.end() ? found->second : "-";
-}
-
-std::optional<std::int64_t> WeightField(const CandidateBlock& block, const std::string& name) {
-    const std::optional<std::uint64_t> value = ParseUnsigned(Field(block, name));
-    if (!value) {
-        return std::nullopt;
-    }
-    return static_cast<std::int64_t>(*value);
-}
-
-std::optional<Terms> ReadTerms(const CandidateBlock& block) {
-    const auto speed = WeightField(block, "weight_speed");
-    const auto size = WeightField(block, "weight_size");
-    const auto sysDisk = WeightField(block, "weight_SysDisk");
-    const auto order = WeightField(block, "weight_order");
-    const auto weight = WeightField(block, "Weight");
-    if (!speed || !size || !sysDisk || !order || !weight) {
-        return std::nullopt;
-    }
-    return Terms{*speed, *size, *sysDisk, *order, *weight};
 }
 
 bool IsSpeedClass(std::int64_t weightSpeed) {
@@ -130,7 +100,7 @@ struct Pick {
 Loss WeighedVerdict(int position, const Terms& own, const std::optional<Pick>& pick,
                     std::vector<Oddity>* oddities) {
     if (!pick) {
-        if (own.weight < 1) {
+        if (!TakesThePick(own.weight, LightestPick)) {
             return {"", "weight below 1, never chosen"};
         }
         oddities->push_back({position, "the log does not add up: its Weight " +
@@ -208,7 +178,7 @@ CandidateRow WeighedRow(int position, const CandidateBlock& block, const std::op
                         "-",
                         "",
                         ""};
-    const std::optional<Terms> terms = ReadTerms(block);
+    const std::optional<Terms> terms = LoggedTerms(block);
     if (!terms) {
         row.verdict = "not explained: its weighting block is incomplete";
         oddities->push_back({position, "its weighting block lacks a term or its Weight"});
@@ -236,7 +206,7 @@ std::optional<Pick> FindPick(const RunAccount& run) {
     if (chosen == run.candidates.end() || !chosen->second.exclusion.empty()) {
         return Pick{*run.picked, std::nullopt};
     }
-    return Pick{*run.picked, ReadTerms(chosen->second)};
+    return Pick{*run.picked, LoggedTerms(chosen->second)};
 }
 
 // The report names the chosen record's device number, or UNKNOWN when the pick chose none.
