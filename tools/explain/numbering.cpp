@@ -22,7 +22,7 @@ std::optional<LoggedCandidate> ReadCandidate(int position, const CandidateBlock&
     const auto path = block.fields.find("Path");
     const auto order = block.fields.find("Order");
     const std::optional<std::uint64_t> number =
-        order != block.fields.end() ? ParseUnsigned(order->second) : std::nullopt;
+        ParseUnsigned(order != block.fields.end() ? order->second : "");
     const std::optional<Terms> terms = LoggedTerms(block);
     if (!block.exclusion.empty() || path == block.fields.end() || !number || *number > 0x7FFFFFFF ||
         !terms) {

@@ -153,7 +153,7 @@ bool TakeBanner(RunAccount* run, const BannerText& banner) {
 std::optional<std::int64_t> LoggedTerm(const CandidateBlock& block, const std::string& name) {
     const auto field = block.fields.find(name);
     const std::optional<std::uint64_t> value =
-        field != block.fields.end() ? ParseUnsigned(field->second) : std::nullopt;
+        ParseUnsigned(field != block.fields.end() ? field->second : "");
     return value ? std::optional<std::int64_t>(static_cast<std::int64_t>(*value)) : std::nullopt;
 }
 
