@@ -114,12 +114,12 @@ int RunDestinationPick() {
     DriveRecord* records = AllocateDriveRecords(count);
     if (records == NULL) {
         LogMessage(paths.LogPath, RecordsNotAllocatedLine, count);
-        return E_FAIL;
+        return GaveUpExitCode;
     }
     HRESULT outcome = S_OK;
     ProbeDrives(records, static_cast<DWORD>(count), paths.LogPath, &outcome);
     if (FAILED(outcome)) {
-        return outcome;
+        return GaveUpExitCode;
     }
     WeighDrives(records, count, paths.LogPath);
     const LONG chosen = PickDrive(records, count, paths.LogPath);

@@ -3,6 +3,7 @@
 #include "log/log_texts.h"
 #include "log_text.h"
 #include "numbering.h"
+#include "selection/exit_codes.h"
 #include "selection/weight_scale.h"
 
 #include <optional>
@@ -15,10 +16,6 @@ const char* const FieldNames[RowFieldCount] = {
     "oddities", "stability", "arrivals",   "sampled", "refused",
 };
 
-// destpick's exit codes: E_FAIL when it gave no answer, 999 for UNKNOWN.
-const int NoAnswerExitCode = static_cast<int>(0x80004005);
-const int NoDestinationExitCode = 999;
-
 // The number as a number field holds it, or nothing when the log's text is no plain integer.
 std::string NumberOrEmpty(const std::string& text) {
     const std::optional<std::int64_t> value = ParseSigned(text);
@@ -28,7 +25,7 @@ std::string NumberOrEmpty(const std::string& text) {
 // What the run printed, and its exit code, as the report line and the run's end give them.
 void SetOutcome(const RunAccount& run, DecisionRow* row) {
     if (run.end != RunEnd::Reported) {
-        (*row)[RowField::ExitCode] = ExitCodeText(NoAnswerExitCode);
+        (*row)[RowField::ExitCode] = ExitCodeText(GaveUpExitCode);
         return;
     }
     (*row)[RowField::Stdout] = run.report;

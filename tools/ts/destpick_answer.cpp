@@ -1,14 +1,11 @@
 #include "destpick_answer.h"
 
 #include "log/log_texts.h"
+#include "selection/exit_codes.h"
 #include "sim/text.h"
 
 namespace {
 
-const std::uint32_t NoDiskExitCode = 999;
-const std::uint32_t StartupFailureExitCode = 1;
-// E_FAIL: the probe gave up on a disk's partition layout and printed nothing.
-const std::uint32_t LayoutGaveUpExitCode = 0x80004005u;
 // destpick prints a device number of at most 2147483647; more digits cannot be one.
 const std::size_t LongestDiskNumber = 10;
 
@@ -39,13 +36,15 @@ DestpickAnswer ReadDestpickAnswer(const char* output, std::size_t length, std::u
         }
         return {TsAnswerUnclear, "", ""};
     }
-    if (text == sim::ToUtf8(NoDestinationAnswer) && exitCode == NoDiskExitCode) {
+    if (text == sim::ToUtf8(NoDestinationAnswer) &&
+        exitCode == static_cast<std::uint32_t>(NoDestinationExitCode)) {
         return {TsNoDiskQualifies, "", ""};
     }
-    if (text.empty() && exitCode == LayoutGaveUpExitCode) {
+    if (text.empty() && exitCode == static_cast<std::uint32_t>(GaveUpExitCode)) {
         return {TsLayoutGaveUp, "", ""};
     }
-    if (!text.empty() && !StartsWith(text, "Destination=") && exitCode == StartupFailureExitCode) {
+    if (!text.empty() && !StartsWith(text, "Destination=") &&
+        exitCode == static_cast<std::uint32_t>(StartupFailureExitCode)) {
         return {TsDestpickStartupFailed, "", ""};
     }
     return {TsAnswerUnclear, "", ""};
