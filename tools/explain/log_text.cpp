@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -75,7 +76,9 @@ std::optional<int> BracketedPosition(const std::string& text, const std::string&
     return position;
 }
 
-std::vector<std::string> FormatPieces(const wchar_t* format) {
+namespace {
+
+std::vector<std::string> SplitFormat(const wchar_t* format) {
     std::string text = sim::ToUtf8(format);
     if (StartsWith(text, "[Disk")) {
         text.erase(0, text.find("] ") + 2);
@@ -93,8 +96,21 @@ std::vector<std::string> FormatPieces(const wchar_t* format) {
     return pieces;
 }
 
+} // namespace
+
+const std::vector<std::string>& FormatPieces(const wchar_t* format) {
+    // Every line is held against many formats: each is split once, per thread for the fleet's
+    // workers.
+    thread_local std::map<const wchar_t*, std::vector<std::string>> split;
+    auto found = split.find(format);
+    if (found == split.end()) {
+        found = split.emplace(format, SplitFormat(format)).first;
+    }
+    return found->second;
+}
+
 std::optional<std::string> ConvertedText(const std::string& text, const wchar_t* format) {
-    const std::vector<std::string> pieces = FormatPieces(format);
+    const std::vector<std::string>& pieces = FormatPieces(format);
     if (pieces.size() == 1) {
         return text == pieces[0] ? std::optional<std::string>("") : std::nullopt;
     }

@@ -23,7 +23,7 @@ std::optional<int> BracketedPosition(const std::string& text, const std::string&
 // A format of the system's log (log/log_texts.h) as the lines it writes read: its literal pieces
 // around its conversions, narrowed, after the "[Disk...] " tag of a disk's line, the last without
 // the blanks and line end the reader trims.
-std::vector<std::string> FormatPieces(const wchar_t* format);
+const std::vector<std::string>& FormatPieces(const wchar_t* format);
 // What the format's first conversion wrote into the text (empty for a format without one);
 // nothing when the text cannot have been written with the format.
 std::optional<std::string> ConvertedText(const std::string& text, const wchar_t* format);
