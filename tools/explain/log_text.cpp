@@ -86,6 +86,10 @@ std::vector<std::string> SplitFormat(const wchar_t* format) {
     std::vector<std::string> pieces(1);
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%') {
+            // A hexadecimal number's "0x" belongs to the number.
+            if (EndsWith(pieces.back(), "0x")) {
+                pieces.back().resize(pieces.back().size() - 2);
+            }
             i = text.find_first_not_of("-+ #0123456789.lhI", i + 1);
             pieces.emplace_back();
         } else {
@@ -134,13 +138,44 @@ bool FitsFormat(const std::string& text, const wchar_t* format) {
     return ConvertedText(text, format).has_value();
 }
 
-bool FitsAny(const std::string& text, std::initializer_list<const wchar_t*> formats) {
+bool OpensWith(const std::string& text, const wchar_t* format) {
+    const std::string& opening = FormatPieces(format)[0];
+    const size_t told = opening.find_last_not_of(' ') + 1;
+    return text.compare(0, told, opening, 0, told) == 0;
+}
+
+bool OpensBeforeDetail(const std::string& text, const wchar_t* format) {
+    const std::string& opening = FormatPieces(format)[0];
+    const size_t told =
+        std::min({opening.find(", "), opening.find(" ("), opening.find_last_not_of(' ') + 1});
+    return text.compare(0, told, opening, 0, told) == 0;
+}
+
+bool FailsLikeAny(const std::string& text, std::initializer_list<const wchar_t*> formats) {
+    return std::any_of(formats.begin(), formats.end(),
+                       [&text](const wchar_t* format) { return OpensBeforeDetail(text, format); });
+}
+
+bool OpensLikeAll(const std::string& text, std::initializer_list<const wchar_t*> formats) {
+    std::string shared = FormatPieces(*formats.begin())[0];
     for (const wchar_t* format : formats) {
-        if (FitsFormat(text, format)) {
-            return true;
-        }
+        const std::string& opening = FormatPieces(format)[0];
+        shared.erase(
+            std::mismatch(shared.begin(), shared.end(), opening.begin(), opening.end()).first,
+            shared.end());
     }
-    return false;
+    return StartsWith(text, shared);
+}
+
+bool EndsLikeAll(const std::string& text, std::initializer_list<const wchar_t*> formats) {
+    std::string shared = FormatPieces(*formats.begin()).back();
+    for (const wchar_t* format : formats) {
+        const std::string& ending = FormatPieces(format).back();
+        shared.erase(shared.begin(),
+                     std::mismatch(shared.rbegin(), shared.rend(), ending.rbegin(), ending.rend())
+                         .first.base());
+    }
+    return EndsWith(text, shared);
 }
 
 std::optional<std::int64_t> NumberIn(const std::string& text, const wchar_t* format) {
@@ -149,4 +184,13 @@ std::optional<std::int64_t> NumberIn(const std::string& text, const wchar_t* for
 
 std::optional<int> PositionIn(const std::string& text, const wchar_t* format) {
     return Position(ConvertedText(text, format).value_or(""));
+}
+
+std::optional<int> LeadingPosition(const std::string& text, const wchar_t* format) {
+    const std::vector<std::string>& pieces = FormatPieces(format);
+    const size_t end = text.find(pieces[1][0], pieces[0].size());
+    if (!StartsWith(text, pieces[0]) || end == std::string::npos) {
+        return std::nullopt;
+    }
+    return Position(text.substr(pieces[0].size(), end - pieces[0].size()));
 }

@@ -28,7 +28,17 @@ const std::vector<std::string>& FormatPieces(const wchar_t* format);
 // nothing when the text cannot have been written with the format.
 std::optional<std::string> ConvertedText(const std::string& text, const wchar_t* format);
 bool FitsFormat(const std::string& text, const wchar_t* format);
-bool FitsAny(const std::string& text, std::initializer_list<const wchar_t*> formats);
+// The way the explainer has always told a line: by its text before the first conversion, without
+// the blanks that end it; by the opening or the ending that a family of lines share.
+bool OpensWith(const std::string& text, const wchar_t* format);
+// The line by the words of that opening before a comma or parenthesis.
+bool OpensBeforeDetail(const std::string& text, const wchar_t* format);
+bool FailsLikeAny(const std::string& text, std::initializer_list<const wchar_t*> formats);
+bool OpensLikeAll(const std::string& text, std::initializer_list<const wchar_t*> formats);
+bool EndsLikeAll(const std::string& text, std::initializer_list<const wchar_t*> formats);
 // That text as a number, or as a position (0 to 2147483647); nothing when it is none.
 std::optional<std::int64_t> NumberIn(const std::string& text, const wchar_t* format);
 std::optional<int> PositionIn(const std::string& text, const wchar_t* format);
+// The position right after the format's opening, up to the first character of its next piece:
+// "New default index [3]" whatever follows.
+std::optional<int> LeadingPosition(const std::string& text, const wchar_t* format);

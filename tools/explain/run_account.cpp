@@ -7,9 +7,10 @@ namespace {
 
 // The probe's lines that are written only when a step fails or meets a reply it cannot use.
 bool IsOddProbeLine(const std::string& rest) {
-    return FitsAny(rest, {NoInterfaceDetailLine, NoDetailBufferLine, LongDevicePathLine,
-                          NoSeekPenaltyLine, NoSizeLine, InvalidGeometryLine, LayoutGaveUpLine,
-                          ShortReplyLine});
+    return FailsLikeAny(rest,
+                        {NoInterfaceDetailLine, NoDetailBufferLine, LongDevicePathLine,
+                         NoSeekPenaltyLine, NoSizeLine, InvalidGeometryLine, LayoutGaveUpLine}) ||
+           FitsFormat(rest, ShortReplyLine);
 }
 
 // The steps whose line shows that the probe reached them.
@@ -30,15 +31,17 @@ const struct {
 
 void AddStepLine(ProbedDisk* disk, const std::string& rest) {
     for (const auto& step : ReachedSteps) {
-        if (FitsFormat(rest, step.format)) {
+        // By the whole text for a line without numbers, as these lines were always read.
+        if (FormatPieces(step.format).size() == 1 ? FitsFormat(rest, step.format)
+                                                  : OpensWith(rest, step.format)) {
             disk->*step.reached = true;
         }
     }
-    if (FitsFormat(rest, BusTypeLine)) {
+    if (OpensWith(rest, BusTypeLine)) {
         disk->busType = NumberIn(rest, BusTypeLine);
-    } else if (FitsFormat(rest, LayoutDoneLine)) {
+    } else if (OpensWith(rest, LayoutDoneLine)) {
         disk->layoutFailures = NumberIn(rest, LayoutDoneLine);
-    } else if (FitsFormat(rest, PartitionCountLine)) {
+    } else if (OpensWith(rest, PartitionCountLine)) {
         disk->partitionCount = NumberIn(rest, PartitionCountLine);
     } else if (FitsFormat(rest, RaidAnsweredLine)) {
         disk->raid = RaidOutcome::Answered;
@@ -53,7 +56,7 @@ void AddDiskLine(RunAccount* run, int position, const std::string& rest) {
     } else {
         AddStepLine(&disk, rest);
     }
-    if (FitsFormat(rest, LayoutGaveUpLine)) {
+    if (OpensBeforeDetail(rest, LayoutGaveUpLine)) {
         run->end = RunEnd::LayoutGaveUp;
         run->endPosition = position;
         run->endLine = rest;
@@ -71,7 +74,7 @@ void AddRaidLine(RunAccount* run, const std::string& rest) {
         disk.raid = RaidOutcome::Refused;
     } else if (FitsFormat(rest, NoRaidControllerLine)) {
         disk.raid = RaidOutcome::NoController;
-    } else if (FitsFormat(rest, RaidLastErrorLine)) {
+    } else if (OpensWith(rest, RaidLastErrorLine)) {
         disk.raidErrorLine = rest;
     }
 }
@@ -110,8 +113,8 @@ void AddCandidateEntry(RunAccount* run, const std::string& message) {
         return;
     }
     CandidateBlock& block = run->candidates[run->currentCandidate];
-    if (FitsAny(message,
-                {RemovableExclusion, UsbExclusion, OptaneCacheExclusion, UnknownNumberExclusion})) {
+    if (EndsLikeAll(message, {RemovableExclusion, UsbExclusion, OptaneCacheExclusion,
+                              UnknownNumberExclusion})) {
         block.exclusion = message;
     } else if (FitsFormat(message, TooSmallLine)) {
         block.tooSmall = true;
@@ -119,7 +122,7 @@ void AddCandidateEntry(RunAccount* run, const std::string& message) {
 }
 
 void AddPickEntry(RunAccount* run, const std::string& message) {
-    if (const std::optional<int> position = PositionIn(message, NewDefaultLine)) {
+    if (const std::optional<int> position = LeadingPosition(message, NewDefaultLine)) {
         run->picked = *position;
     }
 }

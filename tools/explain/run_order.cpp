@@ -14,7 +14,9 @@ namespace {
 struct Step {
     const wchar_t* format;
     int rank;
+    bool leadingWords = false; // told by its words before a comma or parenthesis
 };
+const bool LeadingWords = true;
 const int Neutral = -1;
 const int Repeatable = 1000; // added to a rank that may repeat
 
@@ -28,10 +30,10 @@ const int FirstStepOfADisk = 1;
 
 // A disk's probe lines, in the order the probe writes them.
 const Step ProbeSteps[] = {
-    {NoInterfaceDetailLine, 0},
-    {NoDetailBufferLine, 0},
+    {NoInterfaceDetailLine, 0, LeadingWords},
+    {NoDetailBufferLine, 0, LeadingWords},
     {DevicePathLine, 1},
-    {LongDevicePathLine, 2},
+    {LongDevicePathLine, 2, LeadingWords},
     {PathMarkersLine, 3},
     {OpenDiskLine, 4},
     {DeviceNumberLine, 5},
@@ -40,15 +42,15 @@ const Step ProbeSteps[] = {
     {BusTypeLine, 8},
     {DeviceTypeLine, 9},
     {SeekPenaltyLine, 10},
-    {NoSeekPenaltyLine, 11},
+    {NoSeekPenaltyLine, 11, LeadingWords},
     {SizeLine, 12},
-    {NoSizeLine, 13},
-    {InvalidGeometryLine, 14},
+    {NoSizeLine, 13, LeadingWords},
+    {InvalidGeometryLine, 14, LeadingWords},
     {ScsiAddressLine, 15},
     {PartitionsLine, 16},
     {LayoutLine, 17},
-    {LayoutGaveUpLine, LayoutGaveUp},
-    {LayoutDoneLine, 19},
+    {LayoutGaveUpLine, LayoutGaveUp, LeadingWords},
+    {LayoutDoneLine, 19, LeadingWords},
     {LayoutBytesLine, 20},
     {PartitionCountLine, 21},
     {PartitionWalkLine, 22},
@@ -103,7 +105,8 @@ const int FirstFieldStep = 10;
 
 template <size_t N> int RankOf(const Step (&steps)[N], const std::string& text) {
     for (const Step& step : steps) {
-        if (FitsFormat(text, step.format)) {
+        if (step.leadingWords ? OpensBeforeDetail(text, step.format)
+                              : OpensWith(text, step.format)) {
             return step.rank;
         }
     }
@@ -125,7 +128,7 @@ bool Advance(RunOrder* order, int rank) {
 }
 
 bool FollowsDiskLine(RunOrder* order, int position, const std::string& rest) {
-    const int rank = RankOf(ProbeSteps, rest);
+    const int rank = FitsFormat(rest, ShortReplyLine) ? Neutral : RankOf(ProbeSteps, rest);
     if (position == order->item + 1 && rank != Neutral && rank <= FirstStepOfADisk) {
         order->item = position;
         order->step = rank;
@@ -178,8 +181,8 @@ bool FollowsCandidate(RunOrder* order, const std::string& message) {
         return *position == order->item && StartsWith(rest, ".") && equals != std::string::npos &&
                order->step != Excluded && Advance(order, FieldStep(rest.substr(1, equals - 1)));
     }
-    if (FitsAny(message,
-                {RemovableExclusion, UsbExclusion, OptaneCacheExclusion, UnknownNumberExclusion})) {
+    if (EndsLikeAll(message, {RemovableExclusion, UsbExclusion, OptaneCacheExclusion,
+                              UnknownNumberExclusion})) {
         return order->step == 0 && Advance(order, Excluded);
     }
     const int rank = RankOf(CandidateSteps, message);
@@ -187,7 +190,7 @@ bool FollowsCandidate(RunOrder* order, const std::string& message) {
 }
 
 bool FollowsPick(RunOrder* order, const std::string& message) {
-    if (const std::optional<int> compared = PositionIn(message, CompareLine)) {
+    if (const std::optional<int> compared = LeadingPosition(message, CompareLine)) {
         if (*compared != order->item + 1) {
             return false;
         }
@@ -195,7 +198,7 @@ bool FollowsPick(RunOrder* order, const std::string& message) {
         order->step = 0;
         return true;
     }
-    const std::optional<int> chosen = PositionIn(message, NewDefaultLine);
+    const std::optional<int> chosen = LeadingPosition(message, NewDefaultLine);
     return chosen && *chosen == order->item && Advance(order, 1);
 }
 
@@ -249,7 +252,7 @@ bool FollowsLine(RunOrder* order, const std::string& message) {
     case RunSection::Pick:
         return FollowsPick(order, message);
     case RunSection::Report:
-        if (FitsAny(message, {ReportedDriveAnswer, NoDestinationAnswer})) {
+        if (OpensLikeAll(message, {ReportedDriveAnswer, NoDestinationAnswer})) {
             order->section = RunSection::Ended;
             return true;
         }
