@@ -18,6 +18,8 @@ add_library(destpick_machine STATIC
     machine/src/description_writer.cpp)
 target_include_directories(destpick_machine PUBLIC machine/include)
 target_link_libraries(destpick_machine PUBLIC destpick_text)
+# The bus names, which the system's log readers show too.
+target_include_directories(destpick_machine PRIVATE src)
 target_compile_options(destpick_machine PRIVATE ${DESTPICK_WARNINGS})
 if(WIN32)
     # nlohmann-json is header-only: a folder of the build tree holds a link to the host's copy, so

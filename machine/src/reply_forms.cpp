@@ -4,6 +4,8 @@
 // keeps it only when the bytes come out the same.
 #include "reply_forms.h"
 
+#include "inventory/bus_type_names.h"
+
 #include <sim/replies.h>
 
 #include <ntddscsi.h>
@@ -62,46 +64,30 @@ std::optional<ordered_json> DescribeDeviceNumber(const std::vector<BYTE>& bytes)
     return fields;
 }
 
-struct BusTypeName {
-    const char* name;
-    STORAGE_BUS_TYPE value;
-};
-
-const BusTypeName kBusTypes[] = {
-    {"unknown", BusTypeUnknown}, {"scsi", BusTypeScsi},
-    {"atapi", BusTypeAtapi},     {"ata", BusTypeAta},
-    {"1394", BusType1394},       {"ssa", BusTypeSsa},
-    {"fibre", BusTypeFibre},     {"usb", BusTypeUsb},
-    {"raid", BusTypeRAID},       {"iscsi", BusTypeiScsi},
-    {"sas", BusTypeSas},         {"sata", BusTypeSata},
-    {"sd", BusTypeSd},           {"mmc", BusTypeMmc},
-    {"virtual", BusTypeVirtual}, {"fileBackedVirtual", BusTypeFileBackedVirtual},
-    {"spaces", BusTypeSpaces},   {"nvme", BusTypeNvme},
-};
+// A description names the bus types that have a description name, by their value.
+const DWORD DescribedBusTypes = BusTypeNvme + 1;
+static_assert(BusTypeNames[BusTypeNvme].descriptionName != nullptr &&
+              BusTypeNames[DescribedBusTypes].descriptionName == nullptr);
 
 DWORD BusType(const sim::Field& field) {
     if (!field.IsString()) {
         return static_cast<DWORD>(field.Unsigned(0xFF));
     }
     const std::string name = sim::ToUtf8(field.Text());
-    for (const BusTypeName& known : kBusTypes) {
-        if (name == known.name) {
-            return known.value;
-        }
-    }
     std::string names;
-    for (const BusTypeName& known : kBusTypes) {
-        names += (names.empty() ? "" : ", ") + std::string(known.name);
+    for (DWORD value = 0; value < DescribedBusTypes; ++value) {
+        if (name == BusTypeNames[value].descriptionName) {
+            return value;
+        }
+        names += (names.empty() ? "" : ", ") + std::string(BusTypeNames[value].descriptionName);
     }
     field.Refuse("unknown bus type \"" + name + "\"; expected 0 to 255 or one of " + names);
 }
 
 // A bus type by its name when it has one, else by its number.
 ordered_json BusTypeValue(DWORD busType) {
-    for (const BusTypeName& known : kBusTypes) {
-        if (busType == static_cast<DWORD>(known.value)) {
-            return known.name;
-        }
+    if (busType < DescribedBusTypes) {
+        return BusTypeNames[busType].descriptionName;
     }
     return busType;
 }

@@ -5,6 +5,7 @@
 #include "inventory/disk_request_plan.h"
 #include "inventory/pci_link_speed.h"
 #include "inventory/raid_query.h"
+#include "log/log_texts.h"
 #include "log/log_writer.h"
 
 #include <strsafe.h>
@@ -44,16 +45,13 @@ SP_DEVICE_INTERFACE_DETAIL_DATA_W* GetInterfaceDetail(const Probe& probe, HDEVIN
     DWORD requiredSize = 0;
     SetupDiGetDeviceInterfaceDetailW(set, interfaceData, NULL, 0, &requiredSize, NULL);
     if (requiredSize < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
-        LogMessage(probe.logPath, L"[Disk%i] Interface detail reports no size (%u bytes).\r\n",
-                   probe.n, requiredSize);
+        LogMessage(probe.logPath, NoInterfaceDetailLine, probe.n, requiredSize);
         return NULL;
     }
     SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(
         HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, requiredSize));
     if (detail == NULL) {
-        LogMessage(probe.logPath,
-                   L"[Disk%i] Cannot allocate %u bytes for the interface detail.\r\n", probe.n,
-                   requiredSize);
+        LogMessage(probe.logPath, NoDetailBufferLine, probe.n, requiredSize);
         return NULL;
     }
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
@@ -66,7 +64,7 @@ SP_DEVICE_INTERFACE_DETAIL_DATA_W* GetInterfaceDetail(const Probe& probe, HDEVIN
 }
 
 void CheckPathMarkers(const Probe& probe, LPCWSTR devicePath) {
-    LogMessage(probe.logPath, L"[Disk%i] Check TG/Optane\r\n", probe.n);
+    LogMessage(probe.logPath, PathMarkersLine, probe.n);
     if (wcsstr(devicePath, L"intel_mem") != NULL) {
         probe.record->isIntelOptaneCache = 1;
     }
@@ -94,27 +92,25 @@ bool Query(const Probe& probe, HANDLE disk, DiskRequestRow row, LPVOID output) {
         return false;
     }
     if (bytesReturned < request.neededBytes) {
-        LogMessage(probe.logPath,
-                   L"[Disk%i] %s answered %u bytes, fewer than the %u it needs; ignored.\r\n",
-                   probe.n, request.name, bytesReturned, request.neededBytes);
+        LogMessage(probe.logPath, ShortReplyLine, probe.n, request.name, bytesReturned,
+                   request.neededBytes);
         return false;
     }
     return true;
 }
 
 void GetDeviceNumber(const Probe& probe, HANDLE disk) {
-    LogMessage(probe.logPath, L"[Disk%i] Get order \r\n", probe.n);
+    LogMessage(probe.logPath, DeviceNumberLine, probe.n);
     STORAGE_DEVICE_NUMBER number;
     ZeroMemory(&number, sizeof(number));
     if (Query(probe, disk, DeviceNumberRequest, &number)) {
         probe.record->Order = number.DeviceNumber;
-        LogMessage(probe.logPath, L"[Disk%i] PartitionNumber=%d\r\n", probe.n,
-                   number.PartitionNumber);
+        LogMessage(probe.logPath, PartitionNumberLine, probe.n, number.PartitionNumber);
     }
 }
 
 void GetDeviceDescriptor(const Probe& probe, HANDLE disk) {
-    LogMessage(probe.logPath, L"[Disk%i] Get BusType, removable, device type. \r\n", probe.n);
+    LogMessage(probe.logPath, DescriptorLine, probe.n);
     STORAGE_DEVICE_DESCRIPTOR descriptor;
     ZeroMemory(&descriptor, sizeof(descriptor));
     if (Query(probe, disk, DeviceDescriptorRequest, &descriptor)) {
@@ -122,23 +118,20 @@ void GetDeviceDescriptor(const Probe& probe, HANDLE disk) {
         probe.record->DeviceType = descriptor.DeviceType;
         // Taken as the 32 bits the driver wrote: a code outside the enumeration is still a code.
         CopyMemory(&probe.record->BusType, &descriptor.BusType, sizeof(probe.record->BusType));
-        LogMessage(probe.logPath, L"[Disk%i] BusType=%d. \r\n", probe.n, probe.record->BusType);
-        LogMessage(probe.logPath, L"[Disk%i] DeviceType=%d. \r\n", probe.n,
+        LogMessage(probe.logPath, BusTypeLine, probe.n, probe.record->BusType);
+        LogMessage(probe.logPath, DeviceTypeLine, probe.n,
                    static_cast<int>(probe.record->DeviceType));
     }
 }
 
 void GetSeekPenalty(const Probe& probe, HANDLE disk) {
-    LogMessage(probe.logPath, L"[Disk%i] Get SeekPenalty. \r\n", probe.n);
+    LogMessage(probe.logPath, SeekPenaltyLine, probe.n);
     DEVICE_SEEK_PENALTY_DESCRIPTOR penalty;
     ZeroMemory(&penalty, sizeof(penalty));
     if (Query(probe, disk, SeekPenaltyRequest, &penalty)) {
         probe.record->SeekPenalty = penalty.IncursSeekPenalty;
     } else {
-        LogMessage(probe.logPath,
-                   L"[Disk%i] Failed to get seek penalty, an USB external storage, maybe card "
-                   L"reader or USB disk.\r\n",
-                   probe.n);
+        LogMessage(probe.logPath, NoSeekPenaltyLine, probe.n);
     }
 }
 
@@ -156,24 +149,23 @@ LONGLONG GeometryBytes(const DISK_GEOMETRY& geometry) {
 }
 
 void GetSize(const Probe& probe, HANDLE disk) {
-    LogMessage(probe.logPath, L"[Disk%i] Get disk size in GB. \r\n", probe.n);
+    LogMessage(probe.logPath, SizeLine, probe.n);
     DISK_GEOMETRY geometry;
     ZeroMemory(&geometry, sizeof(geometry));
     if (!Query(probe, disk, GeometryRequest, &geometry)) {
-        LogMessage(probe.logPath, L"[Disk%i] Failed to get size\r\n", probe.n);
+        LogMessage(probe.logPath, NoSizeLine, probe.n);
         return;
     }
     const LONGLONG capacity = GeometryBytes(geometry);
     if (capacity < 0) {
-        LogMessage(probe.logPath, L"[Disk%i] Geometry gives no valid size, size unknown.\r\n",
-                   probe.n);
+        LogMessage(probe.logPath, InvalidGeometryLine, probe.n);
         return;
     }
     probe.record->Size = static_cast<ULONGLONG>(capacity / BytesPerGiB);
 }
 
 void GetScsiAddress(const Probe& probe, HANDLE disk) {
-    LogMessage(probe.logPath, L"[Disk%i] Get port number, bus number and target ID. \r\n", probe.n);
+    LogMessage(probe.logPath, ScsiAddressLine, probe.n);
     SCSI_ADDRESS address;
     ZeroMemory(&address, sizeof(address));
     if (Query(probe, disk, ScsiAddressRequest, &address)) {
@@ -195,8 +187,7 @@ DRIVE_LAYOUT_INFORMATION_EX* GetLayout(const Probe& probe, HANDLE disk, DWORD* b
         *bytesReturned = 0;
         if (layout != NULL && DeviceIoControl(disk, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, NULL, 0, layout,
                                               *bufferSize, bytesReturned, NULL)) {
-            LogMessage(probe.logPath, L"[Disk%i] IOCTL_DISK_GET_DRIVE_LAYOUT_EX done, i=[%d].\r\n",
-                       probe.n, i);
+            LogMessage(probe.logPath, LayoutDoneLine, probe.n, i);
             return layout;
         }
         if (layout != NULL) {
@@ -214,11 +205,11 @@ void LogGptPartition(const Probe& probe, DWORD k, const PARTITION_INFORMATION_EX
                      L"%08lX-%04lX-%04lX-%02lX%02lX-%02lX%02lX%02lX%02lX%02lX%02lX", type.Data1,
                      type.Data2, type.Data3, type.Data4[0], type.Data4[1], type.Data4[2],
                      type.Data4[3], type.Data4[4], type.Data4[5], type.Data4[6], type.Data4[7]);
-    LogMessage(probe.logPath, L"[Disk%i] partition%u {%s}: [%s] size=%I64uBytes.\r\n", probe.n, k,
-               typeText, name, entry.PartitionLength.QuadPart);
+    LogMessage(probe.logPath, GptPartitionLine, probe.n, k, typeText, name,
+               entry.PartitionLength.QuadPart);
     CharUpperW(typeText);
     if (wcscmp(typeText, EfiSystemPartitionType) == 0) {
-        LogMessage(probe.logPath, L"[Disk%i] Partition%u is EFI partition.\r\n", probe.n, k);
+        LogMessage(probe.logPath, EfiPartitionLine, probe.n, k);
         probe.record->IsSysDisk = 1;
     }
 }
@@ -226,8 +217,7 @@ void LogGptPartition(const Probe& probe, DWORD k, const PARTITION_INFORMATION_EX
 void WalkPartitions(const Probe& probe, const DRIVE_LAYOUT_INFORMATION_EX* layout,
                     DWORD entryCount) {
     const bool gpt = layout->PartitionStyle == PARTITION_STYLE_GPT;
-    LogMessage(probe.logPath, gpt ? L"[Disk%i] Disk is GPT.\r\n" : L"[Disk%i] Disk is MBR.\r\n",
-               probe.n);
+    LogMessage(probe.logPath, gpt ? GptDiskLine : MbrDiskLine, probe.n);
     for (DWORD k = 0; k < entryCount; ++k) {
         const PARTITION_INFORMATION_EX& entry = layout->PartitionEntry[k];
         // The name fills all 36 units when it is that long; it then has no terminator.
@@ -238,15 +228,15 @@ void WalkPartitions(const Probe& probe, const DRIVE_LAYOUT_INFORMATION_EX* layou
         if (gpt) {
             LogGptPartition(probe, k, entry, name);
         } else {
-            LogMessage(probe.logPath, L"[Disk%i] Partition%u: [%s] size=%I64uBytes.\r\n", probe.n,
-                       k, name, entry.PartitionLength.QuadPart);
+            LogMessage(probe.logPath, MbrPartitionLine, probe.n, k, name,
+                       entry.PartitionLength.QuadPart);
             if (entry.Mbr.BootIndicator != 0) {
                 probe.record->IsSysDisk = 1;
             }
         }
     }
     if (probe.record->IsSysDisk != 0) {
-        LogMessage(probe.logPath, L"[Disk%i] This is a OS disk\r\n", probe.n);
+        LogMessage(probe.logPath, SystemDiskLine, probe.n);
     }
 }
 
@@ -262,31 +252,23 @@ DWORD EntriesToWalk(LONG partitionCount, DWORD entriesFilled) {
 
 // False when the layout could not be read at all: the run cannot go on without it.
 bool GetPartitions(const Probe& probe, HANDLE disk) {
-    LogMessage(probe.logPath, L"[Disk%i] Get partition amount. \r\n", probe.n);
+    LogMessage(probe.logPath, LayoutLine, probe.n);
     DWORD bytesReturned = 0;
     DWORD bufferSize = 0;
     DRIVE_LAYOUT_INFORMATION_EX* layout = GetLayout(probe, disk, &bytesReturned, &bufferSize);
     if (layout == NULL) {
-        LogMessage(probe.logPath,
-                   L"[Disk%i] Failed to get paritions by IOCTL_DISK_GET_DRIVE_LAYOUT_EX, error "
-                   L"code = [0x%08X].\r\n",
-                   probe.n, GetLastError());
+        LogMessage(probe.logPath, LayoutGaveUpLine, probe.n, GetLastError());
         return false;
     }
-    LogMessage(probe.logPath,
-               L"[Disk%i] Byte returned: %u, bytes of structure DRIVE_LAYOUT_INFORMATION: %u.\r\n",
-               probe.n, bytesReturned, LegacyLayoutBytes);
+    LogMessage(probe.logPath, LayoutBytesLine, probe.n, bytesReturned, LegacyLayoutBytes);
     const DWORD filled = bytesReturned < bufferSize ? bytesReturned : bufferSize;
     if (filled < LayoutHeadBytes) {
-        LogMessage(probe.logPath,
-                   L"[Disk%i] IOCTL_DISK_GET_DRIVE_LAYOUT_EX answered %u bytes, fewer than the %u "
-                   L"it needs; ignored.\r\n",
-                   probe.n, filled, LayoutHeadBytes);
+        LogMessage(probe.logPath, ShortReplyLine, probe.n, L"IOCTL_DISK_GET_DRIVE_LAYOUT_EX",
+                   filled, LayoutHeadBytes);
     } else {
         probe.record->PartitionCount = static_cast<LONG>(layout->PartitionCount);
-        LogMessage(probe.logPath, L"[Disk%i] PartitionCount=%d.\r\n", probe.n,
-                   probe.record->PartitionCount);
-        LogMessage(probe.logPath, L"[Disk%i] Go through each partition. \r\n", probe.n);
+        LogMessage(probe.logPath, PartitionCountLine, probe.n, probe.record->PartitionCount);
+        LogMessage(probe.logPath, PartitionWalkLine, probe.n);
         WalkPartitions(probe, layout,
                        EntriesToWalk(probe.record->PartitionCount,
                                      (filled - LayoutHeadBytes) / PartitionEntryBytes));
@@ -302,7 +284,7 @@ bool QueryDisk(const Probe& probe, HANDLE disk) {
     GetSeekPenalty(probe, disk);
     GetSize(probe, disk);
     GetScsiAddress(probe, disk);
-    LogMessage(probe.logPath, L"[Disk%i] Get partitions. \r\n", probe.n);
+    LogMessage(probe.logPath, PartitionsLine, probe.n);
     probe.record->IsSysDisk = 0;
     return probe.record->Removable != 0 || GetPartitions(probe, disk);
 }
@@ -310,18 +292,16 @@ bool QueryDisk(const Probe& probe, HANDLE disk) {
 void ConvertDeviceId(const Probe& probe, LPCWSTR devicePath) {
     // The full interface path is the conversion's input even when the record holds only its
     // first characters: the ID is shorter than the path and would otherwise be cut.
-    LogMessage(probe.logPath, L"[Disk%i] Convert device path to device id. SRC: %s \r\n", probe.n,
-               devicePath);
+    LogMessage(probe.logPath, DeviceIdSourceLine, probe.n, devicePath);
     DevicePathToDeviceId(devicePath, probe.record->DeviceID);
-    LogMessage(probe.logPath, L"[Disk%i] Convert device path to device id. DST:     %s \r\n",
-               probe.n, probe.record->DeviceID);
+    LogMessage(probe.logPath, DeviceIdLine, probe.n, probe.record->DeviceID);
 }
 
 void LookUpNvmeGeneration(const Probe& probe) {
     if (probe.record->BusType != BusTypeNvme) {
         return;
     }
-    LogMessage(probe.logPath, L"[Disk%i] Try to get NVMe generation.\r\n", probe.n);
+    LogMessage(probe.logPath, LinkSpeedLine, probe.n);
     probe.record->NVMeGen = GetPciMaxLinkSpeed(probe.record->DeviceID, probe.logPath);
 }
 
@@ -331,7 +311,7 @@ void LookUpNvmeGeneration(const Probe& probe) {
 // driver's answer only the generation can change a pick.
 void ApplyRaidRules(const Probe& probe, LONG connectionType, LONG pciBusSpeed) {
     if (connectionType >= 2) {
-        LogMessage(probe.logPath, L"[Disk%i] Update DeviceType.\r\n", probe.n);
+        LogMessage(probe.logPath, RaidDeviceTypeLine, probe.n);
         if (connectionType == 3 || connectionType == 4) {
             probe.record->DeviceType = BusTypeNvme;
         } else if (connectionType == 2) {
@@ -339,7 +319,7 @@ void ApplyRaidRules(const Probe& probe, LONG connectionType, LONG pciBusSpeed) {
         }
     }
     if (pciBusSpeed >= 2) {
-        LogMessage(probe.logPath, L"[Disk%i] Update NVMe generation.\r\n", probe.n);
+        LogMessage(probe.logPath, RaidGenerationLine, probe.n);
         if (pciBusSpeed <= 5) {
             probe.record->NVMeGen = pciBusSpeed - 1;
         }
@@ -347,12 +327,11 @@ void ApplyRaidRules(const Probe& probe, LONG connectionType, LONG pciBusSpeed) {
 }
 
 void QueryRaidDriver(const Probe& probe) {
-    LogMessage(probe.logPath, L"[Disk%i] Try to get information under Intel RST/VMD.\r\n", probe.n);
+    LogMessage(probe.logPath, RaidQueryLine, probe.n);
     const DriveRecord& r = *probe.record;
     RaidMessage reply;
     if (QueryRaidDiskInfo(r.Port, r.Bus, r.TargetId, r.Lun, probe.logPath, &reply)) {
-        LogMessage(probe.logPath, L"[Disk%i] Success getting information under Intel RST/VMD.\r\n",
-                   probe.n);
+        LogMessage(probe.logPath, RaidAnsweredLine, probe.n);
         ApplyRaidRules(probe, reply.connectionType, reply.pciBusSpeed);
     }
 }
@@ -362,15 +341,14 @@ bool ProbeInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData, const
     probe.record->Index = probe.n;
     SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = GetInterfaceDetail(probe, set, interfaceData);
     LPCWSTR devicePath = detail != NULL ? detail->DevicePath : L"";
-    LogMessage(probe.logPath, L"[Disk%i] DevicePath=%s\r\n", probe.n, devicePath);
+    LogMessage(probe.logPath, DevicePathLine, probe.n, devicePath);
     if (StringCchCopyW(probe.record->Path, DriveTextChars, devicePath) != S_OK) {
-        LogMessage(probe.logPath,
-                   L"[Disk%i] DevicePath is longer than %u characters, Path holds its start.\r\n",
-                   probe.n, static_cast<DWORD>(DriveTextChars - 1));
+        LogMessage(probe.logPath, LongDevicePathLine, probe.n,
+                   static_cast<DWORD>(DriveTextChars - 1));
     }
     CheckPathMarkers(probe, devicePath);
 
-    LogMessage(probe.logPath, L"[Disk%i] Get disk info by DeviceIoControl\r\n", probe.n);
+    LogMessage(probe.logPath, OpenDiskLine, probe.n);
     bool goOn = true;
     HANDLE disk = CreateFileW(devicePath, DiskOpenAccess, DiskShareMode, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);

@@ -1,6 +1,7 @@
 #include "inventory/pci_link_speed.h"
 
 #include "inventory/device_services.h"
+#include "inventory/link_speed_failures.h"
 #include "log/log_writer.h"
 
 #include <setupapi.h>
@@ -12,11 +13,6 @@
 #include <pciprop.h>
 
 namespace {
-
-const LONG NoDiskSet = -1;
-const LONG NoParent = -2;
-const LONG NoParentSet = -3;
-const LONG NoLinkSpeed = -4;
 
 struct NodeBuffers {
     WCHAR instanceId[LinkSpeedInstanceIdChars + 1];

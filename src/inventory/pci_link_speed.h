@@ -13,7 +13,6 @@ const ULONG LinkSpeedInstanceIdChars = 200;
 const DWORD LinkSpeedRegistryChars = 1024;
 const DWORD LinkSpeedPropertyChars = 4096;
 
-// The parent's maximum link speed (0 or more), or where the search stopped: -1 no set for the
-// disk's instance ID, -2 no node of it gave a parent, -3 no set for the parent, -4 no node of the
-// parent gave the speed.
+// The parent's maximum link speed (0 or more), or where the search stopped
+// (inventory/link_speed_failures.h).
 LONG GetPciMaxLinkSpeed(LPCWSTR deviceInstanceId, LPCWSTR logPath);

@@ -1,5 +1,6 @@
 #include "inventory/raid_query.h"
 
+#include "log/log_texts.h"
 #include "log/log_writer.h"
 
 #include <strsafe.h>
@@ -48,7 +49,7 @@ bool AskController(const DiskAddress& a, HANDLE controller, RaidMessage* reply) 
                                         reply, sizeof(*reply), &bytesReturned, NULL);
     const DWORD lastError = GetLastError();
     LogValue(a, L"[Disk %i-%i-%i-%i] ReturnCode=%d\r\n", static_cast<DWORD>(result));
-    LogValue(a, L"[Disk %i-%i-%i-%i] GetLastError=0x%08X\r\n", lastError);
+    LogValue(a, RaidLastErrorLine, lastError);
     LogValue(a, L"[Disk %i-%i-%i-%i] Bytes return=%d\r\n", bytesReturned);
     LogValue(a, L"[Disk %i-%i-%i-%i] SRB_IO_CONTROL.Return=0x%08X\r\n", reply->header.ReturnCode);
     return result != FALSE;
@@ -91,7 +92,7 @@ int QueryRaidDiskInfo(DWORD port, DWORD bus, DWORD targetId, DWORD lun, LPCWSTR 
         const bool accepted = AskController(a, controller, &answer);
         CloseHandle(controller);
         if (!accepted) {
-            LogLine(a, L"[Disk %i-%i-%i-%i] Function failed\r\n");
+            LogLine(a, RaidRefusedLine);
             return 0;
         }
         LogValue(a, L"[Disk %i-%i-%i-%i] connectionInterface=0x%d\r\n",
@@ -105,6 +106,6 @@ int QueryRaidDiskInfo(DWORD port, DWORD bus, DWORD targetId, DWORD lun, LPCWSTR 
         *reply = answer;
         return 1;
     }
-    LogLine(a, L"[Disk %i-%i-%i-%i] Cannot find SCSI controller\r\n");
+    LogLine(a, NoRaidControllerLine);
     return 0;
 }

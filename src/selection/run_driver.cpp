@@ -2,6 +2,7 @@
 
 #include "inventory/device_services.h"
 #include "inventory/disk_probe.h"
+#include "log/log_texts.h"
 #include "log/log_writer.h"
 #include "shared/file_version.h"
 #include "selection/weighting.h"
@@ -11,6 +12,7 @@
 namespace {
 
 const DWORD PathChars = 255;
+const size_t AnswerChars = 48;
 struct RunPaths {
     WCHAR ModulePath[PathChars];
     WCHAR ExeDirPath[PathChars];
@@ -59,11 +61,11 @@ LPCWSTR DerivePaths(RunPaths* paths) {
 void LogHeader(const RunPaths& paths, LPCWSTR versionText) {
     LogMessage(paths.LogPath, L"\r\n");
     LogMessage(paths.LogPath, L"\r\n");
-    LogMessage(paths.LogPath, L" --- Collecting Information ----------------- \r\n");
-    LogMessage(paths.LogPath, L"LogPath=[%s]\r\n", paths.LogPath);
-    LogMessage(paths.LogPath, L"ExeDirPath=[%s]\r\n", paths.ExeDirPath);
-    LogMessage(paths.LogPath, L"ExeFileName=[%s]\r\n", paths.ExeFileName);
-    LogMessage(paths.LogPath, L"ExeVersion=[%s]\r\n", versionText);
+    LogMessage(paths.LogPath, RunBanner);
+    LogMessage(paths.LogPath, LogPathLine, paths.LogPath);
+    LogMessage(paths.LogPath, ExeDirPathLine, paths.ExeDirPath);
+    LogMessage(paths.LogPath, ExeFileNameLine, paths.ExeFileName);
+    LogMessage(paths.LogPath, ExeVersionLine, versionText);
 }
 
 // One record per counted interface, each with its values before the probe; NULL when the
@@ -80,16 +82,17 @@ DriveRecord* AllocateDriveRecords(LONG count) {
 int Report(const DriveRecord* records, LONG chosen, LPCWSTR logPath) {
     LogMessage(logPath, L"\r\n");
     LogMessage(logPath, L"\r\n");
-    LogMessage(logPath, L" --- Report ----------------- \r\n");
+    LogMessage(logPath, ReportBanner);
+    WCHAR answer[AnswerChars];
     if (chosen == NoDriveChosen) {
-        LogMessage(logPath, L"Destination=UNKNOWN\r\n");
-        wprintf(L"Destination=UNKNOWN");
-        return NoDestinationExitCode;
+        StringCchCopyW(answer, AnswerChars, NoDestinationAnswer);
+    } else {
+        StringCchPrintfW(answer, AnswerChars, ReportedDriveAnswer, records[chosen].Order);
     }
-    const DWORD order = records[chosen].Order;
-    LogMessage(logPath, L"Destination=\\\\.\\PHYSICALDRIVE%d\r\n", order);
-    wprintf(L"Destination=\\\\.\\PHYSICALDRIVE%d", static_cast<int>(order));
-    return static_cast<int>(order);
+    LogMessage(logPath, L"%s\r\n", answer);
+    wprintf(L"%ls", answer);
+    return chosen == NoDriveChosen ? NoDestinationExitCode
+                                   : static_cast<int>(records[chosen].Order);
 }
 
 } // namespace
@@ -110,14 +113,13 @@ int RunDestinationPick() {
     const LONG count = CountDiskInterfaces();
     DriveRecord* records = AllocateDriveRecords(count);
     if (records == NULL) {
-        LogMessage(paths.LogPath, L"Cannot allocate %d drive records, no destination chosen.\r\n",
-                   count);
-        return E_FAIL;
+        LogMessage(paths.LogPath, RecordsNotAllocatedLine, count);
+        return GaveUpExitCode;
     }
     HRESULT outcome = S_OK;
     ProbeDrives(records, static_cast<DWORD>(count), paths.LogPath, &outcome);
     if (FAILED(outcome)) {
-        return outcome;
+        return GaveUpExitCode;
     }
     WeighDrives(records, count, paths.LogPath);
     const LONG chosen = PickDrive(records, count, paths.LogPath);

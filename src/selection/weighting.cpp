@@ -1,29 +1,30 @@
 #include "selection/weighting.h"
 
+#include "inventory/bus_type_names.h"
+#include "log/log_texts.h"
 #include "log/log_writer.h"
+#include "selection/weight_scale.h"
 
 #include <winioctl.h>
 
 namespace {
 
-const LONGLONG SpeedClassStep = 1000000000LL;
-const LONGLONG SystemDiskWeight = 100;
 const LONG NoDriveLogged = 999;
 
 } // namespace
 
 LPCWSTR ExclusionReason(const DriveRecord& record) {
     if (record.Removable == 1) {
-        return L"Removable disk, never be a main storage condidate.\r\n";
+        return RemovableExclusion;
     }
     if (record.BusType == BusTypeUsb) {
-        return L"Removable external USB HDD, never be a main storage condidate.\r\n";
+        return UsbExclusion;
     }
     if (record.isIntelOptaneCache == 1) {
-        return L"Optane cache disk, never be a main storage condidate.\r\n";
+        return OptaneCacheExclusion;
     }
     if (record.Order > HighestReportableDeviceNumber) {
-        return L"Unknown device number, never be a main storage condidate.\r\n";
+        return UnknownNumberExclusion;
     }
     return NULL;
 }
@@ -33,7 +34,7 @@ namespace {
 LONGLONG SpeedClass(const DriveRecord& record) {
     const bool solidState = record.SeekPenalty == 0;
     if (record.NVMeGen >= 4) {
-        return 8;
+        return HighestSpeedClass;
     }
     if (record.isOptane != 0 || record.isIntelTGDisks != 0) {
         return 7;
@@ -41,7 +42,7 @@ LONGLONG SpeedClass(const DriveRecord& record) {
     if (record.BusType == BusTypeNvme || record.NVMeGen > 0) {
         return 6;
     }
-    if (record.BusType == BusTypeRAID) {
+    if (record.BusType == RaidBusType) {
         return solidState ? 5 : 4;
     }
     if (record.BusType == BusTypeSata && solidState) {
@@ -58,7 +59,7 @@ LONGLONG SpeedClass(const DriveRecord& record) {
 
 LONGLONG SizeWeight(const DriveRecord& record, LPCWSTR logPath) {
     if (record.Size < 4) {
-        LogMessage(logPath, L"Too small to be OS disk.\r\n");
+        LogMessage(logPath, TooSmallLine);
         return 0;
     }
     // A size no disk has must not overflow the 64-bit products; the cap is far above any real
@@ -66,10 +67,10 @@ LONGLONG SizeWeight(const DriveRecord& record, LPCWSTR logPath) {
     const ULONGLONG sizeCap = 9000000000000000ULL;
     const LONGLONG size = static_cast<LONGLONG>(record.Size < sizeCap ? record.Size : sizeCap);
     if (record.isIntelTGDisks != 0) {
-        LogMessage(logPath, L"It's one of TG disks, bigger get weight.\r\n");
+        LogMessage(logPath, TgSizeLine);
         return (size + 5000) * 1000;
     }
-    LogMessage(logPath, L"It's not TG disks, smaller get weight.\r\n");
+    LogMessage(logPath, SizeWeightLine);
     return 10000000 - size * 1000;
 }
 
@@ -110,7 +111,7 @@ void LogDriveFields(const DriveRecord& r, LONG k, LONGLONG speed, LONGLONG size,
 
 void WeighDrive(DriveRecord* record, LONG k, LPCWSTR logPath) {
     LogMessage(logPath, L"\r\n");
-    LogMessage(logPath, L" --- Candidate Drive [%d] ---------------- \r\n", k);
+    LogMessage(logPath, CandidateBanner, k);
     LPCWSTR exclusion = ExclusionReason(*record);
     if (exclusion != NULL) {
         record->Weight = 0;
@@ -136,18 +137,14 @@ void WeighDrives(DriveRecord* records, LONG count, LPCWSTR logPath) {
 LONG PickDrive(const DriveRecord* records, LONG count, LPCWSTR logPath) {
     LogMessage(logPath, L"\r\n");
     LogMessage(logPath, L"\r\n");
-    LogMessage(logPath, L" --- Pick Drive By Weight ----------------- \r\n");
+    LogMessage(logPath, PickBanner);
     LONG chosen = NoDriveChosen;
-    LONGLONG currentWeight = 1;
+    LONGLONG currentWeight = LightestPick;
     for (LONG k = 0; k < count; ++k) {
-        LogMessage(
-            logPath,
-            L"Compare Drive%d[Index:%d][Weight:%I64u] to Current[Index:%d][Weight:%I64u]\r\n", k,
-            records[k].Index, records[k].Weight, chosen == NoDriveChosen ? NoDriveLogged : chosen,
-            currentWeight);
-        if (records[k].Weight >= currentWeight) {
-            LogMessage(logPath, L"New default index [%d] with weight [%I64u]\r\n", k,
-                       records[k].Weight);
+        LogMessage(logPath, CompareLine, k, records[k].Index, records[k].Weight,
+                   chosen == NoDriveChosen ? NoDriveLogged : chosen, currentWeight);
+        if (TakesThePick(records[k].Weight, currentWeight)) {
+            LogMessage(logPath, NewDefaultLine, k, records[k].Weight);
             chosen = k;
             currentWeight = records[k].Weight;
         }

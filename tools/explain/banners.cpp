@@ -1,33 +1,19 @@
 #include "banners.h"
 
+#include "log/log_texts.h"
 #include "log_text.h"
-
-namespace {
-
-// The banners without the blanks that end them (the reader trims those).
-const char RunHeader[] = " --- Collecting Information -----------------";
-const char CandidateBanner[] = " --- Candidate Drive [";
-const char CandidateBannerEnd[] = " ----------------";
-const char PickBanner[] = " --- Pick Drive By Weight -----------------";
-const char ReportBanner[] = " --- Report -----------------";
-
-} // namespace
 
 BannerText BannerOf(const std::string& message) {
     BannerText banner;
-    std::string rest;
-    if (message == RunHeader) {
+    if (FitsFormat(message, RunBanner)) {
         banner.kind = Banner::Run;
-    } else if (message == PickBanner) {
+    } else if (FitsFormat(message, PickBanner)) {
         banner.kind = Banner::Pick;
-    } else if (message == ReportBanner) {
+    } else if (FitsFormat(message, ReportBanner)) {
         banner.kind = Banner::Report;
-    } else if (const std::optional<int> position =
-                   BracketedPosition(message, CandidateBanner, &rest)) {
-        if (rest == CandidateBannerEnd) {
-            banner.kind = Banner::Candidate;
-            banner.candidate = *position;
-        }
+    } else if (const std::optional<int> position = PositionIn(message, CandidateBanner)) {
+        banner.kind = Banner::Candidate;
+        banner.candidate = *position;
     }
     return banner;
 }

@@ -1,7 +1,10 @@
 #include "decision_row.h"
 
+#include "log/log_texts.h"
 #include "log_text.h"
 #include "numbering.h"
+#include "selection/exit_codes.h"
+#include "selection/weight_scale.h"
 
 #include <optional>
 
@@ -13,12 +16,6 @@ const char* const FieldNames[RowFieldCount] = {
     "oddities", "stability", "arrivals",   "sampled", "refused",
 };
 
-// destpick's exit codes: E_FAIL when it gave no answer, 999 for UNKNOWN.
-const int NoAnswerExitCode = static_cast<int>(0x80004005);
-const int NoDestinationExitCode = 999;
-const char ReportedDrive[] = "Destination=\\\\.\\PHYSICALDRIVE";
-const char NoDestination[] = "Destination=UNKNOWN";
-
 // The number as a number field holds it, or nothing when the log's text is no plain integer.
 std::string NumberOrEmpty(const std::string& text) {
     const std::optional<std::int64_t> value = ParseSigned(text);
@@ -28,17 +25,16 @@ std::string NumberOrEmpty(const std::string& text) {
 // What the run printed, and its exit code, as the report line and the run's end give them.
 void SetOutcome(const RunAccount& run, DecisionRow* row) {
     if (run.end != RunEnd::Reported) {
-        (*row)[RowField::ExitCode] = ExitCodeText(NoAnswerExitCode);
+        (*row)[RowField::ExitCode] = ExitCodeText(GaveUpExitCode);
         return;
     }
     (*row)[RowField::Stdout] = run.report;
-    if (run.report == NoDestination) {
+    // "%d" of the device number, whose 32 bits are the exit code.
+    const std::optional<std::int64_t> disk = NumberIn(run.report, ReportedDriveAnswer);
+    if (FitsFormat(run.report, NoDestinationAnswer)) {
         (*row)[RowField::ExitCode] = ExitCodeText(NoDestinationExitCode);
-    } else if (StartsWith(run.report, ReportedDrive)) {
-        // "%d" of the device number, whose 32 bits are the exit code.
-        const std::optional<std::int64_t> disk =
-            ParseSigned(run.report.substr(sizeof(ReportedDrive) - 1));
-        if (disk && *disk >= INT32_MIN && *disk <= INT32_MAX) {
+    } else if (disk) {
+        if (*disk >= INT32_MIN && *disk <= INT32_MAX) {
             (*row)[RowField::ExitCode] = ExitCodeText(static_cast<int>(*disk));
         }
     }
@@ -63,7 +59,7 @@ const CandidateRow* RunnerUp(const RunExplanation& explanation) {
         if (row.lostOn.empty() || !weight) {
             continue;
         }
-        if (best == nullptr || *weight >= bestWeight) {
+        if (best == nullptr || TakesThePick(*weight, bestWeight)) {
             best = &row;
             bestWeight = *weight;
         }

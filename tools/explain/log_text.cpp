@@ -1,6 +1,10 @@
 #include "log_text.h"
 
+#include "sim/text.h"
+
+#include <algorithm>
 #include <limits>
+#include <map>
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -44,6 +48,18 @@ std::optional<std::int64_t> ParseSigned(const std::string& text) {
     return static_cast<std::int64_t>(*magnitude);
 }
 
+namespace {
+
+std::optional<int> Position(const std::string& text) {
+    const std::optional<std::uint64_t> number = ParseUnsigned(text);
+    if (!number || *number > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
+        return std::nullopt;
+    }
+    return static_cast<int>(*number);
+}
+
+} // namespace
+
 std::optional<int> BracketedPosition(const std::string& text, const std::string& prefix,
                                      std::string* rest) {
     if (!StartsWith(text, prefix)) {
@@ -53,11 +69,128 @@ std::optional<int> BracketedPosition(const std::string& text, const std::string&
     if (close == std::string::npos) {
         return std::nullopt;
     }
-    const std::optional<std::uint64_t> number =
-        ParseUnsigned(text.substr(prefix.size(), close - prefix.size()));
-    if (!number || *number > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
+    const std::optional<int> position = Position(text.substr(prefix.size(), close - prefix.size()));
+    if (position) {
+        *rest = text.substr(close + 1);
+    }
+    return position;
+}
+
+namespace {
+
+std::vector<std::string> SplitFormat(const wchar_t* format) {
+    std::string text = sim::ToUtf8(format);
+    if (StartsWith(text, "[Disk")) {
+        text.erase(0, text.find("] ") + 2);
+    }
+    std::vector<std::string> pieces(1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%') {
+            // A hexadecimal number's "0x" belongs to the number.
+            if (EndsWith(pieces.back(), "0x")) {
+                pieces.back().resize(pieces.back().size() - 2);
+            }
+            i = text.find_first_not_of("-+ #0123456789.lhI", i + 1);
+            pieces.emplace_back();
+        } else {
+            pieces.back() += text[i];
+        }
+    }
+    pieces.back().erase(pieces.back().find_last_not_of(" \t\r\n") + 1);
+    return pieces;
+}
+
+} // namespace
+
+const std::vector<std::string>& FormatPieces(const wchar_t* format) {
+    // Every line is held against many formats: each is split once, per thread for the fleet's
+    // workers.
+    thread_local std::map<const wchar_t*, std::vector<std::string>> split;
+    auto found = split.find(format);
+    if (found == split.end()) {
+        found = split.emplace(format, SplitFormat(format)).first;
+    }
+    return found->second;
+}
+
+std::optional<std::string> ConvertedText(const std::string& text, const wchar_t* format) {
+    const std::vector<std::string>& pieces = FormatPieces(format);
+    if (pieces.size() == 1) {
+        return text == pieces[0] ? std::optional<std::string>("") : std::nullopt;
+    }
+    const size_t begin = pieces[0].size();
+    const size_t last = text.size() - std::min(text.size(), pieces.back().size());
+    if (!StartsWith(text, pieces[0]) || !EndsWith(text, pieces.back()) || last < begin) {
         return std::nullopt;
     }
-    *rest = text.substr(close + 1);
-    return static_cast<int>(*number);
+    size_t end = last;
+    for (size_t k = 1, at = begin; k + 1 < pieces.size(); at += pieces[k++].size()) {
+        at = text.find(pieces[k], at);
+        if (at == std::string::npos || at + pieces[k].size() > last) {
+            return std::nullopt;
+        }
+        end = k == 1 ? at : end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+bool FitsFormat(const std::string& text, const wchar_t* format) {
+    return ConvertedText(text, format).has_value();
+}
+
+bool OpensWith(const std::string& text, const wchar_t* format) {
+    const std::string& opening = FormatPieces(format)[0];
+    const size_t told = opening.find_last_not_of(' ') + 1;
+    return text.compare(0, told, opening, 0, told) == 0;
+}
+
+bool OpensBeforeDetail(const std::string& text, const wchar_t* format) {
+    const std::string& opening = FormatPieces(format)[0];
+    const size_t told =
+        std::min({opening.find(", "), opening.find(" ("), opening.find_last_not_of(' ') + 1});
+    return text.compare(0, told, opening, 0, told) == 0;
+}
+
+bool FailsLikeAny(const std::string& text, std::initializer_list<const wchar_t*> formats) {
+    return std::any_of(formats.begin(), formats.end(),
+                       [&text](const wchar_t* format) { return OpensBeforeDetail(text, format); });
+}
+
+bool OpensLikeAll(const std::string& text, std::initializer_list<const wchar_t*> formats) {
+    std::string shared = FormatPieces(*formats.begin())[0];
+    for (const wchar_t* format : formats) {
+        const std::string& opening = FormatPieces(format)[0];
+        shared.erase(
+            std::mismatch(shared.begin(), shared.end(), opening.begin(), opening.end()).first,
+            shared.end());
+    }
+    return StartsWith(text, shared);
+}
+
+bool EndsLikeAll(const std::string& text, std::initializer_list<const wchar_t*> formats) {
+    std::string shared = FormatPieces(*formats.begin()).back();
+    for (const wchar_t* format : formats) {
+        const std::string& ending = FormatPieces(format).back();
+        shared.erase(shared.begin(),
+                     std::mismatch(shared.rbegin(), shared.rend(), ending.rbegin(), ending.rend())
+                         .first.base());
+    }
+    return EndsWith(text, shared);
+}
+
+std::optional<std::int64_t> NumberIn(const std::string& text, const wchar_t* format) {
+    return ParseSigned(ConvertedText(text, format).value_or(""));
+}
+
+std::optional<int> PositionIn(const std::string& text, const wchar_t* format) {
+    return Position(ConvertedText(text, format).value_or(""));
+}
+
+std::optional<int> LeadingPosition(const std::string& text, const wchar_t* format) {
+    const std::vector<std::string>& pieces = FormatPieces(format);
+    const size_t end = text.find(pieces[1][0], pieces[0].size());
+    if (!StartsWith(text, pieces[0]) || end == std::string::npos) {
+        return std::nullopt;
+    }
+    return Position(text.substr(pieces[0].size(), end - pieces[0].size()));
 }

@@ -2,6 +2,7 @@
 
 #include "arrivals.h"
 #include "log_text.h"
+#include "selection/weight_scale.h"
 
 #include <optional>
 #include <vector>
@@ -14,40 +15,20 @@ struct LoggedCandidate {
     int position;
     std::string path;
     std::uint32_t number;
-    std::int64_t orderTerm;
-    std::int64_t otherTerms; // the weight without the device-number term
-    std::int64_t speed;
-    std::int64_t size;
-    std::int64_t sysDisk;
+    Terms terms;
 };
-
-std::optional<std::int64_t> Term(const CandidateBlock& block, const std::string& name) {
-    const auto field = block.fields.find(name);
-    if (field == block.fields.end()) {
-        return std::nullopt;
-    }
-    // Logged as "%I64u": a negative term shows as its two's complement.
-    const std::optional<std::uint64_t> value = ParseUnsigned(field->second);
-    return value ? std::optional<std::int64_t>(static_cast<std::int64_t>(*value)) : std::nullopt;
-}
 
 std::optional<LoggedCandidate> ReadCandidate(int position, const CandidateBlock& block) {
     const auto path = block.fields.find("Path");
-    const auto number = Term(block, "Order");
-    const auto order = Term(block, "weight_order");
-    const auto weight = Term(block, "Weight");
-    const auto speed = Term(block, "weight_speed");
-    const auto size = Term(block, "weight_size");
-    const auto sysDisk = Term(block, "weight_SysDisk");
-    if (!block.exclusion.empty() || path == block.fields.end() || !number || *number < 0 ||
-        *number > 0x7FFFFFFF || !order || !weight || !speed || !size || !sysDisk) {
+    const auto order = block.fields.find("Order");
+    const std::optional<std::uint64_t> number =
+        ParseUnsigned(order != block.fields.end() ? order->second : "");
+    const std::optional<Terms> terms = LoggedTerms(block);
+    if (!block.exclusion.empty() || path == block.fields.end() || !number || *number > 0x7FFFFFFF ||
+        !terms) {
         return std::nullopt;
     }
-    const std::int64_t others = static_cast<std::int64_t>(static_cast<std::uint64_t>(*weight) -
-                                                          static_cast<std::uint64_t>(*order));
-    return LoggedCandidate{position, path->second, static_cast<std::uint32_t>(*number),
-                           *order,   others,       *speed,
-                           *size,    *sysDisk};
+    return LoggedCandidate{position, path->second, static_cast<std::uint32_t>(*number), *terms};
 }
 
 std::vector<LoggedCandidate> WeighedCandidates(const RunAccount& run) {
@@ -62,8 +43,9 @@ std::vector<LoggedCandidate> WeighedCandidates(const RunAccount& run) {
 }
 
 std::int64_t WeightUnder(const LoggedCandidate& candidate, const LoggedCandidate& numberOf) {
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(candidate.otherTerms) +
-                                     static_cast<std::uint64_t>(numberOf.orderTerm));
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(candidate.terms.weight) -
+                                     static_cast<std::uint64_t>(candidate.terms.order) +
+                                     static_cast<std::uint64_t>(numberOf.terms.order));
 }
 
 // The pick as the log shows it made: the heaviest weight of at least 1, the later position on a
@@ -75,9 +57,10 @@ int PickUnder(const std::vector<LoggedCandidate>& candidates, const stability::A
     for (size_t j = 0; j < candidates.size(); ++j) {
         const LoggedCandidate& slot = candidates[arrival[j]];
         const std::int64_t weight = WeightUnder(candidates[j], slot);
-        const bool heavier = chosen < 0 ? weight >= 1
-                                        : weight > chosenWeight || (weight == chosenWeight &&
-                                                                    slot.position > chosenPosition);
+        // The pick meets the slots in their order: the later one must reach the earlier's weight.
+        const bool heavier = chosen < 0                       ? TakesThePick(weight, LightestPick)
+                             : slot.position > chosenPosition ? TakesThePick(weight, chosenWeight)
+                                                              : !TakesThePick(chosenWeight, weight);
         if (heavier) {
             chosen = static_cast<int>(j);
             chosenWeight = weight;
@@ -110,8 +93,9 @@ int RunnerUp(const std::vector<LoggedCandidate>& candidates, int chosen) {
         const LoggedCandidate& c = candidates[j];
         const std::int64_t weight = WeightUnder(c, c);
         if (static_cast<int>(j) != chosen &&
-            (runnerUp < 0 || weight >= WeightUnder(candidates[static_cast<size_t>(runnerUp)],
-                                                   candidates[static_cast<size_t>(runnerUp)]))) {
+            (runnerUp < 0 ||
+             TakesThePick(weight, WeightUnder(candidates[static_cast<size_t>(runnerUp)],
+                                              candidates[static_cast<size_t>(runnerUp)])))) {
             runnerUp = static_cast<int>(j);
         }
     }
@@ -134,7 +118,7 @@ std::string DiskText(const LoggedCandidate& candidate) {
 // Said when the chosen disk and the runner-up weigh the same but for the device-number term:
 // swapping their numbers and positions swaps the answer.
 std::string RestsOnNumbering(const LoggedCandidate& chosen, const LoggedCandidate& runnerUp) {
-    const std::string differ = chosen.orderTerm == runnerUp.orderTerm
+    const std::string differ = chosen.terms.order == runnerUp.terms.order
                                    ? "tie and differ only in their positions (the later wins)"
                                    : "differ only in their device numbers";
     return "The decision rests on the numbering: the chosen " + DiskText(chosen) +
@@ -157,7 +141,8 @@ std::string Sentence(const std::vector<LoggedCandidate>& candidates,
     if (runnerUp >= 0) {
         const LoggedCandidate& a = candidates[static_cast<size_t>(chosen)];
         const LoggedCandidate& b = candidates[static_cast<size_t>(runnerUp)];
-        if (a.speed == b.speed && a.size == b.size && a.sysDisk == b.sysDisk) {
+        if (a.terms.speed == b.terms.speed && a.terms.size == b.terms.size &&
+            a.terms.sysDisk == b.terms.sysDisk) {
             return RestsOnNumbering(a, b);
         }
     }

@@ -1,5 +1,8 @@
 #include "oddities.h"
 
+#include "inventory/bus_type_names.h"
+#include "inventory/link_speed_failures.h"
+#include "log/log_texts.h"
 #include "log_text.h"
 
 #include <algorithm>
@@ -9,13 +12,13 @@ namespace {
 // The failure codes of the PCIe link speed lookup, by where its search stopped.
 std::string LinkSpeedFailure(std::int64_t code) {
     switch (code) {
-    case -1:
+    case NoDiskSet:
         return "no device set for the disk";
-    case -2:
+    case NoParent:
         return "no parent device found";
-    case -3:
+    case NoParentSet:
         return "no device set for the parent";
-    case -4:
+    case NoLinkSpeed:
         return "the parent reports no link speed";
     default:
         return "an unknown code";
@@ -42,13 +45,12 @@ void AddLayoutOddity(int position, const ProbedDisk& disk, std::vector<Oddity>* 
 // The disks behind the RST/VMD driver report their bus as RAID; only its answer gives their
 // NVMe generation, so a missing answer can cost them their speed class.
 void AddRaidOddity(int position, const ProbedDisk& disk, std::vector<Oddity>* oddities) {
-    const std::int64_t busTypeRaid = 8;
-    if (disk.busType != busTypeRaid) {
+    if (disk.busType != RaidBusType) {
         return;
     }
     if (disk.raid == RaidOutcome::Refused) {
-        oddities->push_back({position, "the RST/VMD driver refused the query (GetLastError=" +
-                                           disk.raidLastError + ")"});
+        oddities->push_back(
+            {position, "the RST/VMD driver refused the query (" + disk.raidErrorLine + ")"});
     } else if (disk.raid == RaidOutcome::NoController) {
         oddities->push_back(
             {position, "no SCSI controller could be opened to ask the RST/VMD driver"});
@@ -92,7 +94,7 @@ void AddCandidateOddities(int position, const CandidateBlock& block, bool probed
     }
     if (block.tooSmall) {
         const auto size = block.fields.find("Size");
-        oddities->push_back({position, "Too small to be OS disk. (Size=" +
+        oddities->push_back({position, FormatPieces(TooSmallLine)[0] + " (Size=" +
                                            (size != block.fields.end() ? size->second : "?") +
                                            "): no capacity term"});
     }

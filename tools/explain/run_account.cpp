@@ -1,70 +1,49 @@
 #include "run_account.h"
 
+#include "log/log_texts.h"
 #include "log_text.h"
 
 namespace {
 
-const char ExclusionEnding[] = ", never be a main storage condidate.";
-const char LayoutGaveUpLine[] = "Failed to get paritions by IOCTL_DISK_GET_DRIVE_LAYOUT_EX";
-const char ReportedDrive[] = "Destination=\\\\.\\PHYSICALDRIVE";
-const char NoDestination[] = "Destination=UNKNOWN";
-
 // The probe's lines that are written only when a step fails or meets a reply it cannot use.
 bool IsOddProbeLine(const std::string& rest) {
-    static const char* const oddStarts[] = {
-        "Failed to get seek penalty",
-        "Failed to get size",
-        "Geometry gives no valid size",
-        "Interface detail reports no size",
-        "Cannot allocate ",
-        "DevicePath is longer than",
-        LayoutGaveUpLine,
-    };
-    for (const char* start : oddStarts) {
-        if (StartsWith(rest, start)) {
-            return true;
-        }
-    }
-    // "%s answered %u bytes, fewer than the %u it needs; ignored."
-    return rest.find(" answered ") != std::string::npos && EndsWith(rest, "it needs; ignored.");
+    return FailsLikeAny(rest,
+                        {NoInterfaceDetailLine, NoDetailBufferLine, LongDevicePathLine,
+                         NoSeekPenaltyLine, NoSizeLine, InvalidGeometryLine, LayoutGaveUpLine}) ||
+           FitsFormat(rest, ShortReplyLine);
 }
 
-// The number in "<start><number><end>", the whole of rest.
-std::optional<std::int64_t> NumberBetween(const std::string& rest, const std::string& start,
-                                          const std::string& end) {
-    if (!StartsWith(rest, start) || !EndsWith(rest, end) ||
-        rest.size() < start.size() + end.size()) {
-        return std::nullopt;
-    }
-    return ParseSigned(rest.substr(start.size(), rest.size() - start.size() - end.size()));
-}
+// The steps whose line shows that the probe reached them.
+const struct {
+    const wchar_t* format;
+    bool ProbedDisk::*reached;
+} ReachedSteps[] = {
+    {DevicePathLine, &ProbedDisk::pathLogged},
+    {OpenDiskLine, &ProbedDisk::openAttempted},
+    {DeviceNumberLine, &ProbedDisk::opened},
+    {PartitionNumberLine, &ProbedDisk::deviceNumberRead},
+    {DescriptorLine, &ProbedDisk::descriptorAsked},
+    {BusTypeLine, &ProbedDisk::descriptorRead},
+    {PartitionsLine, &ProbedDisk::partitionsChecked},
+    {LayoutLine, &ProbedDisk::layoutAsked},
+    {SystemDiskLine, &ProbedDisk::systemPartition},
+};
 
 void AddStepLine(ProbedDisk* disk, const std::string& rest) {
-    if (StartsWith(rest, "DevicePath=")) {
-        disk->pathLogged = true;
-    } else if (rest == "Get disk info by DeviceIoControl") {
-        disk->openAttempted = true;
-    } else if (rest == "Get order") {
-        disk->opened = true;
-    } else if (StartsWith(rest, "PartitionNumber=")) {
-        disk->deviceNumberRead = true;
-    } else if (rest == "Get BusType, removable, device type.") {
-        disk->descriptorAsked = true;
-    } else if (StartsWith(rest, "BusType=")) {
-        disk->descriptorRead = true;
-        disk->busType = NumberBetween(rest, "BusType=", ".");
-    } else if (rest == "Get partitions.") {
-        disk->partitionsChecked = true;
-    } else if (rest == "Get partition amount.") {
-        disk->layoutAsked = true;
-    } else if (rest == "This is a OS disk") {
-        disk->systemPartition = true;
-    } else if (StartsWith(rest, "IOCTL_DISK_GET_DRIVE_LAYOUT_EX done, i=[")) {
-        disk->layoutFailures =
-            NumberBetween(rest, "IOCTL_DISK_GET_DRIVE_LAYOUT_EX done, i=[", "].");
-    } else if (StartsWith(rest, "PartitionCount=")) {
-        disk->partitionCount = NumberBetween(rest, "PartitionCount=", ".");
-    } else if (rest == "Success getting information under Intel RST/VMD.") {
+    for (const auto& step : ReachedSteps) {
+        // By the whole text for a line without numbers, as these lines were always read.
+        if (FormatPieces(step.format).size() == 1 ? FitsFormat(rest, step.format)
+                                                  : OpensWith(rest, step.format)) {
+            disk->*step.reached = true;
+        }
+    }
+    if (OpensWith(rest, BusTypeLine)) {
+        disk->busType = NumberIn(rest, BusTypeLine);
+    } else if (OpensWith(rest, LayoutDoneLine)) {
+        disk->layoutFailures = NumberIn(rest, LayoutDoneLine);
+    } else if (OpensWith(rest, PartitionCountLine)) {
+        disk->partitionCount = NumberIn(rest, PartitionCountLine);
+    } else if (FitsFormat(rest, RaidAnsweredLine)) {
         disk->raid = RaidOutcome::Answered;
     }
 }
@@ -77,7 +56,7 @@ void AddDiskLine(RunAccount* run, int position, const std::string& rest) {
     } else {
         AddStepLine(&disk, rest);
     }
-    if (StartsWith(rest, LayoutGaveUpLine)) {
+    if (OpensBeforeDetail(rest, LayoutGaveUpLine)) {
         run->end = RunEnd::LayoutGaveUp;
         run->endPosition = position;
         run->endLine = rest;
@@ -91,12 +70,12 @@ void AddRaidLine(RunAccount* run, const std::string& rest) {
         return;
     }
     ProbedDisk& disk = run->disks[run->currentDisk];
-    if (rest == "Function failed") {
+    if (FitsFormat(rest, RaidRefusedLine)) {
         disk.raid = RaidOutcome::Refused;
-    } else if (rest == "Cannot find SCSI controller") {
+    } else if (FitsFormat(rest, NoRaidControllerLine)) {
         disk.raid = RaidOutcome::NoController;
-    } else if (StartsWith(rest, "GetLastError=")) {
-        disk.raidLastError = rest.substr(sizeof("GetLastError=") - 1);
+    } else if (OpensWith(rest, RaidLastErrorLine)) {
+        disk.raidErrorLine = rest;
     }
 }
 
@@ -113,10 +92,9 @@ void AddProbeEntry(RunAccount* run, const std::string& message) {
         if (close != std::string::npos) {
             AddRaidLine(run, message.substr(close + 2));
         }
-    } else if (StartsWith(message, "ExeVersion=[") && EndsWith(message, "]")) {
-        run->version = message.substr(12, message.size() - 13);
-    } else if (StartsWith(message, "Cannot allocate ") &&
-               EndsWith(message, " drive records, no destination chosen.")) {
+    } else if (FitsFormat(message, ExeVersionLine)) {
+        run->version = *ConvertedText(message, ExeVersionLine);
+    } else if (FitsFormat(message, RecordsNotAllocatedLine)) {
         run->end = RunEnd::RecordsNotAllocated;
         run->endLine = message;
     }
@@ -135,25 +113,23 @@ void AddCandidateEntry(RunAccount* run, const std::string& message) {
         return;
     }
     CandidateBlock& block = run->candidates[run->currentCandidate];
-    if (EndsWith(message, ExclusionEnding)) {
+    if (EndsLikeAll(message, {RemovableExclusion, UsbExclusion, OptaneCacheExclusion,
+                              UnknownNumberExclusion})) {
         block.exclusion = message;
-    } else if (message == "Too small to be OS disk.") {
+    } else if (FitsFormat(message, TooSmallLine)) {
         block.tooSmall = true;
     }
 }
 
 void AddPickEntry(RunAccount* run, const std::string& message) {
-    std::string rest;
-    if (const std::optional<int> position =
-            BracketedPosition(message, "New default index [", &rest)) {
+    if (const std::optional<int> position = LeadingPosition(message, NewDefaultLine)) {
         run->picked = *position;
     }
 }
 
 bool IsReport(const std::string& message) {
-    return message == NoDestination ||
-           (StartsWith(message, ReportedDrive) &&
-            ParseUnsigned(message.substr(sizeof(ReportedDrive) - 1)).has_value());
+    return FitsFormat(message, NoDestinationAnswer) ||
+           ParseUnsigned(ConvertedText(message, ReportedDriveAnswer).value_or("")).has_value();
 }
 
 // Banners move the run into its next phase; true when the message was one.
@@ -177,7 +153,26 @@ bool TakeBanner(RunAccount* run, const BannerText& banner) {
     return false;
 }
 
+std::optional<std::int64_t> LoggedTerm(const CandidateBlock& block, const std::string& name) {
+    const auto field = block.fields.find(name);
+    const std::optional<std::uint64_t> value =
+        ParseUnsigned(field != block.fields.end() ? field->second : "");
+    return value ? std::optional<std::int64_t>(static_cast<std::int64_t>(*value)) : std::nullopt;
+}
+
 } // namespace
+
+std::optional<Terms> LoggedTerms(const CandidateBlock& block) {
+    const auto speed = LoggedTerm(block, "weight_speed");
+    const auto size = LoggedTerm(block, "weight_size");
+    const auto sysDisk = LoggedTerm(block, "weight_SysDisk");
+    const auto order = LoggedTerm(block, "weight_order");
+    const auto weight = LoggedTerm(block, "Weight");
+    if (!speed || !size || !sysDisk || !order || !weight) {
+        return std::nullopt;
+    }
+    return Terms{*speed, *size, *sysDisk, *order, *weight};
+}
 
 void AddRunEntry(RunAccount* run, const std::string& message, const BannerText& banner) {
     if (run->end != RunEnd::Unfinished || TakeBanner(run, banner)) {

@@ -38,7 +38,7 @@ struct ProbedDisk {
     std::optional<std::int64_t> layoutFailures; // the i of the layout's done line
     std::optional<std::int64_t> partitionCount;
     RaidOutcome raid = RaidOutcome::NotAsked;
-    std::string raidLastError;
+    std::string raidErrorLine;         // the driver's "GetLastError=" line, when it refused
     std::vector<std::string> oddLines; // lines the probe logs only when something went wrong
 };
 
@@ -48,6 +48,19 @@ struct CandidateBlock {
     bool tooSmall = false;
     std::map<std::string, std::string> fields; // "Drive[k].<field>=<value>" by field name
 };
+
+// The four terms of a weighed disk and their sum, as logged ("%I64u": negative values show as
+// their two's complement, and are read back as such).
+struct Terms {
+    std::int64_t speed;
+    std::int64_t size;
+    std::int64_t sysDisk;
+    std::int64_t order;
+    std::int64_t weight;
+};
+
+// Nothing when the block lacks a term or its Weight.
+std::optional<Terms> LoggedTerms(const CandidateBlock& block);
 
 struct RunAccount {
     std::string stamp;

@@ -1,5 +1,6 @@
 #include "run_order.h"
 
+#include "log/log_texts.h"
 #include "log_text.h"
 
 #include <cstddef>
@@ -11,14 +12,16 @@ namespace {
 // A line's step within its item. Steps only move forward; a repeatable one may come again, a
 // neutral line may come anywhere within its item.
 struct Step {
-    const char* start;
+    const wchar_t* format;
     int rank;
+    bool leadingWords = false; // told by its words before a comma or parenthesis
 };
+const bool LeadingWords = true;
 const int Neutral = -1;
 const int Repeatable = 1000; // added to a rank that may repeat
 
 const Step PathSteps[] = {
-    {"LogPath=[", 1}, {"ExeDirPath=[", 2}, {"ExeFileName=[", 3}, {"ExeVersion=[", 4}};
+    {LogPathLine, 1}, {ExeDirPathLine, 2}, {ExeFileNameLine, 3}, {ExeVersionLine, 4}};
 
 const int LinkSpeedWalk = 28; // the step after which device IDs and descriptions follow, untagged
 const int RaidQuery = 29;     // the step after which the RAID query's "[Disk p-b-t-l]" lines follow
@@ -27,50 +30,51 @@ const int FirstStepOfADisk = 1;
 
 // A disk's probe lines, in the order the probe writes them.
 const Step ProbeSteps[] = {
-    {"Interface detail reports no size", 0},
-    {"Cannot allocate ", 0},
-    {"DevicePath=", 1},
-    {"DevicePath is longer than", 2},
-    {"Check TG/Optane", 3},
-    {"Get disk info by DeviceIoControl", 4},
-    {"Get order", 5},
-    {"PartitionNumber=", 6},
-    {"Get BusType, removable, device type.", 7},
-    {"BusType=", 8},
-    {"DeviceType=", 9},
-    {"Get SeekPenalty.", 10},
-    {"Failed to get seek penalty", 11},
-    {"Get disk size in GB.", 12},
-    {"Failed to get size", 13},
-    {"Geometry gives no valid size", 14},
-    {"Get port number, bus number and target ID.", 15},
-    {"Get partitions.", 16},
-    {"Get partition amount.", 17},
-    {"Failed to get paritions by IOCTL_DISK_GET_DRIVE_LAYOUT_EX", LayoutGaveUp},
-    {"IOCTL_DISK_GET_DRIVE_LAYOUT_EX done", 19},
-    {"Byte returned:", 20},
-    {"PartitionCount=", 21},
-    {"Go through each partition.", 22},
-    {"Disk is GPT.", 23},
-    {"Disk is MBR.", 23},
-    {"Partition", Repeatable + 24},
-    {"partition", Repeatable + 24},
-    {"This is a OS disk", 25},
-    {"Convert device path to device id. SRC:", 26},
-    {"Convert device path to device id. DST:", LinkSpeedWalk - 1},
-    {"Try to get NVMe generation.", LinkSpeedWalk},
-    {"Try to get information under Intel RST/VMD.", RaidQuery},
-    {"Success getting information under Intel RST/VMD.", 30},
-    {"Update DeviceType.", 31},
-    {"Update NVMe generation.", 32},
+    {NoInterfaceDetailLine, 0, LeadingWords},
+    {NoDetailBufferLine, 0, LeadingWords},
+    {DevicePathLine, 1},
+    {LongDevicePathLine, 2, LeadingWords},
+    {PathMarkersLine, 3},
+    {OpenDiskLine, 4},
+    {DeviceNumberLine, 5},
+    {PartitionNumberLine, 6},
+    {DescriptorLine, 7},
+    {BusTypeLine, 8},
+    {DeviceTypeLine, 9},
+    {SeekPenaltyLine, 10},
+    {NoSeekPenaltyLine, 11, LeadingWords},
+    {SizeLine, 12},
+    {NoSizeLine, 13, LeadingWords},
+    {InvalidGeometryLine, 14, LeadingWords},
+    {ScsiAddressLine, 15},
+    {PartitionsLine, 16},
+    {LayoutLine, 17},
+    {LayoutGaveUpLine, LayoutGaveUp, LeadingWords},
+    {LayoutDoneLine, 19, LeadingWords},
+    {LayoutBytesLine, 20},
+    {PartitionCountLine, 21},
+    {PartitionWalkLine, 22},
+    {GptDiskLine, 23},
+    {MbrDiskLine, 23},
+    {MbrPartitionLine, Repeatable + 24},
+    {GptPartitionLine, Repeatable + 24},
+    {EfiPartitionLine, Repeatable + 24},
+    {SystemDiskLine, 25},
+    {DeviceIdSourceLine, 26},
+    {DeviceIdLine, LinkSpeedWalk - 1},
+    {LinkSpeedLine, LinkSpeedWalk},
+    {RaidQueryLine, RaidQuery},
+    {RaidAnsweredLine, 30},
+    {RaidDeviceTypeLine, 31},
+    {RaidGenerationLine, 32},
 };
 
 // A candidate's lines after its banner (step 0), in the order the weighting writes them.
 const int Excluded = 1;
 const Step CandidateSteps[] = {
-    {"Too small to be OS disk.", 2},
-    {"It's one of TG disks, bigger get weight.", 3},
-    {"It's not TG disks, smaller get weight.", 3},
+    {TooSmallLine, 2},
+    {TgSizeLine, 3},
+    {SizeWeightLine, 3},
 };
 const char* const CandidateFields[] = {
     "Path",
@@ -101,7 +105,8 @@ const int FirstFieldStep = 10;
 
 template <size_t N> int RankOf(const Step (&steps)[N], const std::string& text) {
     for (const Step& step : steps) {
-        if (StartsWith(text, step.start)) {
+        if (step.leadingWords ? OpensBeforeDetail(text, step.format)
+                              : OpensWith(text, step.format)) {
             return step.rank;
         }
     }
@@ -122,12 +127,8 @@ bool Advance(RunOrder* order, int rank) {
     return true;
 }
 
-bool IsShortReply(const std::string& rest) {
-    return rest.find(" answered ") != std::string::npos && EndsWith(rest, "it needs; ignored.");
-}
-
 bool FollowsDiskLine(RunOrder* order, int position, const std::string& rest) {
-    const int rank = IsShortReply(rest) ? Neutral : RankOf(ProbeSteps, rest);
+    const int rank = FitsFormat(rest, ShortReplyLine) ? Neutral : RankOf(ProbeSteps, rest);
     if (position == order->item + 1 && rank != Neutral && rank <= FirstStepOfADisk) {
         order->item = position;
         order->step = rank;
@@ -149,8 +150,7 @@ bool FollowsProbe(RunOrder* order, const std::string& message) {
     }
     // Only a run that has probed no disk can end for want of records; after a disk the line is
     // another run's, even where a device's text could stand.
-    if (StartsWith(message, "Cannot allocate ") &&
-        EndsWith(message, " drive records, no destination chosen.")) {
+    if (FitsFormat(message, RecordsNotAllocatedLine)) {
         order->section = RunSection::Ended;
         return order->item < 0;
     }
@@ -181,34 +181,24 @@ bool FollowsCandidate(RunOrder* order, const std::string& message) {
         return *position == order->item && StartsWith(rest, ".") && equals != std::string::npos &&
                order->step != Excluded && Advance(order, FieldStep(rest.substr(1, equals - 1)));
     }
-    if (EndsWith(message, ", never be a main storage condidate.")) {
+    if (EndsLikeAll(message, {RemovableExclusion, UsbExclusion, OptaneCacheExclusion,
+                              UnknownNumberExclusion})) {
         return order->step == 0 && Advance(order, Excluded);
     }
     const int rank = RankOf(CandidateSteps, message);
     return rank != Neutral && order->step != Excluded && Advance(order, rank);
 }
 
-// The number in "<prefix><number>[", where the pick's lines name the compared drive.
-std::optional<std::uint64_t> ComparedDrive(const std::string& message) {
-    const std::string prefix = "Compare Drive";
-    const size_t open = message.find('[', prefix.size());
-    if (!StartsWith(message, prefix) || open == std::string::npos) {
-        return std::nullopt;
-    }
-    return ParseUnsigned(message.substr(prefix.size(), open - prefix.size()));
-}
-
 bool FollowsPick(RunOrder* order, const std::string& message) {
-    std::string rest;
-    if (const std::optional<std::uint64_t> compared = ComparedDrive(message)) {
-        if (*compared != static_cast<std::uint64_t>(order->item + 1)) {
+    if (const std::optional<int> compared = LeadingPosition(message, CompareLine)) {
+        if (*compared != order->item + 1) {
             return false;
         }
         ++order->item;
         order->step = 0;
         return true;
     }
-    const std::optional<int> chosen = BracketedPosition(message, "New default index [", &rest);
+    const std::optional<int> chosen = LeadingPosition(message, NewDefaultLine);
     return chosen && *chosen == order->item && Advance(order, 1);
 }
 
@@ -262,7 +252,7 @@ bool FollowsLine(RunOrder* order, const std::string& message) {
     case RunSection::Pick:
         return FollowsPick(order, message);
     case RunSection::Report:
-        if (StartsWith(message, "Destination=")) {
+        if (OpensLikeAll(message, {ReportedDriveAnswer, NoDestinationAnswer})) {
             order->section = RunSection::Ended;
             return true;
         }

@@ -1,22 +1,12 @@
 #include "verdicts.h"
 
+#include "inventory/bus_type_names.h"
+#include "log/log_texts.h"
 #include "log_text.h"
+#include "selection/weight_scale.h"
 #include "oddities.h"
 
 namespace {
-
-const std::int64_t SpeedClassStep = 1000000000;
-const std::int64_t HighestSpeedClass = 8;
-
-// The four terms of a weighed disk and their sum, as logged ("%I64u": negative values show as
-// their two's complement, and are read back as such).
-struct Terms {
-    std::int64_t speed;
-    std::int64_t size;
-    std::int64_t sysDisk;
-    std::int64_t order;
-    std::int64_t weight;
-};
 
 struct TermRule {
     const char* name;
@@ -34,41 +24,16 @@ const TermRule TermRules[] = {
 
 // The name of a STORAGE_BUS_TYPE value after its number, or the number alone.
 std::string BusLabel(std::int64_t busType) {
-    static const char* const names[] = {
-        "Unknown", "SCSI",  "ATAPI", "ATA",  "1394",    "SSA", "Fibre",   "USB",
-        "RAID",    "iSCSI", "SAS",   "SATA", "SD",      "MMC", "Virtual", "FileBackedVirtual",
-        "Spaces",  "NVMe",  "SCM",   "UFS",  "NVMe-oF",
-    };
-    const std::int64_t known = static_cast<std::int64_t>(sizeof(names) / sizeof(names[0]));
+    const auto known = static_cast<std::int64_t>(sizeof(BusTypeNames) / sizeof(BusTypeNames[0]));
     if (busType < 0 || busType >= known) {
         return std::to_string(busType);
     }
-    return std::to_string(busType) + " " + names[busType];
+    return std::to_string(busType) + " " + BusTypeNames[busType].label;
 }
 
 std::string Field(const CandidateBlock& block, const std::string& name) {
     const auto found = block.fields.find(name);
     return found != block.fields.end() ? found->second : "-";
-}
-
-std::optional<std::int64_t> WeightField(const CandidateBlock& block, const std::string& name) {
-    const std::optional<std::uint64_t> value = ParseUnsigned(Field(block, name));
-    if (!value) {
-        return std::nullopt;
-    }
-    return static_cast<std::int64_t>(*value);
-}
-
-std::optional<Terms> ReadTerms(const CandidateBlock& block) {
-    const auto speed = WeightField(block, "weight_speed");
-    const auto size = WeightField(block, "weight_size");
-    const auto sysDisk = WeightField(block, "weight_SysDisk");
-    const auto order = WeightField(block, "weight_order");
-    const auto weight = WeightField(block, "Weight");
-    if (!speed || !size || !sysDisk || !order || !weight) {
-        return std::nullopt;
-    }
-    return Terms{*speed, *size, *sysDisk, *order, *weight};
 }
 
 bool IsSpeedClass(std::int64_t weightSpeed) {
@@ -95,8 +60,9 @@ struct Loss {
 Loss LossVerdict(int position, const Terms& own, int chosenPosition, const Terms& chosen,
                  std::vector<Oddity>* oddities) {
     const std::string weights = std::to_string(own.weight) + " < " + std::to_string(chosen.weight);
-    const bool lost =
-        own.weight < chosen.weight || (own.weight == chosen.weight && position < chosenPosition);
+    // The pick went through both: whichever came later had to reach the other's weight.
+    const bool lost = position < chosenPosition ? TakesThePick(chosen.weight, own.weight)
+                                                : !TakesThePick(own.weight, chosen.weight);
     if (!lost) {
         oddities->push_back({position, "the log does not add up: its Weight " +
                                            std::to_string(own.weight) +
@@ -134,7 +100,7 @@ struct Pick {
 Loss WeighedVerdict(int position, const Terms& own, const std::optional<Pick>& pick,
                     std::vector<Oddity>* oddities) {
     if (!pick) {
-        if (own.weight < 1) {
+        if (!TakesThePick(own.weight, LightestPick)) {
             return {"", "weight below 1, never chosen"};
         }
         oddities->push_back({position, "the log does not add up: its Weight " +
@@ -212,7 +178,7 @@ CandidateRow WeighedRow(int position, const CandidateBlock& block, const std::op
                         "-",
                         "",
                         ""};
-    const std::optional<Terms> terms = ReadTerms(block);
+    const std::optional<Terms> terms = LoggedTerms(block);
     if (!terms) {
         row.verdict = "not explained: its weighting block is incomplete";
         oddities->push_back({position, "its weighting block lacks a term or its Weight"});
@@ -240,17 +206,17 @@ std::optional<Pick> FindPick(const RunAccount& run) {
     if (chosen == run.candidates.end() || !chosen->second.exclusion.empty()) {
         return Pick{*run.picked, std::nullopt};
     }
-    return Pick{*run.picked, ReadTerms(chosen->second)};
+    return Pick{*run.picked, LoggedTerms(chosen->second)};
 }
 
 // The report names the chosen record's device number, or UNKNOWN when the pick chose none.
 void CheckReport(const RunAccount& run, std::vector<Oddity>* oddities) {
-    std::string expected = "Destination=UNKNOWN";
+    std::string expected = FormatPieces(NoDestinationAnswer)[0];
     if (run.picked) {
         const auto chosen = run.candidates.find(*run.picked);
         const std::string order =
             chosen != run.candidates.end() ? Field(chosen->second, "Order") : "-";
-        expected = "Destination=\\\\.\\PHYSICALDRIVE" + order;
+        expected = FormatPieces(ReportedDriveAnswer)[0] + order;
     }
     if (run.report != expected) {
         oddities->push_back({-1, "the log does not add up: the pick leads to \"" + expected +

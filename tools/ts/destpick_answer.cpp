@@ -1,13 +1,11 @@
 #include "destpick_answer.h"
 
+#include "log/log_texts.h"
+#include "selection/exit_codes.h"
+#include "sim/text.h"
+
 namespace {
 
-const char DiskPrefix[] = "Destination=\\\\.\\PHYSICALDRIVE";
-const char NoDisk[] = "Destination=UNKNOWN";
-const std::uint32_t NoDiskExitCode = 999;
-const std::uint32_t StartupFailureExitCode = 1;
-// E_FAIL: the probe gave up on a disk's partition layout and printed nothing.
-const std::uint32_t LayoutGaveUpExitCode = 0x80004005u;
 // destpick prints a device number of at most 2147483647; more digits cannot be one.
 const std::size_t LongestDiskNumber = 10;
 
@@ -28,22 +26,26 @@ bool IsDiskNumber(const std::string& digits) {
 
 DestpickAnswer ReadDestpickAnswer(const char* output, std::size_t length, std::uint32_t exitCode) {
     const std::string text(output, length);
-    const std::string prefix(DiskPrefix);
+    const std::string answer = sim::ToUtf8(ReportedDriveAnswer);
+    const std::string prefix = answer.substr(0, answer.find('%'));
     if (StartsWith(text, prefix)) {
         const std::string digits = text.substr(prefix.size());
         if (IsDiskNumber(digits) && std::stoull(digits) == exitCode) {
-            return {TsVariableSet, digits};
+            // The device path is what follows the answer's "=".
+            return {TsVariableSet, digits, text.substr(text.find('=') + 1)};
         }
-        return {TsAnswerUnclear, std::string()};
+        return {TsAnswerUnclear, "", ""};
     }
-    if (text == NoDisk && exitCode == NoDiskExitCode) {
-        return {TsNoDiskQualifies, std::string()};
+    if (text == sim::ToUtf8(NoDestinationAnswer) &&
+        exitCode == static_cast<std::uint32_t>(NoDestinationExitCode)) {
+        return {TsNoDiskQualifies, "", ""};
     }
-    if (text.empty() && exitCode == LayoutGaveUpExitCode) {
-        return {TsLayoutGaveUp, std::string()};
+    if (text.empty() && exitCode == static_cast<std::uint32_t>(GaveUpExitCode)) {
+        return {TsLayoutGaveUp, "", ""};
     }
-    if (!text.empty() && !StartsWith(text, "Destination=") && exitCode == StartupFailureExitCode) {
-        return {TsDestpickStartupFailed, std::string()};
+    if (!text.empty() && !StartsWith(text, "Destination=") &&
+        exitCode == static_cast<std::uint32_t>(StartupFailureExitCode)) {
+        return {TsDestpickStartupFailed, "", ""};
     }
-    return {TsAnswerUnclear, std::string()};
+    return {TsAnswerUnclear, "", ""};
 }

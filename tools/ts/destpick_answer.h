@@ -25,6 +25,7 @@ struct DestpickAnswer {
     TsExitCode outcome;
     // The chosen disk's number as destpick printed it; empty unless outcome is TsVariableSet.
     std::string disk;
+    std::string devicePath; // as destpick printed it, \\.\PHYSICALDRIVE<n>
 };
 
 // Only "Destination=\\.\PHYSICALDRIVE<n>" with exit code n names a disk.

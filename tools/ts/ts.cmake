@@ -4,6 +4,9 @@
 add_library(ts_answer STATIC tools/ts/destpick_answer.cpp)
 target_include_directories(ts_answer PUBLIC tools/ts)
 target_compile_options(ts_answer PRIVATE ${DESTPICK_WARNINGS})
+# destpick's answer in the words the system prints it with.
+target_include_directories(ts_answer PRIVATE src)
+target_link_libraries(ts_answer PRIVATE destpick_text)
 
 if(WIN32)
     include(tools/ts/windows.cmake)

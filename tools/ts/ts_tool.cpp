@@ -18,7 +18,6 @@ const wchar_t DestinationVariable[] = L"DESTPICK_DESTINATION";
 const wchar_t LogFolderVariable[] = L"_SMSTSLogPath";
 const wchar_t Destpick[] = L"destpick.exe";
 const wchar_t DestpickLog[] = L"destpick.log";
-const wchar_t DevicePathPrefix[] = L"\\\\.\\PHYSICALDRIVE";
 const size_t LongestVariableName = 255;
 // The longest path Windows hands out, terminator included.
 const DWORD LongestPathChars = 32768;
@@ -153,10 +152,10 @@ bool ClearBoth(const Step& step) {
            Assign(step, DestinationVariable, std::wstring());
 }
 
-int SetAnswer(const Step& step, const std::string& disk) {
-    const std::wstring number(disk.begin(), disk.end());
-    if (Assign(step, step.options.variable, number) &&
-        Assign(step, DestinationVariable, DevicePathPrefix + number)) {
+int SetAnswer(const Step& step, const DestpickAnswer& answer) {
+    if (Assign(step, step.options.variable, std::wstring(answer.disk.begin(), answer.disk.end())) &&
+        Assign(step, DestinationVariable,
+               std::wstring(answer.devicePath.begin(), answer.devicePath.end()))) {
         return TsVariableSet;
     }
     // Half an answer must not stay behind either.
@@ -270,7 +269,7 @@ int RunDestpick(const Step& step, const std::wstring& source, const std::wstring
     if (answer.outcome != TsVariableSet) {
         return Fail(step, answer.outcome, OutcomeText(answer.outcome));
     }
-    return SetAnswer(step, answer.disk);
+    return SetAnswer(step, answer);
 }
 
 int PickAndSet(const Step& step) {
