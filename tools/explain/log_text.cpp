@@ -151,11 +151,6 @@ bool OpensBeforeDetail(const std::string& text, const wchar_t* format) {
     return text.compare(0, told, opening, 0, told) == 0;
 }
 
-bool FailsLikeAny(const std::string& text, std::initializer_list<const wchar_t*> formats) {
-    return std::any_of(formats.begin(), formats.end(),
-                       [&text](const wchar_t* format) { return OpensBeforeDetail(text, format); });
-}
-
 bool OpensLikeAll(const std::string& text, std::initializer_list<const wchar_t*> formats) {
     std::string shared = FormatPieces(*formats.begin())[0];
     for (const wchar_t* format : formats) {

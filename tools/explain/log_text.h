@@ -33,7 +33,6 @@ bool FitsFormat(const std::string& text, const wchar_t* format);
 bool OpensWith(const std::string& text, const wchar_t* format);
 // The line by the words of that opening before a comma or parenthesis.
 bool OpensBeforeDetail(const std::string& text, const wchar_t* format);
-bool FailsLikeAny(const std::string& text, std::initializer_list<const wchar_t*> formats);
 bool OpensLikeAll(const std::string& text, std::initializer_list<const wchar_t*> formats);
 bool EndsLikeAll(const std::string& text, std::initializer_list<const wchar_t*> formats);
 // That text as a number, or as a position (0 to 2147483647); nothing when it is none.

@@ -2,41 +2,12 @@
 
 #include "log/log_texts.h"
 #include "log_text.h"
+#include "run_order.h"
 
 namespace {
 
-// The probe's lines that are written only when a step fails or meets a reply it cannot use.
-bool IsOddProbeLine(const std::string& rest) {
-    return FailsLikeAny(rest,
-                        {NoInterfaceDetailLine, NoDetailBufferLine, LongDevicePathLine,
-                         NoSeekPenaltyLine, NoSizeLine, InvalidGeometryLine, LayoutGaveUpLine}) ||
-           FitsFormat(rest, ShortReplyLine);
-}
-
-// The steps whose line shows that the probe reached them.
-const struct {
-    const wchar_t* format;
-    bool ProbedDisk::*reached;
-} ReachedSteps[] = {
-    {DevicePathLine, &ProbedDisk::pathLogged},
-    {OpenDiskLine, &ProbedDisk::openAttempted},
-    {DeviceNumberLine, &ProbedDisk::opened},
-    {PartitionNumberLine, &ProbedDisk::deviceNumberRead},
-    {DescriptorLine, &ProbedDisk::descriptorAsked},
-    {BusTypeLine, &ProbedDisk::descriptorRead},
-    {PartitionsLine, &ProbedDisk::partitionsChecked},
-    {LayoutLine, &ProbedDisk::layoutAsked},
-    {SystemDiskLine, &ProbedDisk::systemPartition},
-};
-
 void AddStepLine(ProbedDisk* disk, const std::string& rest) {
-    for (const auto& step : ReachedSteps) {
-        // By the whole text for a line without numbers, as these lines were always read.
-        if (FormatPieces(step.format).size() == 1 ? FitsFormat(rest, step.format)
-                                                  : OpensWith(rest, step.format)) {
-            disk->*step.reached = true;
-        }
-    }
+    MarkReachedSteps(disk, rest);
     if (OpensWith(rest, BusTypeLine)) {
         disk->busType = NumberIn(rest, BusTypeLine);
     } else if (OpensWith(rest, LayoutDoneLine)) {

@@ -2,21 +2,28 @@
 
 #include "log/log_texts.h"
 #include "log_text.h"
+#include "run_account.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 
 namespace {
 
+// How a step's line is told: by its opening, or by its words before a comma or parenthesis; odd
+// lines are told by those words too, and are written only when a step fails or meets a reply it
+// cannot use.
+enum Told { ByOpening, LeadingWords, OddWords };
+
 // A line's step within its item. Steps only move forward; a repeatable one may come again, a
 // neutral line may come anywhere within its item.
 struct Step {
     const wchar_t* format;
     int rank;
-    bool leadingWords = false; // told by its words before a comma or parenthesis
+    Told told = ByOpening;
+    bool ProbedDisk::*reached = nullptr; // set in the disk's account when the line shows the step
 };
-const bool LeadingWords = true;
 const int Neutral = -1;
 const int Repeatable = 1000; // added to a rank that may repeat
 
@@ -30,26 +37,26 @@ const int FirstStepOfADisk = 1;
 
 // A disk's probe lines, in the order the probe writes them.
 const Step ProbeSteps[] = {
-    {NoInterfaceDetailLine, 0, LeadingWords},
-    {NoDetailBufferLine, 0, LeadingWords},
-    {DevicePathLine, 1},
-    {LongDevicePathLine, 2, LeadingWords},
+    {NoInterfaceDetailLine, 0, OddWords},
+    {NoDetailBufferLine, 0, OddWords},
+    {DevicePathLine, 1, ByOpening, &ProbedDisk::pathLogged},
+    {LongDevicePathLine, 2, OddWords},
     {PathMarkersLine, 3},
-    {OpenDiskLine, 4},
-    {DeviceNumberLine, 5},
-    {PartitionNumberLine, 6},
-    {DescriptorLine, 7},
-    {BusTypeLine, 8},
+    {OpenDiskLine, 4, ByOpening, &ProbedDisk::openAttempted},
+    {DeviceNumberLine, 5, ByOpening, &ProbedDisk::opened},
+    {PartitionNumberLine, 6, ByOpening, &ProbedDisk::deviceNumberRead},
+    {DescriptorLine, 7, ByOpening, &ProbedDisk::descriptorAsked},
+    {BusTypeLine, 8, ByOpening, &ProbedDisk::descriptorRead},
     {DeviceTypeLine, 9},
     {SeekPenaltyLine, 10},
-    {NoSeekPenaltyLine, 11, LeadingWords},
+    {NoSeekPenaltyLine, 11, OddWords},
     {SizeLine, 12},
-    {NoSizeLine, 13, LeadingWords},
-    {InvalidGeometryLine, 14, LeadingWords},
+    {NoSizeLine, 13, OddWords},
+    {InvalidGeometryLine, 14, OddWords},
     {ScsiAddressLine, 15},
-    {PartitionsLine, 16},
-    {LayoutLine, 17},
-    {LayoutGaveUpLine, LayoutGaveUp, LeadingWords},
+    {PartitionsLine, 16, ByOpening, &ProbedDisk::partitionsChecked},
+    {LayoutLine, 17, ByOpening, &ProbedDisk::layoutAsked},
+    {LayoutGaveUpLine, LayoutGaveUp, OddWords},
     {LayoutDoneLine, 19, LeadingWords},
     {LayoutBytesLine, 20},
     {PartitionCountLine, 21},
@@ -59,7 +66,7 @@ const Step ProbeSteps[] = {
     {MbrPartitionLine, Repeatable + 24},
     {GptPartitionLine, Repeatable + 24},
     {EfiPartitionLine, Repeatable + 24},
-    {SystemDiskLine, 25},
+    {SystemDiskLine, 25, ByOpening, &ProbedDisk::systemPartition},
     {DeviceIdSourceLine, 26},
     {DeviceIdLine, LinkSpeedWalk - 1},
     {LinkSpeedLine, LinkSpeedWalk},
@@ -105,8 +112,8 @@ const int FirstFieldStep = 10;
 
 template <size_t N> int RankOf(const Step (&steps)[N], const std::string& text) {
     for (const Step& step : steps) {
-        if (step.leadingWords ? OpensBeforeDetail(text, step.format)
-                              : OpensWith(text, step.format)) {
+        if (step.told != ByOpening ? OpensBeforeDetail(text, step.format)
+                                   : OpensWith(text, step.format)) {
             return step.rank;
         }
     }
@@ -264,6 +271,24 @@ bool FollowsLine(RunOrder* order, const std::string& message) {
 }
 
 } // namespace
+
+bool IsOddProbeLine(const std::string& rest) {
+    return FitsFormat(rest, ShortReplyLine) ||
+           std::any_of(std::begin(ProbeSteps), std::end(ProbeSteps), [&rest](const Step& step) {
+               return step.told == OddWords && OpensBeforeDetail(rest, step.format);
+           });
+}
+
+void MarkReachedSteps(ProbedDisk* disk, const std::string& rest) {
+    for (const Step& step : ProbeSteps) {
+        // By the whole text for a line without numbers, as these lines were always read.
+        if (step.reached &&
+            (FormatPieces(step.format).size() == 1 ? FitsFormat(rest, step.format)
+                                                   : OpensWith(rest, step.format))) {
+            disk->*step.reached = true;
+        }
+    }
+}
 
 bool FollowsInOrder(RunOrder* order, const std::string& message, const BannerText& banner) {
     if (order->broken) {

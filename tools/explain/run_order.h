@@ -8,6 +8,8 @@
 
 #include <string>
 
+struct ProbedDisk;
+
 enum class RunSection { Paths, Probe, Weighting, Pick, Report, Ended };
 
 struct RunOrder {
@@ -20,3 +22,8 @@ struct RunOrder {
 // Takes the run's next entry that is not blank; banner as for AddRunEntry. False from the
 // first entry on that cannot come next: the run's lines are mixed with others.
 bool FollowsInOrder(RunOrder* order, const std::string& message, const BannerText& banner);
+
+// The probe's lines that are written only when a step fails or meets a reply it cannot use.
+bool IsOddProbeLine(const std::string& rest);
+// Marks in the disk's account the steps that the line shows the probe reached.
+void MarkReachedSteps(ProbedDisk* disk, const std::string& rest);
