@@ -1,16 +1,32 @@
 #include "answers.h"
 
+#include "log/log_texts.h"
+#include "log_text.h"
+#include "sim/text.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 
 namespace {
 
-const char DrivePrefix[] = "\\\\.\\PHYSICALDRIVE";
-const char DestinationPrefix[] = "Destination=";
+// The answer's pieces as the system prints them: "Destination=", then the drive's path and
+// number or the word for no disk.
+struct AnswerTexts {
+    std::string opening;
+    std::string drive;
+    std::string none;
+};
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
+const AnswerTexts& Answer() {
+    static const AnswerTexts texts = [] {
+        const std::string none = sim::ToUtf8(NoDestinationAnswer);
+        const size_t opening = none.find('=') + 1;
+        return AnswerTexts{none.substr(0, opening),
+                           FormatPieces(ReportedDriveAnswer)[0].substr(opening),
+                           none.substr(opening)};
+    }();
+    return texts;
 }
 
 // "%d" of a device number: an optional minus and up to ten digits within 32 bits.
@@ -71,20 +87,20 @@ std::string LineError(const std::string& fileName, int number, const std::string
 } // namespace
 
 std::string AnswerOf(const std::string& standardOutput) {
-    if (!StartsWith(standardOutput, DestinationPrefix)) {
+    if (!StartsWith(standardOutput, Answer().opening)) {
         return "none";
     }
     return CanonicalAnswer(standardOutput).value_or("none");
 }
 
 std::optional<std::string> CanonicalAnswer(const std::string& text) {
-    std::string rest =
-        StartsWith(text, DestinationPrefix) ? text.substr(sizeof(DestinationPrefix) - 1) : text;
-    if (rest == "UNKNOWN" || (rest == "none" && rest.size() == text.size())) {
+    const std::string& opening = Answer().opening;
+    std::string rest = StartsWith(text, opening) ? text.substr(opening.size()) : text;
+    if (rest == Answer().none || (rest == "none" && rest.size() == text.size())) {
         return rest;
     }
-    if (StartsWith(rest, DrivePrefix)) {
-        return DiskNumber(rest.substr(sizeof(DrivePrefix) - 1));
+    if (StartsWith(rest, Answer().drive)) {
+        return DiskNumber(rest.substr(Answer().drive.size()));
     }
     return rest.size() == text.size() ? DiskNumber(rest) : std::nullopt;
 }
