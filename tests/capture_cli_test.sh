@@ -87,22 +87,24 @@ tool=$scratch/tool
 mkdir -p "$tool" "$scratch/elsewhere"
 cp "$capture" "$tool/destpick-capture.exe"
 machine=$source_dir/examples/machines/default.json
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 run_capture() { # folder to run from, arguments...: sets out, err, code
     local folder=$1
     shift
     (cd "$folder" && DESTPICK_SIM_MACHINE=$machine "$tool/destpick-capture.exe" "$@" >"$scratch/stdout" 2>"$scratch/stderr")
-    code=$?
+    take_output $?
+}
+take_output() { # exit code: sets code, and out and err from the files the run wrote
+    code=$1
     out=$(tr -d '\r' <"$scratch/stdout")
     err=$(tr -d '\r' <"$scratch/stderr")
 }
-one_line_failure() { # expected code, case name
+one_line_failure() { # expected code, case name, [how the line ends]
     if [ "$code" -eq "$1" ] && [ -z "$out" ] && [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] &&
-        [[ $err == "destpick-capture: "* ]]; then
+        [[ $err == "destpick-capture: "*"${3-}" ]]; then
         pass
     else
-        fail "$2: expected exit $1 and one line on standard error, got $code, out \"$out\", err \"$err\""
+        fail "$2: expected exit $1 and one line on standard error${3:+ ending \"$3\"}, got $code, out \"$out\", err \"$err\""
     fi
 }
 
@@ -123,17 +125,13 @@ if [ "$code" -eq 0 ] && [ "$out" = "sub/../relative.json" ] && [ -s "$scratch/el
 else
     fail "relative name: exit $code, printed \"$out\""
 fi
-# Every failure is one line on standard error; the in-process tests go through them all.
-run_capture "$scratch/elsewhere" '\\.\PHYSICALDRIVE0'
-one_line_failure 4 "a disk"
-# An option it does not know is refused rather than taken for a file's name ("/v" at the root of
-# the drive), and so is a DOS device's name.
-for option in /v -v --verbose; do
-    run_capture "$scratch/elsewhere" "$option"
-    one_line_failure 1 "option $option"
+# Every failure is one line on standard error; the in-process tests go through them all. An option
+# it does not know is refused rather than taken for a file's name ("/v" at the root of the drive),
+# and so are a disk's and a DOS device's name.
+for refused in 1:/v 1:-v 1:--verbose 4:nul.json '4:\\.\PHYSICALDRIVE0'; do
+    run_capture "$scratch/elsewhere" "${refused#*:}"
+    one_line_failure "${refused%%:*}" "${refused#*:}"
 done
-run_capture "$scratch/elsewhere" nul.json
-one_line_failure 4 "a DOS device"
 left=$(find "$scratch/elsewhere" /v -maxdepth 1 \( -iname 'nul*' -o -name v -o -name '-*' \) 2>/dev/null)
 if [ -z "$left" ]; then pass; else fail "a refused argument left a file: $left"; fi
 run_capture "$scratch/elsewhere" --version
@@ -151,11 +149,8 @@ fi
     cd "$scratch/elsewhere" &&
         DESTPICK_SIM_MACHINE=$machine "$tool/destpick-capture.exe" cut.json >"$scratch/stdout" 2>"$scratch/stderr"
 )
-code=$?
-out=$(tr -d '\r' <"$scratch/stdout")
-err=$(tr -d '\r' <"$scratch/stderr")
-one_line_failure 4 "a full disk"
-if [[ $err == *": the disk is full" ]]; then pass; else fail "a full disk: said \"$err\""; fi
+take_output $?
+one_line_failure 4 "a full disk" ": the disk is full"
 if [ -e "$scratch/elsewhere/cut.json" ]; then fail "a full disk: the cut file is left behind"; else pass; fi
 # A full file system (a tmpfs whose one page is taken): Windows says the disk is full, and no file
 # is left.
@@ -165,15 +160,9 @@ if private_mounts_work; then
         DESTPICK_SIM_MACHINE=$2 "$3" full.json; echo $? >"$4/code"; ls -A "$1" >"$4/left"' _ \
         "$scratch/full" "$machine" "$tool/destpick-capture.exe" "$scratch" \
         >"$scratch/stdout" 2>"$scratch/stderr"
-    code=$(cat "$scratch/code")
-    out=$(tr -d '\r' <"$scratch/stdout")
-    err=$(tr -d '\r' <"$scratch/stderr")
-    one_line_failure 4 "a full file system"
-    if [[ $err == *": the disk is full" ]] && [ "$(cat "$scratch/left")" = taken ]; then
-        pass
-    else
-        fail "a full file system: said \"$err\", left $(cat "$scratch/left")"
-    fi
+    take_output "$(cat "$scratch/code")"
+    one_line_failure 4 "a full file system" ": the disk is full"
+    if [ "$(cat "$scratch/left")" = taken ]; then pass; else fail "a full file system: left $(cat "$scratch/left")"; fi
 else
     echo "SKIPPED: a full file system (no mount namespace here)"
 fi

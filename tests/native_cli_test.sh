@@ -6,20 +6,13 @@ exe=$1
 source_dir=$2
 # shellcheck source=checks.sh
 . "$(dirname "$0")/checks.sh"
-passed=0
-failed=0
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 check() { # name, condition...
     local name=$1
     shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name"
-    fi
+    if "$@"; then pass; else fail "$name"; fi
 }
 
 run() { # folder, exe name, [machine file]; sets out, err, code
@@ -36,21 +29,21 @@ run() { # folder, exe name, [machine file]; sets out, err, code
     rm -f "$folder/stderr"
 }
 
-# The default machine: a decision on standard output, its number (low byte) as exit code.
-run "$scratch/default" destpick.exe
-check "default machine prints a decision" \
-    bash -c '[[ "$1" =~ ^Destination=(UNKNOWN|\\\\\.\\PHYSICALDRIVE[0-9]+)$ ]]' _ "$out"
-if [ "$out" = "Destination=UNKNOWN" ]; then expected=231; else expected=$((${out##*PHYSICALDRIVE} & 255)); fi
-check "default machine exit code matches the report (got $code)" [ "$code" -eq "$expected" ]
-check "default machine log beside the executable" grep -q "ExeFileName=\[destpick\]" "$scratch/default/destpick.log"
-check "every log line begins with its stamp" \
-    bash -c '! grep -avE "^\[[ 0-9]{4}\.[0-9]{2}\.[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}\] " "$1"' _ "$scratch/default/destpick.log"
-check "the log ends with the report" bash -c 'tail -n 1 "$1" | grep -q "] $2"' _ "$scratch/default/destpick.log" "${out//\\/\\\\}"
+# The output and the exit code (its low byte, 231 for 999) that answer the disk or UNKNOWN.
+answer() { if [ "$1" = UNKNOWN ]; then echo "Destination=UNKNOWN/231"; else echo "Destination=\\\\.\\PHYSICALDRIVE$1/$(($1 & 255))"; fi; }
 
-# An empty machine, as Wine presents one.
-run "$scratch/empty" destpick.exe "$source_dir/examples/machines/empty.json"
-check "empty machine reports UNKNOWN" [ "$out" = "Destination=UNKNOWN" ]
-check "empty machine exits with 999 (231 in the shell)" [ "$code" -eq 231 ]
+whole_entries() { # log: each line one entry with its stamp at the start only, the last one ended
+    local stamp='\[[ 0-9]{4}\.[0-9]{2}\.[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}\] '
+    ! LC_ALL=C grep -avE "^$stamp" "$1" && ! LC_ALL=C grep -aqE ".$stamp" "$1" &&
+        [ "$(tail -c 1 "$1" | od -An -tx1 | tr -d ' ')" = "0a" ]
+}
+
+# The embedded default machine: a decision, and a log beside the executable that ends with it.
+run "$scratch/default" destpick.exe
+check "default machine answers with its exit code: $out ($code)" [ "$out/$code" = "$(answer "${out##*[E=]}")" ]
+check "default machine log beside the executable" grep -q "ExeFileName=\[destpick\]" "$scratch/default/destpick.log"
+check "every log line one whole entry" whole_entries "$scratch/default/destpick.log"
+check "the log ends with the report" bash -c 'tail -n 1 "$1" | grep -q "] $2"' _ "$scratch/default/destpick.log" "${out//\\/\\\\}"
 
 # Every shipped machine gets the destination its description names.
 declare -A destinations=(
@@ -61,42 +54,32 @@ declare -A destinations=(
 for machine in "$source_dir"/examples/machines/*.json; do
     name=$(basename "$machine" .json)
     run "$scratch/example-$name" destpick.exe "$machine"
-    expected=${destinations[$name]:-unlisted}
-    if [ "$expected" = UNKNOWN ]; then want="Destination=UNKNOWN"; else want="Destination=\\\\.\\PHYSICALDRIVE$expected"; fi
-    check "example $name: $out" [ "$out" = "$want" ]
+    check "example $name: $out ($code)" [ "$out/$code" = "$(answer "${destinations[$name]:-unlisted}")" ]
 done
 
-# A description with a mistake is refused before the system runs.
-printf '{"disks": [{"path": "a", "colour": "red"}]}' >"$scratch/bad.json"
-run "$scratch/bad" destpick.exe "$scratch/bad.json"
-check "refused description exits with 78" [ "$code" -eq 78 ]
-check "refusal names the file and the field" bash -c '[[ "$1" == *bad.json*disks\[0\].colour*unknown\ field* ]]' _ "$err"
-check "refusal prints nothing on standard output" [ -z "$out" ]
-check "refusal writes no log" [ ! -e "$scratch/bad/destpick.log" ]
-# Whatever the loader meets ends the process the same way: exit 78 and one line naming the field.
-declare -A hostile=(
+# Whatever the loader meets, the process ends before the system runs, the same way: exit 78, one
+# line naming the file and the field, nothing on standard output and no log. No text: no file.
+declare -A refused=(
+    [bad]='{"disks": [{"path": "a", "colour": "red"}]}|disks[0].colour: unknown field'
     [huge-number]='{"description": 1e400}|description: number overflow'
     [duplicate]='{"disks": [], "disks": []}|disks: duplicate field'
     [controller-path]='{"disks": [{"path": "\\\\.\\scsi0:"}]}|disks[0].path: names a SCSI controller'
+    [missing]='|cannot be read'
 )
-for name in "${!hostile[@]}"; do
-    printf '%s' "${hostile[$name]%%|*}" >"$scratch/$name.json"
+for name in "${!refused[@]}"; do
+    text=${refused[$name]%%|*}
+    if [ -n "$text" ]; then printf '%s' "$text" >"$scratch/$name.json"; fi
     run "$scratch/$name" destpick.exe "$scratch/$name.json"
-    check "$name description exits with 78 (got $code)" [ "$code" -eq 78 ]
-    check "$name description gives one line naming the field: $err" bash -c \
-        '[ "$(wc -l <<<"$1")" -eq 1 ] && [[ "$1" == "destpick (simulated machine): $2"* ]]' _ \
-        "$err" "$scratch/$name.json: ${hostile[$name]#*|}"
+    check "$name description: exit $code, one line naming the field, no output nor log: $err" bash -c \
+        '[ "$1/$2/$3" = 78//destpick.exe ] && [ "$(wc -l <<<"$4")" -eq 1 ] && [[ "$4" == "destpick (simulated machine): $5"* ]]' \
+        _ "$code" "$out" "$(ls "$scratch/$name")" "$err" "$scratch/$name.json: ${refused[$name]#*|}"
 done
-run "$scratch/missing" destpick.exe "$scratch/none.json"
-check "missing description exits with 78" [ "$code" -eq 78 ]
-check "missing description is named" bash -c '[[ "$1" == *none.json*cannot\ be\ read* ]]' _ "$err"
 
 # Start-up failure: a name without extension.
 run "$scratch/noext" destpick
 # Standard output is in text mode, as on Windows: the message's "\r\n" goes out as "\r\r\n".
-check "no extension: message" [ "$out" = "$(printf 'Could not found the exe file name. \r\r')" ]
-check "no extension: exit code 1" [ "$code" -eq 1 ]
-check "no extension: no log" [ -z "$(ls "$scratch/noext" | grep -v '^destpick$')" ]
+check "no extension: message, exit code 1, no log" \
+    [ "$out/$code/$(ls "$scratch/noext")" = "$(printf 'Could not found the exe file name. \r\r')/1/destpick" ]
 
 # A version.dll planted beside the executable (any case of the name): main limits the DLL search
 # to the system folder before the run, so the stand-in's loader never takes it, and the run
@@ -104,9 +87,8 @@ check "no extension: no log" [ -z "$(ls "$scratch/noext" | grep -v '^destpick$')
 mkdir -p "$scratch/planted"
 printf 'not the system version.dll' >"$scratch/planted/Version.DLL"
 run "$scratch/planted" destpick.exe "$source_dir/examples/machines/empty.json"
-check "planted version.dll: not loaded ($err)" [ -z "$err" ]
-check "planted version.dll: the run answers UNKNOWN with 999 (231)" \
-    bash -c '[ "$1" = "Destination=UNKNOWN" ] && [ "$2" -eq 231 ]' _ "$out" "$code"
+check "planted version.dll: not loaded, the run answers as without it ($err)" \
+    [ "$err/$out/$code" = "/$(answer UNKNOWN)" ]
 check "planted version.dll: the version read from the system's" \
     grep -qs "ExeVersion=\[[0-9.]*\]" "$scratch/planted/destpick.log"
 
@@ -122,25 +104,17 @@ full_disk_runs() { # exe, machine, folder
     (cd "$3" && DESTPICK_SIM_MACHINE=$2 ./destpick.exe >/dev/null 2>&1)
     cp "$3/destpick.log" "$3.log"
 }
-whole_entries() { # log: each line one entry with its stamp at the start only, the last one ended
-    local stamp='\[[ 0-9]{4}\.[0-9]{2}\.[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}\] '
-    ! LC_ALL=C grep -avE "^$stamp" "$1" && ! LC_ALL=C grep -aqE ".$stamp" "$1" &&
-        [ "$(tail -c 1 "$1" | od -An -tx1 | tr -d ' ')" = "0a" ]
-}
 mkdir -p "$scratch/full"
 if private_mounts_work; then
-    export -f full_disk_runs
+    export -f full_disk_runs whole_entries
     with_private_mounts bash -c 'full_disk_runs "$@"' _ "$exe" \
         "$source_dir/examples/machines/default.json" "$scratch/full"
-    check "full disk: the first run's log holds only whole entries" whole_entries "$scratch/full.first.log"
-    check "full disk: the log filled its page" [ "$(wc -c <"$scratch/full.first.log")" -gt 3000 ]
-    check "full disk: the run answered all the same" grep -q '^Destination=' "$scratch/full.first.out"
-    check "full disk: after it, only whole entries" whole_entries "$scratch/full.log"
-    check "full disk: the next run starts a line" \
-        [ "$(grep -ac '] ExeVersion=\[' "$scratch/full.log")" -eq 2 ]
+    check "full disk: the first run's log filled its page with whole entries, and it answered" bash -c \
+        '[ "$(wc -c <"$1.first.log")" -gt 3000 ] && whole_entries "$1.first.log" && grep -q ^Destination= "$1.first.out"' _ "$scratch/full"
+    check "full disk: the next run starts a line of its own" \
+        bash -c 'whole_entries "$1.log" && [ "$(grep -ac "] ExeVersion=\[" "$1.log")" -eq 2 ]' _ "$scratch/full"
 else
     echo "SKIPPED: full disk (no mount namespace here)"
 fi
 
-echo "native_cli: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -8,17 +8,9 @@
 #
 # Usage: wine_capture_test.sh <native build folder> <windows build folder> <wine64>
 set -u
-usage="usage: wine_capture_test.sh <native build folder> <windows build folder> <wine64>"
-native_dir=${1:?$usage}
-windows_dir=${2:?$usage}
-wine=${3:?$usage}
-source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
-
 # shellcheck source=checks.sh
 . "$(dirname "$0")/checks.sh"
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-export DESTPICK_NATIVE_BUILD_DIR=$native_dir DESTPICK_WINDOWS_BUILD_DIR=$windows_dir DESTPICK_WINE=$wine
+wine_check_start "$@"
 
 # Machines of every kind the route plays: a disk behind the RAID driver beside one whose link speed
 # is looked up, a removable disk and a card reader, markers in the paths, and 24 disks with every
@@ -31,14 +23,8 @@ machines=(
 )
 
 wine_run() { # machine, folder, [--capture]
-    "$source_dir/scripts/wine-run.sh" ${3:+"$3"} "$1" "$2" 2>"$scratch/run.err"
-    local status=$?
-    if [ "$status" -eq 4 ]; then
-        echo "SKIP: Wine cannot start here: $(cat "$scratch/run.err")"
-        exit 77
-    fi
-    [ "$status" -eq 0 ] || fail "$(basename "$1"): the run under Wine failed ($status): $(cat "$scratch/run.err")"
-    return "$status"
+    wine_route ${3:+"$3"} "$1" "$2" ||
+        { fail "$(basename "$1"): the run under Wine failed ($?): $(cat "$scratch/run.err")"; return 1; }
 }
 
 start=$(date +%s)

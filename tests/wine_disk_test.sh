@@ -12,19 +12,11 @@
 #
 # Usage: wine_disk_test.sh <native build folder> <windows build folder> <wine64>
 set -u
-usage="usage: wine_disk_test.sh <native build folder> <windows build folder> <wine64>"
-native_dir=${1:?$usage}
-windows_dir=${2:?$usage}
-wine=${3:?$usage}
-source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
-listed=$source_dir/docs/wine-disks.md
-is_listed() { grep -q "^| \`$1.json\` |" "$listed"; }
-
 # shellcheck source=checks.sh
 . "$(dirname "$0")/checks.sh"
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-export DESTPICK_NATIVE_BUILD_DIR=$native_dir DESTPICK_WINDOWS_BUILD_DIR=$windows_dir DESTPICK_WINE=$wine
+wine_check_start "$@"
+listed=$source_dir/docs/wine-disks.md
+is_listed() { grep -q "^| \`$1.json\` |" "$listed"; }
 
 # The whole exit code that the standard output implies.
 expected_exit_code() {
@@ -38,23 +30,17 @@ expected_exit_code() {
     esac
 }
 
+# Standard output byte for byte, the exit code (the whole one that the output implies, its low byte
+# natively), and a driver that refused and wrote nothing; then the log.
 compare_runs() { # name, native folder, Wine folder
-    local name=$1 native=$2 windows=$3 code
-    if cmp -s "$native/stdout" "$windows/stdout"; then
-        pass
-    else
-        fail "$name: standard output differs: native \"$(cat "$native/stdout")\", Wine \"$(cat "$windows/stdout")\""
-    fi
+    local name=$1 native=$2 windows=$3 code wanted got
     code=$(cat "$windows/exit-code")
-    if [ $((code & 255)) -eq "$(cat "$native/code")" ] && [ "$code" = "$(expected_exit_code "$windows/stdout")" ]; then
+    wanted="$(cat "$native/stdout"), exit $(expected_exit_code "$native/stdout") ($(cat "$native/code")), unknown-requests=0 writes=0 "
+    got="$(cat "$windows/stdout"), exit $code ($((code & 255))), $(tr '\n' ' ' <"$windows/driver-counts")"
+    if cmp -s "$native/stdout" "$windows/stdout" && [ "$got" = "$wanted" ]; then
         pass
     else
-        fail "$name: exit code $code under Wine, $(cat "$native/code") natively (8 bits)"
-    fi
-    if [ "$(tr '\n' ' ' <"$windows/driver-counts")" = "unknown-requests=0 writes=0 " ]; then
-        pass
-    else
-        fail "$name: the driver refused requests: $(tr '\n' ' ' <"$windows/driver-counts")"
+        fail "$name: under Wine $got; natively $wanted"
     fi
     mask_log "$native/destpick.log" "$native" >"$scratch/native.log"
     mask_log "$windows/destpick.log" "$windows" >"$scratch/wine.log"
@@ -77,7 +63,7 @@ refused_runs=(
     "--capture;--help|0|usage: scripts/wine-run.sh "
     "$default|1|wine-run: usage: "
     "--verbose;$default;$out|1|wine-run: unknown option --verbose"
-    "$default;$windows_dir|1|wine-run: OUTDIR $(cd "$windows_dir" && pwd -P) is or holds the build folder"
+    "$default;$windows_dir|1|wine-run: OUTDIR $windows_dir is or holds the build folder"
     "--capture;$default;$source_dir|1|wine-run: OUTDIR $source_dir is or holds the build folder"
     "$default;$source_dir/build/wine-disk/prefix/drive_c|1|wine-run: OUTDIR $source_dir/build/wine-disk/prefix/drive_c is inside"
     "$default;$scratch/a\"b|1|wine-run: OUTDIR $scratch/a\"b: Windows cannot name"
@@ -130,15 +116,10 @@ for machine in "$source_dir"/examples/machines/*.json "$source_dir"/tests/wine_d
     (cd "$native" && DESTPICK_SIM_MACHINE=$machine ./destpick.exe >stdout 2>/dev/null)
     echo $? >"$native/code"
     windows=$scratch/wine/$name
-    "$source_dir/scripts/wine-run.sh" "$machine" "$windows" 2>"$scratch/run.err"
-    status=$?
-    if [ "$status" -eq 4 ]; then
-        echo "SKIP: Wine cannot start here: $(cat "$scratch/run.err")"
-        exit 77
-    elif [ "$status" -ne 0 ]; then
-        fail "$name: the run under Wine failed ($status): $(cat "$scratch/run.err")"
+    wine_route "$machine" "$windows" || {
+        fail "$name: the run under Wine failed ($?): $(cat "$scratch/run.err")"
         continue
-    fi
+    }
     compare_runs "$name" "$native" "$windows"
     echo "$name: $(wc -l <"$scratch/wine.log") log lines, exit code $(cat "$windows/exit-code")"
 done
@@ -152,14 +133,9 @@ hives=(system.reg user.reg userdef.reg)
 for hive in "${hives[@]}"; do
     printf '\n[Software\\\\DestpickPlanted] 1796777742\n"planted"="1"\n' >>"$prefix/$hive"
 done
-if "$wine_run" "$default" "$scratch/after-planting" 2>"$scratch/run.err"; then
-    for hive in "${hives[@]}"; do
-        if grep -q DestpickPlanted "$prefix/$hive"; then
-            fail "$hive: a key planted before the run is still there after it"
-        else
-            pass "$hive: put back before the run"
-        fi
-    done
+if wine_route "$default" "$scratch/after-planting"; then
+    kept=$(cd "$prefix" && grep -l DestpickPlanted "${hives[@]}")
+    if [ -z "$kept" ]; then pass "every hive put back before the run"; else fail "a key planted before the run is still in $kept"; fi
 else
     fail "the run after planting failed: $(cat "$scratch/run.err")"
 fi
