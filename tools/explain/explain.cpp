@@ -219,11 +219,3 @@ RunList ListRuns(std::istream& log) {
     }
     return list;
 }
-
-ExplainResult ExplainLog(std::istream& log) {
-    const LastCompleteRun found = FindLastCompleteRun(log);
-    if (found.status != Explained) {
-        return {found.status, "", found.error};
-    }
-    return {Explained, RenderExplanation(*found.run, found.place, ExplainRun(*found.run)), ""};
-}

@@ -53,5 +53,3 @@ struct RunList {
 };
 
 RunList ListRuns(std::istream& log);
-
-ExplainResult ExplainLog(std::istream& log);
