@@ -18,7 +18,6 @@ file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/system_formats.inc CONTENT "${
 add_executable(conformance tests/conformance/conformance.cpp)
 set_target_properties(conformance PROPERTIES SUFFIX ".exe")
 target_include_directories(conformance PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
-target_compile_options(conformance PRIVATE ${DESTPICK_WARNINGS})
 if(WIN32)
     target_compile_definitions(conformance PRIVATE STRSAFE_NO_DEPRECATE)
     target_link_options(conformance PRIVATE -static)
@@ -28,7 +27,6 @@ else()
 endif()
 
 if(WIN32)
-    add_test(NAME conformance COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/conformance_test.sh
-        ${DESTPICK_NATIVE_BUILD_DIR}/conformance.exe $<TARGET_FILE:conformance> ${DESTPICK_WINE})
-    set_tests_properties(conformance PROPERTIES RESOURCE_LOCK wine)
+    destpick_wine_test(conformance ${DESTPICK_NATIVE_BUILD_DIR}/conformance.exe
+        $<TARGET_FILE:conformance> ${DESTPICK_WINE})
 endif()

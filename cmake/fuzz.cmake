@@ -6,7 +6,6 @@
 option(DESTPICK_FUZZ_LOG_ON_DISK "Write the fuzzed runs' logs to files rather than to memory" OFF)
 add_executable(machine_fuzzer tests/fuzz/machine_fuzzer.cpp tests/fuzz/run_checks.cpp
     tests/fuzz/capture_replay.cpp)
-target_compile_options(machine_fuzzer PRIVATE ${DESTPICK_WARNINGS})
 if(DESTPICK_FUZZ_LOG_ON_DISK)
     target_compile_definitions(machine_fuzzer PRIVATE DESTPICK_FUZZ_LOG_ON_DISK)
 endif()

@@ -2,7 +2,6 @@
 # the stand-in, the machine model and the tools alike.
 add_library(destpick_text STATIC text/src/text.cpp)
 target_include_directories(destpick_text PUBLIC text/include)
-target_compile_options(destpick_text PRIVATE ${DESTPICK_WARNINGS})
 
 # The machine model (machine/): what a simulated machine is, its description read and written, and
 # the replies of its disks. Plain C++ over the Windows types: natively it compiles against the
@@ -20,7 +19,6 @@ target_include_directories(destpick_machine PUBLIC machine/include)
 target_link_libraries(destpick_machine PUBLIC destpick_text)
 # The bus names, which the system's log readers show too.
 target_include_directories(destpick_machine PRIVATE src)
-target_compile_options(destpick_machine PRIVATE ${DESTPICK_WARNINGS})
 if(WIN32)
     # nlohmann-json is header-only: a folder of the build tree holds a link to the host's copy, so
     # that the cross compiler sees it without seeing the rest of the host's headers.
@@ -44,7 +42,6 @@ endif()
 # build's output is compared with the native one's.
 add_executable(rewrite_description tests/machine/rewrite_description.cpp)
 set_target_properties(rewrite_description PROPERTIES SUFFIX ".exe")
-target_compile_options(rewrite_description PRIVATE ${DESTPICK_WARNINGS})
 target_link_libraries(rewrite_description PRIVATE destpick_machine)
 if(WIN32)
     target_link_options(rewrite_description PRIVATE -static)

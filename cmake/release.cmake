@@ -6,7 +6,6 @@ configure_file(release/README.txt.in ${CMAKE_CURRENT_BINARY_DIR}/release/README.
 file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/release/version.txt CONTENT "${PROJECT_VERSION}\n")
 
 # The archive built by the release command, its content and each program in it run under Wine.
-add_test(NAME release COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/release_test.sh
-    ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_VERSION} ${DESTPICK_NATIVE_BUILD_DIR}/destpick.exe
-    ${DESTPICK_WINE} ${CMAKE_CURRENT_BINARY_DIR}/wine-prefix)
-set_tests_properties(release PROPERTIES RESOURCE_LOCK wine)
+destpick_wine_test(release ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_VERSION}
+    ${DESTPICK_NATIVE_BUILD_DIR}/destpick.exe ${DESTPICK_WINE}
+    ${CMAKE_CURRENT_BINARY_DIR}/wine-prefix)

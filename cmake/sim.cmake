@@ -22,7 +22,6 @@ add_library(winapi_sim STATIC
 # winapi/control: the stand-in's own interface (sim/standin.h), above it, through which tests and
 # tools install a machine and read what a run asked.
 target_include_directories(winapi_sim PUBLIC winapi/sdk winapi/control PRIVATE winapi/src)
-target_compile_options(winapi_sim PRIVATE ${DESTPICK_WARNINGS})
 target_link_libraries(winapi_sim PUBLIC destpick_machine)
 target_compile_definitions(winapi_sim PRIVATE
     DESTPICK_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
@@ -33,13 +32,11 @@ target_compile_definitions(winapi_sim PRIVATE
 # What -municode is to the Windows build: the start-up of a program whose entry point is wmain.
 # A library of its own, linked only by such programs, so that no other program meets a second main.
 add_library(winapi_wide_entry STATIC winapi/src/crt/wide_entry.cpp)
-target_compile_options(winapi_wide_entry PRIVATE ${DESTPICK_WARNINGS})
 target_link_libraries(winapi_wide_entry PUBLIC destpick_text)
 
 # The start-up of a program that takes its machine from DESTPICK_SIM_MACHINE: an object library,
 # so that its initializer is linked although nothing calls into it.
 add_library(winapi_machine_from_environment OBJECT winapi/src/standin/machine_from_environment.cpp)
-target_compile_options(winapi_machine_from_environment PRIVATE ${DESTPICK_WARNINGS})
 target_link_libraries(winapi_machine_from_environment PUBLIC winapi_sim)
 target_link_libraries(destpick PRIVATE winapi_machine_from_environment)
 
@@ -53,7 +50,19 @@ target_link_libraries(destpick_core PUBLIC winapi_sim)
 
 enable_testing()
 find_package(GTest REQUIRED)
-add_executable(destpick_tests
+include(GoogleTest)
+# A GoogleTest program over the shared test support and main of tests/, which finds the examples
+# in the source tree; each of its tests is registered with CTest.
+function(destpick_test_program target)
+    cmake_parse_arguments(PARSE_ARGV 1 program "" "" "SOURCES;LIBRARIES")
+    add_executable(${target} ${program_SOURCES} tests/test_support.cpp tests/test_main.cpp)
+    target_include_directories(${target} PRIVATE tests)
+    target_compile_definitions(${target} PRIVATE DESTPICK_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+    target_link_libraries(${target} PRIVATE ${program_LIBRARIES} GTest::gtest)
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60)
+endfunction()
+
+destpick_test_program(destpick_tests SOURCES
     tests/machine/description_test.cpp
     tests/machine/replies_test.cpp
     tests/machine/writer_test.cpp
@@ -73,24 +82,15 @@ add_executable(destpick_tests
     tests/pci_link_speed_test.cpp
     tests/raid_query_test.cpp
     tests/bad_input_test.cpp
-    tests/test_support.cpp
-    tests/test_main.cpp)
+    LIBRARIES destpick_core winapi_sim)
 # The model's own units (machine/src) too: its reply forms are tested where they are declared.
-target_include_directories(destpick_tests PRIVATE tests machine/src)
-target_compile_options(destpick_tests PRIVATE ${DESTPICK_WARNINGS})
-target_link_libraries(destpick_tests PRIVATE destpick_core winapi_sim GTest::gtest
-    nlohmann_json::nlohmann_json)
-target_compile_definitions(destpick_tests PRIVATE
-    DESTPICK_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
-    DESTPICK_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
-include(GoogleTest)
-gtest_discover_tests(destpick_tests DISCOVERY_TIMEOUT 60)
+target_include_directories(destpick_tests PRIVATE machine/src)
+target_link_libraries(destpick_tests PRIVATE nlohmann_json::nlohmann_json)
+target_compile_definitions(destpick_tests PRIVATE DESTPICK_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
 
 # The native executable, run as a user would, on the example machines.
-add_test(NAME native_cli COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/native_cli_test.sh
-    $<TARGET_FILE:destpick> ${CMAKE_CURRENT_SOURCE_DIR})
-add_test(NAME example_logs COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/example_logs_test.sh
-    $<TARGET_FILE:destpick> ${CMAKE_CURRENT_SOURCE_DIR})
+destpick_script_test(native_cli $<TARGET_FILE:destpick> ${CMAKE_CURRENT_SOURCE_DIR})
+destpick_script_test(example_logs $<TARGET_FILE:destpick> ${CMAKE_CURRENT_SOURCE_DIR})
 add_test(NAME example_logs_rewritten COMMAND bash
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/example_logs_test.sh $<TARGET_FILE:destpick>
     ${CMAKE_CURRENT_SOURCE_DIR} --rewritten-by $<TARGET_FILE:rewrite_description>)
@@ -99,7 +99,6 @@ add_test(NAME example_logs_rewritten COMMAND bash
 # bench preset (Release); here it is built and its runs checked, never timed.
 add_executable(destpick_benchmark bench/run_benchmark.cpp bench/fleet_machine.cpp
     bench/stability_benchmark.cpp)
-target_compile_options(destpick_benchmark PRIVATE ${DESTPICK_WARNINGS})
 target_link_libraries(destpick_benchmark PRIVATE destpick_core winapi_sim stability
     machine_generator)
 add_test(NAME benchmark_check COMMAND destpick_benchmark --check)
@@ -118,7 +117,6 @@ file(CREATE_LINK ${DESTPICK_FUZZED_DATA_PROVIDER}/fuzzer ${DESTPICK_FUZZER_HEADE
 add_executable(replay_fuzz_inputs tests/fuzz/replay_inputs.cpp tests/fuzz/machine_fuzzer.cpp
     tests/fuzz/run_checks.cpp tests/fuzz/capture_replay.cpp)
 target_include_directories(replay_fuzz_inputs SYSTEM PRIVATE ${DESTPICK_FUZZER_HEADERS})
-target_compile_options(replay_fuzz_inputs PRIVATE ${DESTPICK_WARNINGS})
 # The log on disk, as the fuzz-replay preset keeps it, so that the file functions meet every
 # entry of the replayed runs.
 target_compile_definitions(replay_fuzz_inputs PRIVATE DESTPICK_FUZZ_LOG_ON_DISK)

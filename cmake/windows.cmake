@@ -56,11 +56,13 @@ set(DESTPICK_NATIVE_BUILD_DIR ${CMAKE_CURRENT_SOURCE_DIR}/build/sim CACHE PATH
     "Folder of the native build that the Windows build is compared with")
 find_program(DESTPICK_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(DESTPICK_WINE NAMES wine64 wine)
-add_test(NAME windows_imports COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows_imports_test.sh
-    $<TARGET_FILE:destpick> ${PROJECT_VERSION})
-add_test(NAME wine_run COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_run_test.sh
-    $<TARGET_FILE:destpick> ${DESTPICK_WINE} ${PROJECT_VERSION})
-set_tests_properties(wine_run PROPERTIES RESOURCE_LOCK wine)
+# A check that runs Wine: such checks share the build's Wine prefix, so they take turns.
+function(destpick_wine_test name)
+    destpick_script_test(${name} ${ARGN})
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine)
+endfunction()
+destpick_script_test(windows_imports $<TARGET_FILE:destpick> ${PROJECT_VERSION})
+destpick_wine_test(wine_run $<TARGET_FILE:destpick> ${DESTPICK_WINE} ${PROJECT_VERSION})
 
 # A version.dll that marks its own loading, planted beside destpick.exe under Wine; and, to show
 # that the plant works, a program that imports VERSION.dll the ordinary way. Both live in a folder
@@ -68,7 +70,6 @@ set_tests_properties(wine_run PROPERTIES RESOURCE_LOCK wine)
 add_library(planted_version MODULE tests/planted_version_dll.cpp)
 add_executable(planted_version_control tests/planted_version_control.cpp)
 foreach(target planted_version planted_version_control)
-    target_compile_options(${target} PRIVATE ${DESTPICK_WARNINGS})
     target_link_options(${target} PRIVATE -static -s)
     set_target_properties(${target} PROPERTIES
         LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/planted
@@ -76,21 +77,14 @@ foreach(target planted_version planted_version_control)
 endforeach()
 set_target_properties(planted_version PROPERTIES PREFIX "" OUTPUT_NAME version)
 target_link_libraries(planted_version_control PRIVATE version)
-add_test(NAME wine_planted_dll COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_planted_dll_test.sh
-    $<TARGET_FILE:destpick> $<TARGET_FILE:planted_version> $<TARGET_FILE:planted_version_control>
-    ${DESTPICK_WINE} ${PROJECT_VERSION})
-set_tests_properties(wine_planted_dll PROPERTIES RESOURCE_LOCK wine)
-add_test(NAME golden COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/golden_test.sh
-    ${DESTPICK_NATIVE_BUILD_DIR}/destpick.exe $<TARGET_FILE:destpick> ${DESTPICK_WINE}
-    ${CMAKE_CURRENT_SOURCE_DIR})
-set_tests_properties(golden PROPERTIES RESOURCE_LOCK wine)
+destpick_wine_test(wine_planted_dll $<TARGET_FILE:destpick> $<TARGET_FILE:planted_version>
+    $<TARGET_FILE:planted_version_control> ${DESTPICK_WINE} ${PROJECT_VERSION})
+destpick_wine_test(golden ${DESTPICK_NATIVE_BUILD_DIR}/destpick.exe $<TARGET_FILE:destpick>
+    ${DESTPICK_WINE} ${CMAKE_CURRENT_SOURCE_DIR})
 
 # The machine model built for Windows writes every shipped description as the native build does.
-add_test(NAME machine_rewrite_wine COMMAND bash
-    ${CMAKE_CURRENT_SOURCE_DIR}/tests/machine_rewrite_wine_test.sh
-    ${DESTPICK_NATIVE_BUILD_DIR}/rewrite_description.exe $<TARGET_FILE:rewrite_description>
-    ${DESTPICK_WINE} ${CMAKE_CURRENT_SOURCE_DIR})
-set_tests_properties(machine_rewrite_wine PROPERTIES RESOURCE_LOCK wine)
+destpick_wine_test(machine_rewrite_wine ${DESTPICK_NATIVE_BUILD_DIR}/rewrite_description.exe
+    $<TARGET_FILE:rewrite_description> ${DESTPICK_WINE} ${CMAKE_CURRENT_SOURCE_DIR})
 
 # The release archive: what it packs beside the executables, and its check.
 include(cmake/release.cmake)

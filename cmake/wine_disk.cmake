@@ -6,14 +6,12 @@ if(WIN32)
     add_executable(destpick_disk tests/wine_disk/disk_driver.c)
     set_target_properties(destpick_disk PROPERTIES SUFFIX ".sys")
     target_include_directories(destpick_disk SYSTEM PRIVATE ${CMAKE_FIND_ROOT_PATH}/include/ddk)
-    target_compile_options(destpick_disk PRIVATE ${DESTPICK_WARNINGS})
     # A kernel-mode image: no C runtime, subsystem native, importing ntoskrnl.exe alone.
     target_link_options(destpick_disk PRIVATE -shared -nostdlib -Wl,--subsystem,native
         -Wl,--entry,DriverEntry)
     target_link_libraries(destpick_disk PRIVATE ntoskrnl)
 
     add_executable(wine_launcher tests/wine_disk/launcher.c)
-    target_compile_options(wine_launcher PRIVATE ${DESTPICK_WARNINGS})
     target_link_options(wine_launcher PRIVATE -municode)
     target_link_libraries(wine_launcher PRIVATE advapi32)
 
@@ -22,8 +20,6 @@ if(WIN32)
     set_tests_properties(wine_disks PROPERTIES RESOURCE_LOCK wine SKIP_RETURN_CODE 77 TIMEOUT 600)
 else()
     add_executable(wine_machine tests/wine_disk/wine_machine.cpp)
-    target_compile_options(wine_machine PRIVATE ${DESTPICK_WARNINGS})
     target_link_libraries(wine_machine PRIVATE destpick_machine)
-    add_test(NAME wine_machine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_machine_test.sh
-        $<TARGET_FILE:wine_machine>)
+    destpick_script_test(wine_machine $<TARGET_FILE:wine_machine>)
 endif()

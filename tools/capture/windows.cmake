@@ -8,6 +8,6 @@ add_test(NAME windows_imports_capture COMMAND bash
     $<TARGET_FILE:destpick_capture> ${PROJECT_VERSION} "VERSION.dll SETUPAPI.dll")
 # Captured under Wine on simulated disks, replayed natively: the log destpick.exe wrote under
 # Wine on the same machine.
-add_test(NAME wine_capture COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_capture_test.sh
-    ${DESTPICK_NATIVE_BUILD_DIR} ${CMAKE_CURRENT_BINARY_DIR} ${DESTPICK_WINE})
-set_tests_properties(wine_capture PROPERTIES RESOURCE_LOCK wine SKIP_RETURN_CODE 77 TIMEOUT 300)
+destpick_wine_test(wine_capture ${DESTPICK_NATIVE_BUILD_DIR} ${CMAKE_CURRENT_BINARY_DIR}
+    ${DESTPICK_WINE})
+set_tests_properties(wine_capture PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)

@@ -17,7 +17,6 @@ add_library(explain_core STATIC
     tools/explain/row_text.cpp
     tools/explain/script_formats.cpp)
 target_include_directories(explain_core PUBLIC tools/explain)
-target_compile_options(explain_core PRIVATE ${DESTPICK_WARNINGS})
 target_link_libraries(explain_core PUBLIC stability_verdict)
 # The log's formats, the weighting's scale and the bus names: plain headers of the system.
 target_include_directories(explain_core PRIVATE src)
@@ -25,20 +24,17 @@ target_link_libraries(explain_core PRIVATE destpick_text)
 
 add_executable(destpick_explain tools/explain/main.cpp)
 set_target_properties(destpick_explain PROPERTIES OUTPUT_NAME destpick-explain SUFFIX ".exe")
-target_compile_options(destpick_explain PRIVATE ${DESTPICK_WARNINGS})
 target_compile_definitions(destpick_explain PRIVATE DESTPICK_EXPLAIN_VERSION="${PROJECT_VERSION}")
 target_link_libraries(destpick_explain PRIVATE explain_core)
 
 if(WIN32)
     include(tools/explain/windows.cmake)
 else()
-    find_package(GTest REQUIRED)
     add_executable(explain_tests tests/explain_test.cpp)
-    target_compile_options(explain_tests PRIVATE ${DESTPICK_WARNINGS})
     target_link_libraries(explain_tests PRIVATE explain_core GTest::gtest_main)
     target_compile_definitions(explain_tests PRIVATE
         DESTPICK_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
     gtest_discover_tests(explain_tests DISCOVERY_TIMEOUT 60)
-    add_test(NAME explain_cli COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/explain_cli_test.sh
-        $<TARGET_FILE:destpick_explain> $<TARGET_FILE:destpick> ${CMAKE_CURRENT_SOURCE_DIR})
+    destpick_script_test(explain_cli $<TARGET_FILE:destpick_explain> $<TARGET_FILE:destpick>
+        ${CMAKE_CURRENT_SOURCE_DIR})
 endif()

@@ -6,22 +6,13 @@ add_library(stability_verdict STATIC
     tools/stability/arrivals.cpp
     tools/stability/numbering_verdict.cpp)
 target_include_directories(stability_verdict PUBLIC tools/stability)
-target_compile_options(stability_verdict PRIVATE ${DESTPICK_WARNINGS})
 
 if(NOT WIN32)
     add_library(stability STATIC tools/stability/machine_stability.cpp)
-    target_compile_options(stability PRIVATE ${DESTPICK_WARNINGS})
     target_link_libraries(stability PUBLIC stability_verdict destpick_core destpick_machine)
 
     # Machines built for the verdicts, every example judged from its description and its pinned
     # log, and the arrivals weighed from one probe against whole runs on generated machines.
-    add_executable(stability_tests tests/stability_test.cpp tests/test_support.cpp
-        tests/test_main.cpp)
-    target_include_directories(stability_tests PRIVATE tests)
-    target_compile_options(stability_tests PRIVATE ${DESTPICK_WARNINGS})
-    target_link_libraries(stability_tests PRIVATE stability explain_core machine_generator
-        winapi_sim GTest::gtest)
-    target_compile_definitions(stability_tests PRIVATE
-        DESTPICK_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
-    gtest_discover_tests(stability_tests DISCOVERY_TIMEOUT 60)
+    destpick_test_program(stability_tests SOURCES tests/stability_test.cpp
+        LIBRARIES stability explain_core machine_generator winapi_sim)
 endif()

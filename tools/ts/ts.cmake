@@ -3,7 +3,6 @@
 # talks to the task sequence's COM object and starts a process, so the program is Windows only.
 add_library(ts_answer STATIC tools/ts/destpick_answer.cpp)
 target_include_directories(ts_answer PUBLIC tools/ts)
-target_compile_options(ts_answer PRIVATE ${DESTPICK_WARNINGS})
 # destpick's answer in the words the system prints it with.
 target_include_directories(ts_answer PRIVATE src)
 target_link_libraries(ts_answer PRIVATE destpick_text)
@@ -12,7 +11,6 @@ if(WIN32)
     include(tools/ts/windows.cmake)
 else()
     add_executable(ts_tests tests/ts_answer_test.cpp)
-    target_compile_options(ts_tests PRIVATE ${DESTPICK_WARNINGS})
     target_link_libraries(ts_tests PRIVATE ts_answer GTest::gtest_main)
     gtest_discover_tests(ts_tests DISCOVERY_TIMEOUT 60)
 endif()

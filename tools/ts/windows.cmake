@@ -4,7 +4,6 @@
 add_executable(destpick_ts tools/ts/main.cpp tools/ts/ts_tool.cpp tools/ts/ts_environment.cpp
     tools/ts/destpick_run.cpp)
 set_target_properties(destpick_ts PROPERTIES OUTPUT_NAME destpick-ts SUFFIX ".exe")
-target_compile_options(destpick_ts PRIVATE ${DESTPICK_WARNINGS})
 target_compile_definitions(destpick_ts PRIVATE DESTPICK_TS_VERSION=L"${PROJECT_VERSION}")
 add_dependencies(destpick_ts delayload_libraries)
 target_link_libraries(destpick_ts PRIVATE ts_answer ${DESTPICK_DELAYLOAD_OLE32}
@@ -21,9 +20,8 @@ enable_language(C)
 add_library(destpick_test_tsenv MODULE tests/wine_disk/ts_environment.c
     tests/wine_disk/ts_environment.def)
 set_target_properties(destpick_test_tsenv PROPERTIES PREFIX "")
-target_compile_options(destpick_test_tsenv PRIVATE ${DESTPICK_WARNINGS})
 target_link_options(destpick_test_tsenv PRIVATE -static -s)
 target_link_libraries(destpick_test_tsenv PRIVATE oleaut32 uuid)
-add_test(NAME wine_ts COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine_ts_test.sh
-    ${DESTPICK_NATIVE_BUILD_DIR} ${CMAKE_CURRENT_BINARY_DIR} ${DESTPICK_WINE})
-set_tests_properties(wine_ts PROPERTIES RESOURCE_LOCK wine SKIP_RETURN_CODE 77 TIMEOUT 600)
+destpick_wine_test(wine_ts ${DESTPICK_NATIVE_BUILD_DIR} ${CMAKE_CURRENT_BINARY_DIR}
+    ${DESTPICK_WINE})
+set_tests_properties(wine_ts PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
