@@ -36,40 +36,25 @@ struct Model {
     BYTE port; // the SCSI port, and the top byte of the RAID driver's disk ID
 };
 
-Model ModelOf(Kind kind) {
-    switch (kind) {
-    case Kind::NvmeSystem:
-        return {L"scsi", L"disk&ven_nvme&prod_model_x100", BusTypeNvme, false, false, true, 124519,
-                0};
-    case Kind::NvmeData:
-        return {L"scsi", L"disk&ven_nvme&prod_model_x200", BusTypeNvme, false, false, true, 249038,
-                0};
-    case Kind::SataSsd:
-        return {L"scsi", L"disk&ven_ata&prod_ssd_512", BusTypeSata, false, false, true, 62260, 1};
-    case Kind::SataHdd:
-        return {L"scsi", L"disk&ven_ata&prod_hdd_4000", BusTypeSata, false, true, true, 486401, 1};
-    case Kind::SataHddMbr:
-        return {L"scsi", L"disk&ven_ata&prod_hdd_2000", BusTypeSata, false, true, true, 243201, 1};
-    case Kind::UsbStick:
-        return {L"usbstor", L"disk&ven_usb&prod_flash_drive&rev_1.00",
-                BusTypeUsb, true,
-                false,      false,
-                3824,       2};
-    case Kind::UsbHdd:
-        return {L"usbstor", L"disk&ven_ext&prod_portable_hdd&rev_0001",
-                BusTypeUsb, false,
-                true,       true,
-                121601,     2};
-    }
-    return {};
+// Each kind's model, in the order of the kinds.
+const Model kModels[] = {
+    {L"scsi", L"disk&ven_nvme&prod_model_x100", BusTypeNvme, false, false, true, 124519, 0},
+    {L"scsi", L"disk&ven_nvme&prod_model_x200", BusTypeNvme, false, false, true, 249038, 0},
+    {L"scsi", L"disk&ven_ata&prod_ssd_512", BusTypeSata, false, false, true, 62260, 1},
+    {L"scsi", L"disk&ven_ata&prod_hdd_4000", BusTypeSata, false, true, true, 486401, 1},
+    {L"scsi", L"disk&ven_ata&prod_hdd_2000", BusTypeSata, false, true, true, 243201, 1},
+    {L"usbstor", L"disk&ven_usb&prod_flash_drive&rev_1.00", BusTypeUsb, true, false, false, 3824,
+     2},
+    {L"usbstor", L"disk&ven_ext&prod_portable_hdd&rev_0001", BusTypeUsb, false, true, true, 121601,
+     2},
+};
+
+const Model& ModelOf(Kind kind) {
+    return kModels[static_cast<int>(kind)];
 }
 
 Kind KindOf(int index) {
     return index == 0 ? Kind::NvmeSystem : kCycle[index % 8];
-}
-
-bool IsNvme(Kind kind) {
-    return kind == Kind::NvmeSystem || kind == Kind::NvmeData;
 }
 
 // The layouts Windows leaves: EFI, reserved, Windows and recovery on the system disk; reserved
@@ -123,7 +108,7 @@ std::wstring InstanceId(const Model& model, int index) {
 }
 
 sim::Disk MakeDisk(Kind kind, int index) {
-    const Model model = ModelOf(kind);
+    const Model& model = ModelOf(kind);
     const DWORD number = static_cast<DWORD>(index);
     sim::Disk disk;
     disk.path = std::wstring(L"\\\\?\\") + model.bus + L"#" + model.device + L"#" +
@@ -192,11 +177,11 @@ sim::Machine FleetMachine(int diskCount) {
     raid.answer.bytesReturned = 0;
     for (int index = 0; index < diskCount; ++index) {
         const Kind kind = KindOf(index);
+        const Model& model = ModelOf(kind);
         machine.disks.push_back(MakeDisk(kind, index));
-        if (IsNvme(kind)) {
+        if (model.busType == BusTypeNvme) {
             AddNvmeNodes(machine, kind, index);
         }
-        const Model model = ModelOf(kind);
         if (model.busType == BusTypeSata) {
             raid.diskAnswers.emplace_back(RaidDiskId(model, index), SataAnswer());
         }

@@ -36,20 +36,13 @@ const int kDiskCounts[] = {1, 4, 16, 64, 256};
 const int kSampleLimit = 20000;
 
 // The log on tmpfs, the log on the disk's file system, and the system's steps with an empty log
-// path, which writes nothing.
+// path, which writes nothing; each with the name the options and the rows give it.
 enum class Mode { LogOnTmpfs, LogOnDisk, NoLog };
 const Mode kModes[] = {Mode::LogOnTmpfs, Mode::LogOnDisk, Mode::NoLog};
+const char* const kModeNames[] = {"tmpfs", "disk", "none"};
 
 const char* ModeName(Mode mode) {
-    switch (mode) {
-    case Mode::LogOnTmpfs:
-        return "tmpfs";
-    case Mode::LogOnDisk:
-        return "disk";
-    case Mode::NoLog:
-        return "none";
-    }
-    return "?";
+    return kModeNames[static_cast<int>(mode)];
 }
 
 struct Options {
@@ -345,14 +338,11 @@ void PrintCallTable(const std::vector<Figure>& figures) {
     const Figure* previous[3] = {nullptr, nullptr, nullptr};
     for (const Figure& f : figures) {
         const Figure*& before = previous[static_cast<int>(f.mode)];
-        const double added =
-            before != nullptr
-                ? (f.medianMicroseconds - before->medianMicroseconds) / (f.disks - before->disks)
-                : 0.0;
         std::printf("%5d %-5s %6d %10.3f %8.1f ", f.disks, ModeName(f.mode), f.runs,
                     f.medianMicroseconds / 1000, f.medianMicroseconds / f.disks);
         if (before != nullptr) {
-            std::printf("%8.1f ", added);
+            std::printf("%8.1f ", (f.medianMicroseconds - before->medianMicroseconds) /
+                                      (f.disks - before->disks));
         } else {
             std::printf("%8s ", "-");
         }
