@@ -16,32 +16,20 @@ struct Worker {
     int rows = -1; // the read end of its pipe
 };
 
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(written);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, char* buffer, size_t size) {
+// Moves every byte through read or write, which a signal or a full pipe may stop short; false
+// once the other end is gone or the call fails.
+template <typename Transfer, typename Byte>
+bool TransferAll(Transfer transfer, int fd, Byte* bytes, size_t size) {
     size_t done = 0;
     while (done < size) {
-        const ssize_t got = read(fd, buffer + done, size - done);
-        if (got < 0 && errno == EINTR) {
+        const ssize_t moved = transfer(fd, bytes + done, size - done);
+        if (moved < 0 && errno == EINTR) {
             continue;
         }
-        if (got <= 0) {
+        if (moved <= 0) {
             return false;
         }
-        done += static_cast<size_t>(got);
+        done += static_cast<size_t>(moved);
     }
     return true;
 }
@@ -64,11 +52,11 @@ std::string Encode(const DecisionRow& row) {
 bool Decode(int fd, DecisionRow* row) {
     for (std::string& value : row->values) {
         std::uint32_t length = 0;
-        if (!ReadAll(fd, reinterpret_cast<char*>(&length), sizeof(length))) {
+        if (!TransferAll(read, fd, reinterpret_cast<char*>(&length), sizeof(length))) {
             return false;
         }
         value.resize(length);
-        if (length > 0 && !ReadAll(fd, &value[0], length)) {
+        if (length > 0 && !TransferAll(read, fd, &value[0], length)) {
             return false;
         }
     }
@@ -78,7 +66,8 @@ bool Decode(int fd, DecisionRow* row) {
 [[noreturn]] void RunWorker(const std::vector<Description>& descriptions, size_t first, size_t step,
                             const ReplayStep& replay, int rows) {
     for (size_t i = first; i < descriptions.size(); i += step) {
-        if (!WriteAll(rows, Encode(replay(descriptions[i])))) {
+        const std::string bytes = Encode(replay(descriptions[i]));
+        if (!TransferAll(write, rows, bytes.data(), bytes.size())) {
             _exit(1);
         }
     }
