@@ -6,6 +6,11 @@ namespace stability {
 
 namespace {
 
+// Every verdict, in the order of their declaration, and the word for each.
+const Verdict kVerdicts[] = {Verdict::Stable, Verdict::DependsOnNumbering,
+                             Verdict::UnknownUnderSome};
+const char* const kVerdictWords[] = {"stable", "depends-on-numbering", "unknown-under-some"};
+
 std::string NumbersText(const std::vector<std::uint32_t>& numbers) {
     std::string text;
     for (std::size_t k = 0; k < numbers.size(); ++k) {
@@ -25,15 +30,7 @@ std::string DiskName(const PossibleDisk& disk) {
 } // namespace
 
 const char* VerdictWord(Verdict verdict) {
-    switch (verdict) {
-    case Verdict::Stable:
-        return "stable";
-    case Verdict::DependsOnNumbering:
-        return "depends-on-numbering";
-    case Verdict::UnknownUnderSome:
-        return "unknown-under-some";
-    }
-    return "";
+    return kVerdictWords[static_cast<std::size_t>(verdict)];
 }
 
 std::string DescribeArrivals(const NumberingVerdict& verdict) {
@@ -109,8 +106,7 @@ void VerdictCounts::Add(Verdict verdict) {
 }
 
 bool VerdictCounts::AddWord(const std::string& word) {
-    for (Verdict verdict :
-         {Verdict::Stable, Verdict::DependsOnNumbering, Verdict::UnknownUnderSome}) {
+    for (Verdict verdict : kVerdicts) {
         if (word == VerdictWord(verdict)) {
             Add(verdict);
             return true;
@@ -120,10 +116,8 @@ bool VerdictCounts::AddWord(const std::string& word) {
 }
 
 std::string VerdictCounts::Text() const {
-    const Verdict order[] = {Verdict::Stable, Verdict::DependsOnNumbering,
-                             Verdict::UnknownUnderSome};
     std::string text;
-    for (Verdict verdict : order) {
+    for (Verdict verdict : kVerdicts) {
         text += (text.empty() ? "" : ", ") +
                 std::to_string(counts_[static_cast<std::size_t>(verdict)]) + " " +
                 VerdictWord(verdict);
