@@ -15,10 +15,9 @@ add_library(destpick_machine STATIC
     machine/src/disk_requests.cpp
     machine/src/description_reader.cpp
     machine/src/description_writer.cpp)
-target_include_directories(destpick_machine PUBLIC machine/include)
+# The bus names come from the system (src): its log readers show them too.
+target_include_directories(destpick_machine PUBLIC machine/include PRIVATE src)
 target_link_libraries(destpick_machine PUBLIC destpick_text)
-# The bus names, which the system's log readers show too.
-target_include_directories(destpick_machine PRIVATE src)
 if(WIN32)
     # nlohmann-json is header-only: a folder of the build tree holds a link to the host's copy, so
     # that the cross compiler sees it without seeing the rest of the host's headers.

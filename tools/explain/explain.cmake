@@ -16,11 +16,9 @@ add_library(explain_core STATIC
     tools/explain/decision_row.cpp
     tools/explain/row_text.cpp
     tools/explain/script_formats.cpp)
-target_include_directories(explain_core PUBLIC tools/explain)
-target_link_libraries(explain_core PUBLIC stability_verdict)
-# The log's formats, the weighting's scale and the bus names: plain headers of the system.
-target_include_directories(explain_core PRIVATE src)
-target_link_libraries(explain_core PRIVATE destpick_text)
+# The log's formats, the weighting's scale and the bus names: plain headers of the system (src).
+target_include_directories(explain_core PUBLIC tools/explain PRIVATE src)
+target_link_libraries(explain_core PUBLIC stability_verdict PRIVATE destpick_text)
 
 add_executable(destpick_explain tools/explain/main.cpp)
 set_target_properties(destpick_explain PROPERTIES OUTPUT_NAME destpick-explain SUFFIX ".exe")

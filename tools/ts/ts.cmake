@@ -2,9 +2,8 @@
 # answer. How it reads destpick's answer is plain C++, built and tested natively too; the rest
 # talks to the task sequence's COM object and starts a process, so the program is Windows only.
 add_library(ts_answer STATIC tools/ts/destpick_answer.cpp)
-target_include_directories(ts_answer PUBLIC tools/ts)
-# destpick's answer in the words the system prints it with.
-target_include_directories(ts_answer PRIVATE src)
+# destpick's answer in the words the system prints it with (src).
+target_include_directories(ts_answer PUBLIC tools/ts PRIVATE src)
 target_link_libraries(ts_answer PRIVATE destpick_text)
 
 if(WIN32)
