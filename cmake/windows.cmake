@@ -56,7 +56,7 @@ set(DESTPICK_NATIVE_BUILD_DIR ${CMAKE_CURRENT_SOURCE_DIR}/build/sim CACHE PATH
     "Folder of the native build that the Windows build is compared with")
 find_program(DESTPICK_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(DESTPICK_WINE NAMES wine64 wine)
-# A check that runs Wine: such checks share the build's Wine prefix, so they take turns.
+# A check that runs Wine: such checks share Wine and its prefixes, so they take turns.
 function(destpick_wine_test name)
     destpick_script_test(${name} ${ARGN})
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine)
