@@ -16,8 +16,8 @@ struct Worker {
     int rows = -1; // the read end of its pipe
 };
 
-// Moves every byte through read or write, which a signal or a full pipe may stop short; false
-// once the other end is gone or the call fails.
+// Moves every byte through read or write, each call of which may move fewer bytes than asked or
+// be cut short by a signal; false once the other end is gone or the call fails.
 template <typename Transfer, typename Byte>
 bool TransferAll(Transfer transfer, int fd, Byte* bytes, size_t size) {
     size_t done = 0;
