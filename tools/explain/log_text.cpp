@@ -3,7 +3,7 @@
 #include "sim/text.h"
 
 #include <algorithm>
-#include <limits>
+#include <charconv>
 #include <map>
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
@@ -15,50 +15,30 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-std::optional<std::uint64_t> ParseUnsigned(const std::string& text) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    const std::uint64_t highest = std::numeric_limits<std::uint64_t>::max();
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (value > (highest - digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 + digit;
-    }
-    return value;
-}
-
-std::optional<std::int64_t> ParseSigned(const std::string& text) {
-    const bool negative = StartsWith(text, "-");
-    const std::optional<std::uint64_t> magnitude = ParseUnsigned(negative ? text.substr(1) : text);
-    const auto highest = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-    if (!magnitude || *magnitude > highest + (negative ? 1 : 0)) {
-        return std::nullopt;
-    }
-    if (negative) {
-        return *magnitude == highest + 1 ? std::numeric_limits<std::int64_t>::min()
-                                         : -static_cast<std::int64_t>(*magnitude);
-    }
-    return static_cast<std::int64_t>(*magnitude);
-}
-
 namespace {
 
+// The whole text as a T, as std::from_chars reads it: decimal digits, a minus sign only for a
+// signed T, no blank or plus sign, nothing out of range.
+template <typename T> std::optional<T> Whole(const std::string& text) {
+    T value{};
+    const char* end = text.data() + text.size();
+    const std::from_chars_result read = std::from_chars(text.data(), end, value);
+    return read.ec == std::errc() && read.ptr == end ? std::optional<T>(value) : std::nullopt;
+}
+
 std::optional<int> Position(const std::string& text) {
-    const std::optional<std::uint64_t> number = ParseUnsigned(text);
-    if (!number || *number > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
-        return std::nullopt;
-    }
-    return static_cast<int>(*number);
+    return StartsWith(text, "-") ? std::nullopt : Whole<int>(text);
 }
 
 } // namespace
+
+std::optional<std::uint64_t> ParseUnsigned(const std::string& text) {
+    return Whole<std::uint64_t>(text);
+}
+
+std::optional<std::int64_t> ParseSigned(const std::string& text) {
+    return Whole<std::int64_t>(text);
+}
 
 std::optional<int> BracketedPosition(const std::string& text, const std::string& prefix,
                                      std::string* rest) {

@@ -8,13 +8,7 @@ namespace {
 
 void AddStepLine(ProbedDisk* disk, const std::string& rest) {
     MarkReachedSteps(disk, rest);
-    if (OpensWith(rest, BusTypeLine)) {
-        disk->busType = NumberIn(rest, BusTypeLine);
-    } else if (OpensWith(rest, LayoutDoneLine)) {
-        disk->layoutFailures = NumberIn(rest, LayoutDoneLine);
-    } else if (OpensWith(rest, PartitionCountLine)) {
-        disk->partitionCount = NumberIn(rest, PartitionCountLine);
-    } else if (FitsFormat(rest, RaidAnsweredLine)) {
+    if (FitsFormat(rest, RaidAnsweredLine)) {
         disk->raid = RaidOutcome::Answered;
     }
 }

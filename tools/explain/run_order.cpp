@@ -23,6 +23,7 @@ struct Step {
     int rank;
     Told told = ByOpening;
     bool ProbedDisk::*reached = nullptr; // set in the disk's account when the line shows the step
+    std::optional<std::int64_t> ProbedDisk::*number = nullptr; // the number the line gives
 };
 const int Neutral = -1;
 const int Repeatable = 1000; // added to a rank that may repeat
@@ -46,7 +47,7 @@ const Step ProbeSteps[] = {
     {DeviceNumberLine, 5, ByOpening, &ProbedDisk::opened},
     {PartitionNumberLine, 6, ByOpening, &ProbedDisk::deviceNumberRead},
     {DescriptorLine, 7, ByOpening, &ProbedDisk::descriptorAsked},
-    {BusTypeLine, 8, ByOpening, &ProbedDisk::descriptorRead},
+    {BusTypeLine, 8, ByOpening, &ProbedDisk::descriptorRead, &ProbedDisk::busType},
     {DeviceTypeLine, 9},
     {SeekPenaltyLine, 10},
     {NoSeekPenaltyLine, 11, OddWords},
@@ -57,9 +58,9 @@ const Step ProbeSteps[] = {
     {PartitionsLine, 16, ByOpening, &ProbedDisk::partitionsChecked},
     {LayoutLine, 17, ByOpening, &ProbedDisk::layoutAsked},
     {LayoutGaveUpLine, LayoutGaveUp, OddWords},
-    {LayoutDoneLine, 19, LeadingWords},
+    {LayoutDoneLine, 19, LeadingWords, nullptr, &ProbedDisk::layoutFailures},
     {LayoutBytesLine, 20},
-    {PartitionCountLine, 21},
+    {PartitionCountLine, 21, ByOpening, nullptr, &ProbedDisk::partitionCount},
     {PartitionWalkLine, 22},
     {GptDiskLine, 23},
     {MbrDiskLine, 23},
@@ -282,10 +283,15 @@ bool IsOddProbeLine(const std::string& rest) {
 void MarkReachedSteps(ProbedDisk* disk, const std::string& rest) {
     for (const Step& step : ProbeSteps) {
         // By the whole text for a line without numbers, as these lines were always read.
-        if (step.reached &&
+        if ((step.reached || step.number) &&
             (FormatPieces(step.format).size() == 1 ? FitsFormat(rest, step.format)
                                                    : OpensWith(rest, step.format))) {
-            disk->*step.reached = true;
+            if (step.reached) {
+                disk->*step.reached = true;
+            }
+            if (step.number) {
+                disk->*step.number = NumberIn(rest, step.format);
+            }
         }
     }
 }

@@ -25,5 +25,6 @@ bool FollowsInOrder(RunOrder* order, const std::string& message, const BannerTex
 
 // The probe's lines that are written only when a step fails or meets a reply it cannot use.
 bool IsOddProbeLine(const std::string& rest);
-// Marks in the disk's account the steps that the line shows the probe reached.
+// Marks in the disk's account the steps that the line shows the probe reached, and the numbers
+// the line gives.
 void MarkReachedSteps(ProbedDisk* disk, const std::string& rest);
