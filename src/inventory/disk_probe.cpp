@@ -355,9 +355,6 @@ DWORD ProbeDrives(DriveRecord* records, DWORD recordCount, LPCWSTR logPath, HRES
         return 0;
     }
     SP_DEVICE_INTERFACE_DATA interfaceData;
-    ZeroMemory(&interfaceData, sizeof(interfaceData));
-    interfaceData.cbSize = sizeof(interfaceData);
-
     DWORD n = 0;
     // An interface that arrived after the counting pass has no record: it is left unprobed.
     while (n < recordCount && EnumDiskInterface(set, n, &interfaceData)) {
