@@ -20,22 +20,27 @@
 
 namespace {
 
+// The handle of a device that opens; an open that succeeds clears the last error, as on Windows.
+HANDLE OpenedDevice(sim::HandleKind kind, size_t deviceIndex, const std::wstring& name) {
+    sim::HandleEntry entry;
+    entry.kind = kind;
+    entry.deviceIndex = deviceIndex;
+    entry.name = name;
+    SetLastError(ERROR_SUCCESS);
+    return sim::AddHandle(entry);
+}
+
 HANDLE OpenController(size_t number, const std::wstring& name) {
     const std::vector<sim::Controller>& controllers = sim::CurrentMachine().controllers;
     if (number >= controllers.size() || controllers[number].open == sim::Controller::Open::Fails) {
-        return sim::Fail(number < controllers.size() ? controllers[number].openError
-                                                     : ERROR_FILE_NOT_FOUND,
-                         INVALID_HANDLE_VALUE);
+        const DWORD error =
+            number < controllers.size() ? controllers[number].openError : ERROR_FILE_NOT_FOUND;
+        return sim::Fail(error, INVALID_HANDLE_VALUE);
     }
     if (controllers[number].open == sim::Controller::Open::NullHandle) {
         return nullptr;
     }
-    sim::HandleEntry entry;
-    entry.kind = sim::HandleKind::Controller;
-    entry.deviceIndex = number;
-    entry.name = name;
-    SetLastError(ERROR_SUCCESS);
-    return sim::AddHandle(entry);
+    return OpenedDevice(sim::HandleKind::Controller, number, name);
 }
 
 } // namespace
@@ -64,12 +69,7 @@ HANDLE OpenDevice(const std::wstring& name, DWORD access, DWORD shareMode, DWORD
             if (disks[i].openError) {
                 return sim::Fail(*disks[i].openError, INVALID_HANDLE_VALUE);
             }
-            HandleEntry entry;
-            entry.kind = HandleKind::Disk;
-            entry.deviceIndex = i;
-            entry.name = name;
-            SetLastError(ERROR_SUCCESS);
-            return AddHandle(entry);
+            return OpenedDevice(HandleKind::Disk, i, name);
         }
     }
     return sim::Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);

@@ -73,8 +73,9 @@ DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle) {
     struct stat info {};
     const bool exists = fileName != nullptr && sim::MapToPosixPath(fileName, path) &&
                         stat(path.c_str(), &info) == 0;
-    return sim::Fail(
-        exists || IsModulePath(fileName) ? ERROR_RESOURCE_DATA_NOT_FOUND : ERROR_FILE_NOT_FOUND, 0);
+    const DWORD error =
+        exists || IsModulePath(fileName) ? ERROR_RESOURCE_DATA_NOT_FOUND : ERROR_FILE_NOT_FOUND;
+    return sim::Fail(error, 0);
 }
 
 BOOL WINAPI GetFileVersionInfoW(LPCWSTR fileName, DWORD, DWORD length, LPVOID data) {
