@@ -8,7 +8,15 @@ HDEVINFO OpenDiskInterfaceSet() {
 }
 
 BOOL EnumDiskInterface(HDEVINFO set, DWORD index, SP_DEVICE_INTERFACE_DATA* interfaceData) {
+    ZeroMemory(interfaceData, sizeof(*interfaceData));
+    interfaceData->cbSize = sizeof(*interfaceData);
     return SetupDiEnumDeviceInterfaces(set, NULL, &DiskInterfaceClass, index, interfaceData);
+}
+
+BOOL EnumDeviceNode(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* node) {
+    ZeroMemory(node, sizeof(*node));
+    node->cbSize = sizeof(*node);
+    return SetupDiEnumDeviceInfo(set, index, node);
 }
 
 LONG CountDiskInterfaces() {
@@ -17,8 +25,6 @@ LONG CountDiskInterfaces() {
         return 0;
     }
     SP_DEVICE_INTERFACE_DATA interfaceData;
-    ZeroMemory(&interfaceData, sizeof(interfaceData));
-    interfaceData.cbSize = sizeof(interfaceData);
     LONG count = 0;
     while (EnumDiskInterface(set, static_cast<DWORD>(count), &interfaceData)) {
         ++count;

@@ -15,8 +15,11 @@ const DWORD DiskInterfaceQueryFlags = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
 // The present disk interfaces, or INVALID_HANDLE_VALUE.
 HDEVINFO OpenDiskInterfaceSet();
 
-// Non-zero while the set has a member with that index; the data's cbSize must be set.
+// Non-zero while the set has a member with that index, whose data then fills interfaceData.
 BOOL EnumDiskInterface(HDEVINFO set, DWORD index, SP_DEVICE_INTERFACE_DATA* interfaceData);
+
+// Non-zero while the set of device nodes has a member with that index, whose data then fills node.
+BOOL EnumDeviceNode(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* node);
 
 // The number of present disk interfaces; 0 when the class cannot be queried.
 LONG CountDiskInterfaces();

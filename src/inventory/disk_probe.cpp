@@ -14,7 +14,6 @@
 
 namespace {
 
-const DWORD LayoutHeadBytes = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
 const DWORD PartitionEntryBytes = sizeof(PARTITION_INFORMATION_EX);
 // The size the layout's done line names: the structure of the old, MBR-only layout request.
 const DWORD LegacyLayoutBytes = 40;
@@ -22,15 +21,6 @@ const size_t GptNameChars = 36;
 const size_t TypeTextChars = 260;
 const LONGLONG BytesPerGiB = 1073741824LL;
 LPCWSTR const EfiSystemPartitionType = L"C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
-
-// Each request's answer lands in its structure: none may offer more room than that structure has.
-static_assert(DiskRequestPlan[DeviceNumberRequest].outputBytes <= sizeof(STORAGE_DEVICE_NUMBER));
-static_assert(DiskRequestPlan[DeviceDescriptorRequest].outputBytes <=
-              sizeof(STORAGE_DEVICE_DESCRIPTOR));
-static_assert(DiskRequestPlan[SeekPenaltyRequest].outputBytes <=
-              sizeof(DEVICE_SEEK_PENALTY_DESCRIPTOR));
-static_assert(DiskRequestPlan[GeometryRequest].outputBytes <= sizeof(DISK_GEOMETRY));
-static_assert(DiskRequestPlan[ScsiAddressRequest].outputBytes <= sizeof(SCSI_ADDRESS));
 
 struct Probe {
     DWORD n;
@@ -76,19 +66,18 @@ void CheckPathMarkers(const Probe& probe, LPCWSTR devicePath) {
     }
 }
 
-// Sends one request of the plan; true only when it succeeds with at least the bytes the caller
-// reads. A shorter answer is logged and treated as no answer.
-bool Query(const Probe& probe, HANDLE disk, DiskRequestRow row, LPVOID output) {
+// Sends one request of the plan after its step's line, into a zero-filled answer; true only when
+// it succeeds with at least the bytes the probe reads. A shorter answer is logged and treated as
+// no answer.
+template <DiskRequestRow row, typename Answer>
+bool Query(const Probe& probe, HANDLE disk, LPCWSTR stepLine, Answer* answer) {
     const DiskRequest& request = DiskRequestPlan[row];
-    STORAGE_PROPERTY_QUERY query;
-    ZeroMemory(&query, sizeof(query));
-    query.PropertyId = request.property;
-    query.QueryType = PropertyStandardQuery;
-    const bool propertyQuery = request.controlCode == IOCTL_STORAGE_QUERY_PROPERTY;
+    // The answer lands in its structure: the plan may offer no more room than that has.
+    static_assert(DiskRequestPlan[row].outputBytes <= sizeof(Answer));
+    LogMessage(probe.logPath, stepLine, probe.n);
+    ZeroMemory(answer, sizeof(*answer));
     DWORD bytesReturned = 0;
-    if (!DeviceIoControl(disk, request.controlCode, propertyQuery ? &query : NULL,
-                         propertyQuery ? sizeof(query) : 0, output, request.outputBytes,
-                         &bytesReturned, NULL)) {
+    if (!SendPlannedRequest(disk, request, answer, &bytesReturned)) {
         return false;
     }
     if (bytesReturned < request.neededBytes) {
@@ -100,20 +89,16 @@ bool Query(const Probe& probe, HANDLE disk, DiskRequestRow row, LPVOID output) {
 }
 
 void GetDeviceNumber(const Probe& probe, HANDLE disk) {
-    LogMessage(probe.logPath, DeviceNumberLine, probe.n);
     STORAGE_DEVICE_NUMBER number;
-    ZeroMemory(&number, sizeof(number));
-    if (Query(probe, disk, DeviceNumberRequest, &number)) {
+    if (Query<DeviceNumberRequest>(probe, disk, DeviceNumberLine, &number)) {
         probe.record->Order = number.DeviceNumber;
         LogMessage(probe.logPath, PartitionNumberLine, probe.n, number.PartitionNumber);
     }
 }
 
 void GetDeviceDescriptor(const Probe& probe, HANDLE disk) {
-    LogMessage(probe.logPath, DescriptorLine, probe.n);
     STORAGE_DEVICE_DESCRIPTOR descriptor;
-    ZeroMemory(&descriptor, sizeof(descriptor));
-    if (Query(probe, disk, DeviceDescriptorRequest, &descriptor)) {
+    if (Query<DeviceDescriptorRequest>(probe, disk, DescriptorLine, &descriptor)) {
         probe.record->Removable = descriptor.RemovableMedia;
         probe.record->DeviceType = descriptor.DeviceType;
         // Taken as the 32 bits the driver wrote: a code outside the enumeration is still a code.
@@ -125,10 +110,8 @@ void GetDeviceDescriptor(const Probe& probe, HANDLE disk) {
 }
 
 void GetSeekPenalty(const Probe& probe, HANDLE disk) {
-    LogMessage(probe.logPath, SeekPenaltyLine, probe.n);
     DEVICE_SEEK_PENALTY_DESCRIPTOR penalty;
-    ZeroMemory(&penalty, sizeof(penalty));
-    if (Query(probe, disk, SeekPenaltyRequest, &penalty)) {
+    if (Query<SeekPenaltyRequest>(probe, disk, SeekPenaltyLine, &penalty)) {
         probe.record->SeekPenalty = penalty.IncursSeekPenalty;
     } else {
         LogMessage(probe.logPath, NoSeekPenaltyLine, probe.n);
@@ -149,10 +132,8 @@ LONGLONG GeometryBytes(const DISK_GEOMETRY& geometry) {
 }
 
 void GetSize(const Probe& probe, HANDLE disk) {
-    LogMessage(probe.logPath, SizeLine, probe.n);
     DISK_GEOMETRY geometry;
-    ZeroMemory(&geometry, sizeof(geometry));
-    if (!Query(probe, disk, GeometryRequest, &geometry)) {
+    if (!Query<GeometryRequest>(probe, disk, SizeLine, &geometry)) {
         LogMessage(probe.logPath, NoSizeLine, probe.n);
         return;
     }
@@ -165,10 +146,8 @@ void GetSize(const Probe& probe, HANDLE disk) {
 }
 
 void GetScsiAddress(const Probe& probe, HANDLE disk) {
-    LogMessage(probe.logPath, ScsiAddressLine, probe.n);
     SCSI_ADDRESS address;
-    ZeroMemory(&address, sizeof(address));
-    if (Query(probe, disk, ScsiAddressRequest, &address)) {
+    if (Query<ScsiAddressRequest>(probe, disk, ScsiAddressLine, &address)) {
         probe.record->Port = address.PortNumber;
         probe.record->Bus = address.PathId;
         probe.record->TargetId = address.TargetId;
@@ -177,16 +156,16 @@ void GetScsiAddress(const Probe& probe, HANDLE disk) {
 }
 
 // The layout in growing buffers, room for one more entry each attempt; null after the last
-// attempt failed. bytesReturned tells how much of the buffer the driver filled.
-DRIVE_LAYOUT_INFORMATION_EX* GetLayout(const Probe& probe, HANDLE disk, DWORD* bytesReturned,
-                                       DWORD* bufferSize) {
+// attempt failed. request receives the attempt's request, bytesReturned how much of its buffer the
+// driver filled.
+DRIVE_LAYOUT_INFORMATION_EX* GetLayout(const Probe& probe, HANDLE disk, DiskRequest* request,
+                                       DWORD* bytesReturned) {
     for (DWORD i = 0; i < LayoutAttempts; ++i) {
-        *bufferSize = LayoutRequestBytes(i);
+        *request = LayoutRequest(i);
         DRIVE_LAYOUT_INFORMATION_EX* layout = static_cast<DRIVE_LAYOUT_INFORMATION_EX*>(
-            HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, *bufferSize));
+            HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, request->outputBytes));
         *bytesReturned = 0;
-        if (layout != NULL && DeviceIoControl(disk, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, NULL, 0, layout,
-                                              *bufferSize, bytesReturned, NULL)) {
+        if (layout != NULL && SendPlannedRequest(disk, *request, layout, bytesReturned)) {
             LogMessage(probe.logPath, LayoutDoneLine, probe.n, i);
             return layout;
         }
@@ -253,25 +232,25 @@ DWORD EntriesToWalk(LONG partitionCount, DWORD entriesFilled) {
 // False when the layout could not be read at all: the run cannot go on without it.
 bool GetPartitions(const Probe& probe, HANDLE disk) {
     LogMessage(probe.logPath, LayoutLine, probe.n);
+    DiskRequest request = LayoutRequest(0);
     DWORD bytesReturned = 0;
-    DWORD bufferSize = 0;
-    DRIVE_LAYOUT_INFORMATION_EX* layout = GetLayout(probe, disk, &bytesReturned, &bufferSize);
+    DRIVE_LAYOUT_INFORMATION_EX* layout = GetLayout(probe, disk, &request, &bytesReturned);
     if (layout == NULL) {
         LogMessage(probe.logPath, LayoutGaveUpLine, probe.n, GetLastError());
         return false;
     }
     LogMessage(probe.logPath, LayoutBytesLine, probe.n, bytesReturned, LegacyLayoutBytes);
-    const DWORD filled = bytesReturned < bufferSize ? bytesReturned : bufferSize;
-    if (filled < LayoutHeadBytes) {
-        LogMessage(probe.logPath, ShortReplyLine, probe.n, L"IOCTL_DISK_GET_DRIVE_LAYOUT_EX",
-                   filled, LayoutHeadBytes);
+    const DWORD filled = bytesReturned < request.outputBytes ? bytesReturned : request.outputBytes;
+    if (filled < request.neededBytes) {
+        LogMessage(probe.logPath, ShortReplyLine, probe.n, request.name, filled,
+                   request.neededBytes);
     } else {
         probe.record->PartitionCount = static_cast<LONG>(layout->PartitionCount);
         LogMessage(probe.logPath, PartitionCountLine, probe.n, probe.record->PartitionCount);
         LogMessage(probe.logPath, PartitionWalkLine, probe.n);
         WalkPartitions(probe, layout,
                        EntriesToWalk(probe.record->PartitionCount,
-                                     (filled - LayoutHeadBytes) / PartitionEntryBytes));
+                                     (filled - request.neededBytes) / PartitionEntryBytes));
     }
     HeapFree(GetProcessHeap(), 0, layout);
     return true;
@@ -376,9 +355,6 @@ DWORD ProbeDrives(DriveRecord* records, DWORD recordCount, LPCWSTR logPath, HRES
         return 0;
     }
     SP_DEVICE_INTERFACE_DATA interfaceData;
-    ZeroMemory(&interfaceData, sizeof(interfaceData));
-    interfaceData.cbSize = sizeof(interfaceData);
-
     DWORD n = 0;
     // An interface that arrived after the counting pass has no record: it is left unprobed.
     while (n < recordCount && EnumDiskInterface(set, n, &interfaceData)) {

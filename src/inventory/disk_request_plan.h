@@ -51,10 +51,27 @@ inline constexpr DiskRequest DiskRequestPlan[DiskRequestRows] = {
 
 // The partition layout comes last, in growing buffers: attempt i offers room for the layout's
 // head and i entries more than the structure holds. After the last failed attempt the probe gives
-// up on the run.
+// up on the run. The answer needs the layout's head; its entries follow.
 const DWORD LayoutAttempts = 1000;
 
-inline constexpr DWORD LayoutRequestBytes(DWORD attempt) {
-    return static_cast<DWORD>(sizeof(DRIVE_LAYOUT_INFORMATION_EX) +
-                              sizeof(PARTITION_INFORMATION_EX) * attempt);
+inline constexpr DiskRequest LayoutRequest(DWORD attempt) {
+    return {IOCTL_DISK_GET_DRIVE_LAYOUT_EX, StorageDeviceProperty,
+            static_cast<DWORD>(sizeof(DRIVE_LAYOUT_INFORMATION_EX) +
+                               sizeof(PARTITION_INFORMATION_EX) * attempt),
+            offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry),
+            L"IOCTL_DISK_GET_DRIVE_LAYOUT_EX"};
+}
+
+// Sends a request with the input it carries, a standard query for its property or none, and the
+// room it offers.
+inline BOOL SendPlannedRequest(HANDLE disk, const DiskRequest& request, LPVOID output,
+                               DWORD* bytesReturned) {
+    STORAGE_PROPERTY_QUERY query;
+    ZeroMemory(&query, sizeof(query));
+    query.PropertyId = request.property;
+    query.QueryType = PropertyStandardQuery;
+    const bool propertyQuery = request.controlCode == IOCTL_STORAGE_QUERY_PROPERTY;
+    return DeviceIoControl(disk, request.controlCode, propertyQuery ? &query : NULL,
+                           propertyQuery ? sizeof(query) : 0, output, request.outputBytes,
+                           bytesReturned, NULL);
 }

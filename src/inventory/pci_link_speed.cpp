@@ -73,13 +73,7 @@ void LogBusReportedDescription(const Walk& walk, HDEVINFO set, SP_DEVINFO_DATA* 
 LONG WalkDiskNodes(const Walk& walk, HDEVINFO set) {
     SP_DEVINFO_DATA node;
     bool haveParent = false;
-    DWORD index = 0;
-    for (;; ++index) {
-        ZeroMemory(&node, sizeof(node));
-        node.cbSize = sizeof(SP_DEVINFO_DATA);
-        if (!SetupDiEnumDeviceInfo(set, index, &node)) {
-            break;
-        }
+    for (DWORD index = 0; EnumDeviceNode(set, index, &node); ++index) {
         if (!VisitNode(walk, set, &node)) {
             continue;
         }
@@ -99,12 +93,7 @@ LONG WalkDiskNodes(const Walk& walk, HDEVINFO set) {
 // The parent's nodes: the first that passes the gate and has the speed gives the answer.
 LONG WalkParentNodes(const Walk& walk, HDEVINFO set) {
     SP_DEVINFO_DATA node;
-    for (DWORD index = 0;; ++index) {
-        ZeroMemory(&node, sizeof(node));
-        node.cbSize = sizeof(SP_DEVINFO_DATA);
-        if (!SetupDiEnumDeviceInfo(set, index, &node)) {
-            return NoLinkSpeed;
-        }
+    for (DWORD index = 0; EnumDeviceNode(set, index, &node); ++index) {
         if (!VisitNode(walk, set, &node)) {
             continue;
         }
@@ -116,6 +105,7 @@ LONG WalkParentNodes(const Walk& walk, HDEVINFO set) {
             return speed;
         }
     }
+    return NoLinkSpeed;
 }
 
 } // namespace

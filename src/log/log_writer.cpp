@@ -128,6 +128,25 @@ BOOL WriteAtEnd(HANDLE file, LPCSTR bytes, int byteCount) {
     return WriteFile(file, bytes, static_cast<DWORD>(byteCount), &bytesWritten, NULL);
 }
 
+// Writes one entry, converted to the ANSI code page, after everything the file already holds.
+// FALSE, with nothing written, when the file cannot be had or its end cannot be reached.
+BOOL AppendLogText(LPCWSTR entry, LPCWSTR logPath) {
+    // Converted before the file is opened: the exclusive open is what other runs wait for.
+    int byteCount = 0;
+    LPSTR bytes = ConvertToAnsi(entry, &byteCount);
+    if (bytes == NULL) {
+        return FALSE;
+    }
+    BOOL written = FALSE;
+    HANDLE file = byteCount > 0 ? OpenLogAlone(logPath) : INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE) {
+        written = WriteAtEnd(file, bytes, byteCount);
+        CloseHandle(file);
+    }
+    HeapFree(GetProcessHeap(), 0, bytes);
+    return written;
+}
+
 } // namespace
 
 int LogMessage(LPCWSTR logPath, LPCWSTR format, ...) {
@@ -155,21 +174,4 @@ int LogMessage(LPCWSTR logPath, LPCWSTR format, ...) {
         return 0;
     }
     return AppendLogText(entry, logPath);
-}
-
-BOOL AppendLogText(LPCWSTR entry, LPCWSTR logPath) {
-    // Converted before the file is opened: the exclusive open is what other runs wait for.
-    int byteCount = 0;
-    LPSTR bytes = ConvertToAnsi(entry, &byteCount);
-    if (bytes == NULL) {
-        return FALSE;
-    }
-    BOOL written = FALSE;
-    HANDLE file = byteCount > 0 ? OpenLogAlone(logPath) : INVALID_HANDLE_VALUE;
-    if (file != INVALID_HANDLE_VALUE) {
-        written = WriteAtEnd(file, bytes, byteCount);
-        CloseHandle(file);
-    }
-    HeapFree(GetProcessHeap(), 0, bytes);
-    return written;
 }

@@ -6,7 +6,3 @@
 // Formats the message in wvsprintfW's conventions, prefixes the UTC time and appends it to the
 // file at logPath. An empty logPath writes nothing. Non-zero when the entry was written.
 int LogMessage(LPCWSTR logPath, LPCWSTR format, ...);
-
-// Writes one entry, converted to the ANSI code page, after everything the file already holds.
-// FALSE, with nothing written, when the file cannot be had or its end cannot be reached.
-BOOL AppendLogText(LPCWSTR entry, LPCWSTR logPath);

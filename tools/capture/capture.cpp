@@ -54,8 +54,6 @@ std::wstring DeviceInstanceId(const std::wstring& devicePath) {
 void CaptureDisks(HDEVINFO set, NodeCapture& nodes, ControllerCapture& controllers,
                   sim::Machine& machine) {
     SP_DEVICE_INTERFACE_DATA interfaceData;
-    ZeroMemory(&interfaceData, sizeof(interfaceData));
-    interfaceData.cbSize = sizeof(interfaceData);
     for (DWORD n = 0; EnumDiskInterface(set, n, &interfaceData); ++n) {
         const DiskCapture disk = CaptureDisk(set, &interfaceData);
         // A disk whose path SetupAPI never gave has no ID the probe could look up.

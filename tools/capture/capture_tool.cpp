@@ -82,27 +82,25 @@ std::wstring FolderOf(const std::wstring& path) {
     return lastBackslash == std::wstring::npos ? std::wstring() : path.substr(0, lastBackslash + 1);
 }
 
+struct KnownWriteFailure {
+    DWORD error;
+    const wchar_t* reason;
+};
+
+const KnownWriteFailure KnownWriteFailures[] = {
+    {ERROR_FILE_EXISTS, L"the file already exists; name another"},
+    {ERROR_PATH_NOT_FOUND, L"its folder does not exist"},
+    {ERROR_ACCESS_DENIED, L"access is denied"},
+    {ERROR_SHARING_VIOLATION, L"the file is in use"},
+    {ERROR_DISK_FULL, L"the disk is full"},
+};
+
 std::wstring WriteFailure(const std::wstring& path, DWORD error) {
-    std::wstring reason;
-    switch (error) {
-    case ERROR_FILE_EXISTS:
-        reason = L"the file already exists; name another";
-        break;
-    case ERROR_PATH_NOT_FOUND:
-        reason = L"its folder does not exist";
-        break;
-    case ERROR_ACCESS_DENIED:
-        reason = L"access is denied";
-        break;
-    case ERROR_SHARING_VIOLATION:
-        reason = L"the file is in use";
-        break;
-    case ERROR_DISK_FULL:
-        reason = L"the disk is full";
-        break;
-    default:
-        reason = L"Windows error " + std::to_wstring(error);
-        break;
+    std::wstring reason = L"Windows error " + std::to_wstring(error);
+    for (const KnownWriteFailure& known : KnownWriteFailures) {
+        if (known.error == error) {
+            reason = known.reason;
+        }
     }
     return L"cannot write " + path + L": " + reason;
 }

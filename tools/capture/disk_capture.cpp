@@ -16,17 +16,16 @@ sim::Reply Failure(DWORD error) {
     return reply;
 }
 
-// One request with the probe's input and output room, into a zero-filled buffer as the probe's
-// are. The reply is what the buffer holds afterwards, as far as the driver reported filling it:
-// replayed into the same room, the same bytes arrive with the same count.
-sim::Reply Ask(HANDLE disk, DWORD code, LPVOID input, DWORD inputSize, DWORD outputSize) {
-    std::vector<BYTE> output(outputSize, 0);
+// A request of the probe's plan, with its input and the room it offers, into a zero-filled buffer
+// as the probe's are. The reply is what the buffer holds afterwards, as far as the driver reported
+// filling it: replayed into the same room, the same bytes arrive with the same count.
+sim::Reply Ask(HANDLE disk, const DiskRequest& request) {
+    std::vector<BYTE> output(request.outputBytes, 0);
     DWORD bytesReturned = 0;
-    if (!DeviceIoControl(disk, code, input, inputSize, output.data(), outputSize, &bytesReturned,
-                         NULL)) {
+    if (!SendPlannedRequest(disk, request, output.data(), &bytesReturned)) {
         return Failure(GetLastError());
     }
-    output.resize(std::min(bytesReturned, outputSize));
+    output.resize(std::min(bytesReturned, request.outputBytes));
     sim::Reply reply;
     reply.bytes = output;
     return reply;
@@ -37,18 +36,6 @@ std::optional<DWORD> PropertyOf(const DiskRequest& request) {
         return std::nullopt;
     }
     return static_cast<DWORD>(request.property);
-}
-
-// A request of the probe's plan, with its input and the room it offers.
-sim::Reply AskPlanned(HANDLE disk, const DiskRequest& request) {
-    if (!PropertyOf(request)) {
-        return Ask(disk, request.controlCode, NULL, 0, request.outputBytes);
-    }
-    STORAGE_PROPERTY_QUERY query;
-    ZeroMemory(&query, sizeof(query));
-    query.PropertyId = request.property;
-    query.QueryType = PropertyStandardQuery;
-    return Ask(disk, request.controlCode, &query, sizeof(query), request.outputBytes);
 }
 
 // The path in SetupAPI's two calls, the probe's way: the size first, then the path, cut where the
@@ -89,8 +76,8 @@ void CaptureLayout(HANDLE disk, sim::Disk& record) {
     DWORD lastFailedSize = 0;
     bool onlyRoomWanted = true;
     for (DWORD i = 0; i < LayoutAttempts; ++i) {
-        const DWORD size = LayoutRequestBytes(i);
-        sim::Reply answer = Ask(disk, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, NULL, 0, size);
+        const DiskRequest request = LayoutRequest(i);
+        sim::Reply answer = Ask(disk, request);
         if (!answer.error) {
             if (i > 0 && !(onlyRoomWanted && lastFailedSize < answer.bytes.size())) {
                 answer.failures = static_cast<int>(i);
@@ -100,7 +87,7 @@ void CaptureLayout(HANDLE disk, sim::Disk& record) {
             return;
         }
         lastError = *answer.error;
-        lastFailedSize = size;
+        lastFailedSize = request.outputBytes;
         onlyRoomWanted = onlyRoomWanted && lastError == ERROR_INSUFFICIENT_BUFFER;
     }
     record.replies[{IOCTL_DISK_GET_DRIVE_LAYOUT_EX}] = Failure(lastError);
@@ -122,8 +109,7 @@ void ReadScsiAddress(DiskCapture& capture) {
 // which the probe skips: it is read-only, and a replay that turns the disk fixed needs it.
 void CaptureStorage(HANDLE disk, DiskCapture& capture) {
     for (const DiskRequest& request : DiskRequestPlan) {
-        capture.disk.replies[{request.controlCode, PropertyOf(request)}] =
-            AskPlanned(disk, request);
+        capture.disk.replies[{request.controlCode, PropertyOf(request)}] = Ask(disk, request);
     }
     ReadScsiAddress(capture);
     CaptureLayout(disk, capture.disk);

@@ -129,12 +129,7 @@ NodeQuery Query(NodeCapture& capture, const std::wstring& enumerator) {
         query.refused = true;
     } else {
         SP_DEVINFO_DATA node;
-        for (DWORD index = 0;; ++index) {
-            ZeroMemory(&node, sizeof(node));
-            node.cbSize = sizeof(SP_DEVINFO_DATA);
-            if (!SetupDiEnumDeviceInfo(set, index, &node)) {
-                break;
-            }
+        for (DWORD index = 0; EnumDeviceNode(set, index, &node); ++index) {
             query.members.push_back(NodeIndex(capture, set, &node, enumerator));
         }
         SetupDiDestroyDeviceInfoList(set);

@@ -3,6 +3,8 @@
 // hold.
 #include "kernel32/codepage.h"
 
+#include "standin/failure.h"
+
 #include <cstdint>
 
 namespace {
@@ -64,8 +66,7 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wideText, int wideL
     if (codePage != CP_ACP || wideText == nullptr || wideLength == 0 || wideLength < -1 ||
         multiByteLength < 0 || (multiByteLength > 0 && multiByteText == nullptr) ||
         static_cast<const void*>(wideText) == static_cast<const void*>(multiByteText)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return sim::Fail(ERROR_INVALID_PARAMETER, 0);
     }
     size_t units = wideLength == -1 ? wcslen(wideText) + 1 : static_cast<size_t>(wideLength);
     char replacement = defaultChar != nullptr ? *defaultChar : '?';
@@ -101,8 +102,7 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wideText, int wideL
         }
     }
     if (tooSmall) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
+        return sim::Fail(ERROR_INSUFFICIENT_BUFFER, 0);
     }
     if (usedDefaultChar != nullptr) {
         *usedDefaultChar = replaced ? TRUE : FALSE;

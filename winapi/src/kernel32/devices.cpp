@@ -6,6 +6,7 @@
 #include "kernel32/devices.h"
 
 #include "kernel32/handles.h"
+#include "standin/failure.h"
 #include "standin/installed.h"
 
 #include <sim/disk_requests.h>
@@ -19,22 +20,27 @@
 
 namespace {
 
+// The handle of a device that opens; an open that succeeds clears the last error, as on Windows.
+HANDLE OpenedDevice(sim::HandleKind kind, size_t deviceIndex, const std::wstring& name) {
+    sim::HandleEntry entry;
+    entry.kind = kind;
+    entry.deviceIndex = deviceIndex;
+    entry.name = name;
+    SetLastError(ERROR_SUCCESS);
+    return sim::AddHandle(entry);
+}
+
 HANDLE OpenController(size_t number, const std::wstring& name) {
     const std::vector<sim::Controller>& controllers = sim::CurrentMachine().controllers;
     if (number >= controllers.size() || controllers[number].open == sim::Controller::Open::Fails) {
-        SetLastError(number < controllers.size() ? controllers[number].openError
-                                                 : ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
+        const DWORD error =
+            number < controllers.size() ? controllers[number].openError : ERROR_FILE_NOT_FOUND;
+        return sim::Fail(error, INVALID_HANDLE_VALUE);
     }
     if (controllers[number].open == sim::Controller::Open::NullHandle) {
         return nullptr;
     }
-    sim::HandleEntry entry;
-    entry.kind = sim::HandleKind::Controller;
-    entry.deviceIndex = number;
-    entry.name = name;
-    SetLastError(ERROR_SUCCESS);
-    return sim::AddHandle(entry);
+    return OpenedDevice(sim::HandleKind::Controller, number, name);
 }
 
 } // namespace
@@ -50,10 +56,9 @@ HANDLE OpenDevice(const std::wstring& name, DWORD access, DWORD shareMode, DWORD
     request.disposition = disposition;
     request.flagsAndAttributes = flagsAndAttributes;
     RecordOpenRequest(request);
-    CountDeviceOpen();
+    ++sim::RunCounters().deviceOpens;
     if (disposition != OPEN_EXISTING) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     }
     if (const std::optional<size_t> number = ControllerNumber(name)) {
         return OpenController(*number, name);
@@ -62,19 +67,12 @@ HANDLE OpenDevice(const std::wstring& name, DWORD access, DWORD shareMode, DWORD
     for (size_t i = 0; i < disks.size(); ++i) {
         if (!disks[i].path.empty() && EqualsIgnoringCase(disks[i].path, name)) {
             if (disks[i].openError) {
-                SetLastError(*disks[i].openError);
-                return INVALID_HANDLE_VALUE;
+                return sim::Fail(*disks[i].openError, INVALID_HANDLE_VALUE);
             }
-            HandleEntry entry;
-            entry.kind = HandleKind::Disk;
-            entry.deviceIndex = i;
-            entry.name = name;
-            SetLastError(ERROR_SUCCESS);
-            return AddHandle(entry);
+            return OpenedDevice(HandleKind::Disk, i, name);
         }
     }
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
+    return sim::Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
 }
 
 } // namespace sim
@@ -91,11 +89,6 @@ struct Call {
     DWORD* bytesReturned;
 };
 
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
 // Success leaves the thread's last error as it was, as on Windows.
 BOOL Deliver(const Call& call, const std::vector<BYTE>& bytes, size_t count) {
     if (count != 0) {
@@ -106,8 +99,8 @@ BOOL Deliver(const Call& call, const std::vector<BYTE>& bytes, size_t count) {
 }
 
 BOOL Unknown() {
-    sim::CountUnknownRequest();
-    return Fail(ERROR_INVALID_FUNCTION);
+    ++sim::RunCounters().unknownRequests;
+    return sim::Fail(ERROR_INVALID_FUNCTION);
 }
 
 // Attempts per disk and request since Install, for the requests whose replies script failures.
@@ -119,7 +112,7 @@ std::map<std::pair<size_t, const sim::DiskRequest*>, int>& Attempts() {
 // The property a storage property query asks for, or the failure its input earns.
 BOOL ReadPropertyQuery(const Call& call, std::optional<DWORD>& propertyId) {
     if (call.inputSize < offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters)) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return sim::Fail(ERROR_INVALID_PARAMETER);
     }
     DWORD property = 0;
     DWORD queryType = 0;
@@ -128,7 +121,7 @@ BOOL ReadPropertyQuery(const Call& call, std::optional<DWORD>& propertyId) {
     // Windows answers an existence query with success and no data; the tool never asks one, so
     // the stand-in refuses it rather than pretend every property exists.
     if (queryType != PropertyStandardQuery) {
-        return Fail(ERROR_INVALID_FUNCTION);
+        return sim::Fail(ERROR_INVALID_FUNCTION);
     }
     propertyId = property;
     return TRUE;
@@ -138,7 +131,7 @@ BOOL DiskRequest(const Call& call, DWORD code, size_t diskIndex) {
     const std::vector<sim::Disk>& disks = sim::CurrentMachine().disks;
     if (diskIndex >= disks.size()) {
         // The handle outlived the machine it was opened on: the device is gone.
-        return Fail(ERROR_GEN_FAILURE);
+        return sim::Fail(ERROR_GEN_FAILURE);
     }
     std::optional<DWORD> propertyId;
     if (code == IOCTL_STORAGE_QUERY_PROPERTY && !ReadPropertyQuery(call, propertyId)) {
@@ -148,7 +141,7 @@ BOOL DiskRequest(const Call& call, DWORD code, size_t diskIndex) {
     if (request == nullptr) {
         // A property the disk does not know is not supported; every other request, those that
         // would change the disk included, is unknown to it.
-        return propertyId ? Fail(ERROR_NOT_SUPPORTED) : Unknown();
+        return propertyId ? sim::Fail(ERROR_NOT_SUPPORTED) : Unknown();
     }
     // Every request counts as an attempt, one the disk has no reply to included.
     const int attempt = request->handOver.scriptedFailures ? Attempts()[{diskIndex, request}]++ : 0;
@@ -156,7 +149,7 @@ BOOL DiskRequest(const Call& call, DWORD code, size_t diskIndex) {
     const sim::Reply* reply = found != disks[diskIndex].replies.end() ? &found->second : nullptr;
     const sim::HandOutcome outcome = sim::HandOverReply(*request, reply, call.outputSize, attempt);
     if (outcome.error) {
-        return Fail(*outcome.error);
+        return sim::Fail(*outcome.error);
     }
     return Deliver(call, reply->bytes, outcome.count);
 }
@@ -171,10 +164,10 @@ BOOL ControllerRequest(const Call& call, DWORD code, size_t number) {
     }
     const std::vector<sim::Controller>& controllers = sim::CurrentMachine().controllers;
     if (number >= controllers.size()) {
-        return Fail(ERROR_GEN_FAILURE);
+        return sim::Fail(ERROR_GEN_FAILURE);
     }
     if (call.inputSize < sizeof(SRB_IO_CONTROL)) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return sim::Fail(ERROR_INVALID_PARAMETER);
     }
     const sim::Controller& controller = controllers[number];
     const sim::MiniportAnswer* answer = &controller.answer;
@@ -215,7 +208,7 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer,
     if (bytesReturned != nullptr) {
         *bytesReturned = 0;
     }
-    sim::CountDeviceIoControl();
+    ++sim::RunCounters().deviceIoControls;
     const sim::HandleEntry* entry = sim::FindHandle(device);
     sim::IoRequest request;
     request.device = entry != nullptr ? entry->name : std::wstring();
@@ -228,15 +221,15 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer,
     sim::RecordIoRequest(request);
 
     if (entry == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
+        return sim::Fail(ERROR_INVALID_HANDLE);
     }
     if (entry->kind != sim::HandleKind::Disk && entry->kind != sim::HandleKind::Controller) {
-        return Fail(ERROR_INVALID_FUNCTION);
+        return sim::Fail(ERROR_INVALID_FUNCTION);
     }
     // Only synchronous calls are simulated. Windows would fault on a missing count; the stand-in
     // refuses the call instead, so that a test sees the mistake rather than a crash.
     if (overlapped != nullptr || bytesReturned == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return sim::Fail(ERROR_INVALID_PARAMETER);
     }
     Call call;
     call.input = static_cast<const BYTE*>(inBuffer);

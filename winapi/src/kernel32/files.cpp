@@ -5,6 +5,7 @@
 #include "kernel32/handles.h"
 #include "kernel32/memory_files.h"
 #include "kernel32/paths.h"
+#include "standin/failure.h"
 #include "standin/installed.h"
 
 #include <sim/text.h>
@@ -104,40 +105,34 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD di
         flags |= O_TRUNC;
         break;
     default:
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     }
     struct stat existing {};
     const bool existed = stat(path.c_str(), &existing) == 0;
     // A folder does not open as a file; nor does a FIFO, socket or device node of the POSIX tree,
     // which Windows has no files like, and whose open could block the run forever.
     if (existed && !S_ISREG(existing.st_mode)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     }
     if ((existed && WantsWrite(access) && NoWriteBits(path)) ||
         (!existed && (flags & O_CREAT) && NoWriteBits(ParentOf(path)))) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     }
     // Non-blocking, and checked again on the descriptor: a FIFO put in the file's place after the
     // check above must not block the open either (a regular file ignores the flag).
     int fd = open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) {
-        SetLastError(ErrorFromErrno(errno, path));
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ErrorFromErrno(errno, path), INVALID_HANDLE_VALUE);
     }
     struct stat opened {};
     if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
         close(fd);
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     }
     // Share mode 0 holds the file alone; any sharing open coexists with other sharing opens.
     if (flock(fd, (shareMode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
         close(fd);
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
     }
     sim::HandleEntry entry;
     entry.kind = sim::HandleKind::File;
@@ -154,8 +149,7 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD di
 bool TargetPosition(HANDLE file, LONGLONG distance, DWORD moveMethod, int* fd, LONGLONG* target) {
     sim::HandleEntry* entry = sim::FindHandle(file);
     if (entry == nullptr || entry->kind != sim::HandleKind::File) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return false;
+        return sim::Fail(ERROR_INVALID_HANDLE, false);
     }
     LONGLONG origin = 0;
     if (moveMethod == FILE_CURRENT) {
@@ -164,17 +158,14 @@ bool TargetPosition(HANDLE file, LONGLONG distance, DWORD moveMethod, int* fd, L
         struct stat info {};
         origin = fstat(entry->fd, &info) == 0 ? info.st_size : -1;
     } else if (moveMethod != FILE_BEGIN) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
+        return sim::Fail(ERROR_INVALID_PARAMETER, false);
     }
     if (origin < 0) {
-        SetLastError(ERROR_GEN_FAILURE);
-        return false;
+        return sim::Fail(ERROR_GEN_FAILURE, false);
     }
     // A move beyond the 64-bit range wraps below the start on Windows, and fails as such.
     if (__builtin_add_overflow(origin, distance, target) || *target < 0) {
-        SetLastError(ERROR_NEGATIVE_SEEK);
-        return false;
+        return sim::Fail(ERROR_NEGATIVE_SEEK, false);
     }
     *fd = entry->fd;
     return true;
@@ -182,8 +173,7 @@ bool TargetPosition(HANDLE file, LONGLONG distance, DWORD moveMethod, int* fd, L
 
 bool MoveTo(int fd, LONGLONG position) {
     if (lseek(fd, static_cast<off_t>(position), SEEK_SET) < 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
+        return sim::Fail(ERROR_INVALID_PARAMETER, false);
     }
     return true;
 }
@@ -201,8 +191,7 @@ bool MovePointer(HANDLE file, LONGLONG distance, DWORD moveMethod, bool fitsDwor
         return false;
     }
     if (fitsDword && static_cast<ULONGLONG>(*position) > 0xFFFFFFFFu) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
+        return sim::Fail(ERROR_INVALID_PARAMETER, false);
     }
     return MoveTo(fd, *position);
 }
@@ -263,18 +252,16 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         return sim::OpenDevice(name, desiredAccess, shareMode, creationDisposition,
                                flagsAndAttributes);
     }
-    sim::CountFileOpen();
+    ++sim::RunCounters().fileOpens;
     if (fileName == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     }
     if (sim::IsMemoryFilePath(name)) {
         return sim::OpenMemoryFile(name, desiredAccess, shareMode, creationDisposition);
     }
     std::string path;
     if (name.empty() || !sim::MapToPosixPath(name, path)) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     }
     return OpenFile(path, desiredAccess, shareMode, creationDisposition);
 }
@@ -324,26 +311,23 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
     }
     sim::HandleEntry* entry = sim::FindHandle(file);
     if (entry == nullptr || entry->kind == sim::HandleKind::Find) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_HANDLE);
     }
     if (entry->kind == sim::HandleKind::MemoryFile) {
         return sim::WriteMemoryFile(file, buffer, bytesToWrite, bytesWritten);
     }
     if (entry->kind != sim::HandleKind::File) {
         // The tool must never change a disk: every attempt is counted and refused.
-        sim::CountDeviceWrite();
-        SetLastError(ERROR_WRITE_PROTECT);
-        return FALSE;
+        ++sim::RunCounters().deviceWrites;
+        return sim::Fail(ERROR_WRITE_PROTECT);
     }
-    sim::CountFileWrite();
+    ++sim::RunCounters().fileWrites;
     if (bytesToWrite == 0) {
         return TRUE;
     }
     const DWORD error = WriteWhole(entry->fd, static_cast<const char*>(buffer), bytesToWrite);
     if (error != ERROR_SUCCESS) {
-        SetLastError(error);
-        return FALSE;
+        return sim::Fail(error);
     }
     if (bytesWritten != nullptr) {
         *bytesWritten = bytesToWrite;
@@ -354,8 +338,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
 BOOL WINAPI CloseHandle(HANDLE object) {
     sim::HandleEntry* entry = sim::FindHandle(object);
     if (entry == nullptr || entry->kind == sim::HandleKind::Find) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_HANDLE);
     }
     if (entry->kind == sim::HandleKind::MemoryFile) {
         sim::CloseMemoryFile(object);
@@ -373,20 +356,17 @@ BOOL WINAPI CloseHandle(HANDLE object) {
 BOOL WINAPI DeleteFileW(LPCWSTR fileName) {
     std::string path;
     if (fileName == nullptr || *fileName == L'\0' || !sim::MapToPosixPath(fileName, path)) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
+        return sim::Fail(ERROR_PATH_NOT_FOUND);
     }
     if (sim::IsMemoryFilePath(fileName)) {
         return sim::DeleteMemoryFile(fileName);
     }
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
-        SetLastError(ErrorForMissing(path));
-        return FALSE;
+        return sim::Fail(ErrorForMissing(path));
     }
     if (!S_ISREG(info.st_mode) || NoWriteBits(path) || NoWriteBits(ParentOf(path))) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
+        return sim::Fail(ERROR_ACCESS_DENIED);
     }
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     const bool held = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0;
@@ -394,36 +374,31 @@ BOOL WINAPI DeleteFileW(LPCWSTR fileName) {
         close(fd);
     }
     if (held) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return FALSE;
+        return sim::Fail(ERROR_SHARING_VIOLATION);
     }
     if (unlink(path.c_str()) != 0) {
-        SetLastError(ErrorFromErrno(errno, path));
-        return FALSE;
+        return sim::Fail(ErrorFromErrno(errno, path));
     }
     return TRUE;
 }
 
 HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
-    sim::CountFileFind();
+    ++sim::RunCounters().fileFinds;
     if (fileName != nullptr && sim::IsMemoryFilePath(fileName)) {
         return sim::FindMemoryFile(fileName, findData);
     }
     std::string path;
     if (fileName == nullptr || *fileName == L'\0' || !sim::MapToPosixPath(fileName, path)) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     }
     // A search reads the folder's entries, which takes the right to list it; creating and writing
     // a file there does not.
     if (NoReadBits(ParentOf(path))) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     }
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
-        SetLastError(ErrorForMissing(path));
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ErrorForMissing(path), INVALID_HANDLE_VALUE);
     }
     std::memset(findData, 0, sizeof(*findData));
     findData->dwFileAttributes =
@@ -440,8 +415,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
 BOOL WINAPI FindClose(HANDLE findFile) {
     sim::HandleEntry* entry = sim::FindHandle(findFile);
     if (entry == nullptr || entry->kind != sim::HandleKind::Find) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_HANDLE);
     }
     sim::RemoveHandle(findFile);
     return TRUE;

@@ -2,6 +2,8 @@
 // be counted, and so that a chosen allocation can fail.
 #include "kernel32/heap.h"
 
+#include "standin/failure.h"
+
 #include <sim/standin.h>
 
 #include <cstdlib>
@@ -91,16 +93,14 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
 
 BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID memory) {
     if (heap != processHeap) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_HANDLE);
     }
     if (memory == nullptr) {
         return TRUE;
     }
     if (!RemoveLiveBlock(memory)) {
         // Freeing what this heap never handed out corrupts a real heap: refuse it loudly.
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_PARAMETER);
     }
     std::free(memory);
     return TRUE;

@@ -3,6 +3,7 @@
 #include "kernel32/loader.h"
 
 #include "kernel32/paths.h"
+#include "standin/failure.h"
 
 #include <sim/standin.h>
 #include <sim/text.h>
@@ -105,8 +106,7 @@ void ResetLoader() {
 
 BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags) {
     if (directoryFlags == 0 || (directoryFlags & ~kDefaultDirectoryFlags) != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_PARAMETER);
     }
     ProcessLoader().defaultDirectories = directoryFlags;
     return TRUE;
@@ -114,13 +114,11 @@ BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags) {
 
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
     if (module != nullptr && module != ownModule) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return 0;
+        return sim::Fail(ERROR_MOD_NOT_FOUND, 0);
     }
     const std::wstring& path = sim::CurrentModule().path;
     if (size == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
+        return sim::Fail(ERROR_INSUFFICIENT_BUFFER, 0);
     }
     if (path.size() < size) {
         std::wmemcpy(filename, path.c_str(), path.size() + 1);
@@ -143,8 +141,7 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR moduleName) {
     if (NamesSetupApi(moduleName) && sim::CurrentCounters().setupApiCalls > 0) {
         return setupApiModule;
     }
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
+    return sim::Fail(ERROR_MOD_NOT_FOUND, nullptr);
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
@@ -153,6 +150,5 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
         !sim::CurrentMachine().devicePropertyFunctionMissing) {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetupDiGetDevicePropertyW));
     }
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return nullptr;
+    return sim::Fail(ERROR_PROC_NOT_FOUND, nullptr);
 }

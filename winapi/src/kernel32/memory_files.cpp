@@ -5,6 +5,7 @@
 #include "kernel32/memory_files.h"
 
 #include "kernel32/handles.h"
+#include "standin/failure.h"
 #include "standin/installed.h"
 
 #include <map>
@@ -59,11 +60,6 @@ MemoryHandle& Opened(HANDLE handle) {
     return Folder().handles.at(reinterpret_cast<uintptr_t>(handle));
 }
 
-HANDLE Fail(DWORD error) {
-    SetLastError(error);
-    return INVALID_HANDLE_VALUE;
-}
-
 bool WantsWrite(DWORD access) {
     return (access & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0;
 }
@@ -77,16 +73,13 @@ StoredFile* Dispose(const std::wstring& path, DWORD access, DWORD disposition, b
         disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
         (disposition == TRUNCATE_EXISTING && !WantsWrite(access))) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
+        return sim::Fail(ERROR_INVALID_PARAMETER, nullptr);
     }
     if (existed && disposition == CREATE_NEW) {
-        SetLastError(ERROR_FILE_EXISTS);
-        return nullptr;
+        return sim::Fail(ERROR_FILE_EXISTS, nullptr);
     }
     if (!existed && !creates) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return nullptr;
+        return sim::Fail(ERROR_FILE_NOT_FOUND, nullptr);
     }
     if (!existed) {
         found = files
@@ -134,7 +127,7 @@ HANDLE OpenMemoryFile(const std::wstring& path, DWORD access, DWORD shareMode, D
     }
     // Share mode 0 holds the file alone; sharing opens coexist, as the POSIX files do.
     if (file->heldAlone || (shareMode == 0 && file->opens > 0)) {
-        return Fail(ERROR_SHARING_VIOLATION);
+        return sim::Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
     }
     if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
         file->bytes.clear();
@@ -163,18 +156,15 @@ bool MoveMemoryFilePointer(HANDLE handle, LONGLONG distance, DWORD moveMethod, b
                          : moveMethod == FILE_END ? static_cast<int64_t>(open.file->bytes.size())
                                                   : -1;
     if (base < 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
+        return sim::Fail(ERROR_INVALID_PARAMETER, false);
     }
     // A move beyond the 64-bit range fails like one before the start of the file.
     int64_t target = 0;
     if (__builtin_add_overflow(base, distance, &target) || target < 0) {
-        SetLastError(ERROR_NEGATIVE_SEEK);
-        return false;
+        return sim::Fail(ERROR_NEGATIVE_SEEK, false);
     }
     if (fitsDword && static_cast<uint64_t>(target) > 0xFFFFFFFFu) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
+        return sim::Fail(ERROR_INVALID_PARAMETER, false);
     }
     open.position = static_cast<uint64_t>(target);
     *position = target;
@@ -182,11 +172,10 @@ bool MoveMemoryFilePointer(HANDLE handle, LONGLONG distance, DWORD moveMethod, b
 }
 
 BOOL WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten) {
-    CountFileWrite();
+    ++sim::RunCounters().fileWrites;
     MemoryHandle& open = Opened(handle);
     if (!open.writes && !open.appends) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
+        return sim::Fail(ERROR_ACCESS_DENIED);
     }
     std::string& bytes = open.file->bytes;
     const uint64_t at = open.appends ? bytes.size() : open.position;
@@ -214,13 +203,11 @@ void CloseMemoryFile(HANDLE handle) {
 BOOL DeleteMemoryFile(const std::wstring& path) {
     auto found = Folder().files.find(Key(path));
     if (found == Folder().files.end()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
+        return sim::Fail(ERROR_FILE_NOT_FOUND);
     }
     // No open shares deletion: while any handle holds the file, it stays.
     if (found->second.opens > 0) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return FALSE;
+        return sim::Fail(ERROR_SHARING_VIOLATION);
     }
     Folder().files.erase(found);
     return TRUE;
@@ -229,7 +216,7 @@ BOOL DeleteMemoryFile(const std::wstring& path) {
 HANDLE FindMemoryFile(const std::wstring& path, LPWIN32_FIND_DATAW findData) {
     auto found = Folder().files.find(Key(path));
     if (found == Folder().files.end()) {
-        return Fail(ERROR_FILE_NOT_FOUND);
+        return sim::Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     }
     const StoredFile& file = found->second;
     std::memset(findData, 0, sizeof(*findData));

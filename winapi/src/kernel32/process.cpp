@@ -1,5 +1,6 @@
 // Process services of the stand-in: the thread's last error, the system clock, the tick count,
 // the thread's sleep, and what the system tells of itself (its name and version).
+#include "standin/failure.h"
 #include "standin/installed.h"
 
 #include <windows.h>
@@ -50,8 +51,7 @@ void WINAPI GetSystemTime(LPSYSTEMTIME systemTime) {
 // characters.
 BOOL WINAPI GetComputerNameW(LPWSTR buffer, LPDWORD size) {
     if (size == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_PARAMETER);
     }
     char host[256] = {0};
     if (gethostname(host, sizeof(host) - 1) != 0) {
@@ -66,8 +66,7 @@ BOOL WINAPI GetComputerNameW(LPWSTR buffer, LPDWORD size) {
     // counted without it.
     if (buffer == nullptr || *size <= name.size()) {
         *size = static_cast<DWORD>(name.size() + 1);
-        SetLastError(ERROR_BUFFER_OVERFLOW);
-        return FALSE;
+        return sim::Fail(ERROR_BUFFER_OVERFLOW);
     }
     std::wmemcpy(buffer, name.c_str(), name.size() + 1);
     *size = static_cast<DWORD>(name.size());
@@ -79,8 +78,7 @@ BOOL WINAPI GetComputerNameW(LPWSTR buffer, LPDWORD size) {
 BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW versionInformation) {
     if (versionInformation == nullptr ||
         versionInformation->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
+        return sim::Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     versionInformation->dwMajorVersion = 10;
     versionInformation->dwMinorVersion = 0;

@@ -5,7 +5,7 @@
 #include <cfgmgr32.h>
 
 CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST devInst, PWSTR buffer, ULONG bufferLength, ULONG flags) {
-    sim::CountSetupApiCall();
+    ++sim::RunCounters().setupApiCalls;
     const std::vector<sim::DeviceNode>& nodes = sim::CurrentMachine().nodes;
     if (devInst == 0 || devInst > nodes.size() || nodes[devInst - 1].idFails) {
         return CR_NO_SUCH_DEVNODE;

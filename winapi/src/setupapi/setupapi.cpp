@@ -1,5 +1,6 @@
 // SetupAPI over the simulated machine: disk interfaces for the disk class, device nodes for an
 // instance ID as enumerator, and the nodes' properties.
+#include "standin/failure.h"
 #include "standin/installed.h"
 
 #include <sim/text.h>
@@ -39,7 +40,7 @@ bool SameGuid(const GUID& a, const GUID& b) {
 HDEVINFO Publish(std::unique_ptr<DeviceInfoSet> set) {
     DeviceInfoSet* raw = set.release();
     LiveSets().insert(raw);
-    sim::CountSetBuilt();
+    ++sim::RunCounters().liveDeviceInfoSets;
     return raw;
 }
 
@@ -63,10 +64,9 @@ std::vector<size_t> PresentInterfaces(int query) {
 
 HDEVINFO BuildInterfaceSet() {
     int query = sim::CurrentCounters().classQueries;
-    sim::CountClassQuery();
+    ++sim::RunCounters().classQueries;
     if (sim::CurrentMachine().classQueryFails) {
-        SetLastError(ERROR_GEN_FAILURE);
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ERROR_GEN_FAILURE, INVALID_HANDLE_VALUE);
     }
     auto set = std::make_unique<DeviceInfoSet>();
     set->interfaces = true;
@@ -87,8 +87,7 @@ HDEVINFO BuildNodeSet(const std::wstring& enumerator, DWORD flags) {
     for (const sim::EnumeratorSet& scripted : machine.enumeratorSets) {
         if (sim::EqualsIgnoringCase(scripted.enumerator, enumerator)) {
             if (scripted.refused) {
-                SetLastError(ERROR_INVALID_DATA);
-                return INVALID_HANDLE_VALUE;
+                return sim::Fail(ERROR_INVALID_DATA, INVALID_HANDLE_VALUE);
             }
             for (size_t node : scripted.members) {
                 if (node < machine.nodes.size()) {
@@ -108,8 +107,7 @@ HDEVINFO BuildNodeSet(const std::wstring& enumerator, DWORD flags) {
         }
     }
     if (!known) {
-        SetLastError(ERROR_INVALID_DATA);
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ERROR_INVALID_DATA, INVALID_HANDLE_VALUE);
     }
     return Publish(std::move(set));
 }
@@ -117,14 +115,12 @@ HDEVINFO BuildNodeSet(const std::wstring& enumerator, DWORD flags) {
 // The node that an SP_DEVINFO_DATA names, or null after setting the error.
 const sim::DeviceNode* NodeOf(HDEVINFO set, PSP_DEVINFO_DATA device) {
     if (FindSet(set) == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
+        return sim::Fail(ERROR_INVALID_HANDLE, nullptr);
     }
     const std::vector<sim::DeviceNode>& nodes = sim::CurrentMachine().nodes;
     if (device == nullptr || device->cbSize != sizeof(SP_DEVINFO_DATA) || device->DevInst == 0 ||
         device->DevInst > nodes.size()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
+        return sim::Fail(ERROR_INVALID_PARAMETER, nullptr);
     }
     return &nodes[device->DevInst - 1];
 }
@@ -134,8 +130,7 @@ BOOL CopyOut(const void* data, DWORD size, PBYTE buffer, DWORD bufferSize, PDWOR
         *requiredSize = size;
     }
     if (buffer == nullptr || bufferSize < size) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
+        return sim::Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     // An empty property has no data to point at: nothing is copied, and the call succeeds.
     if (size != 0) {
@@ -166,7 +161,7 @@ const std::optional<std::wstring>* TextProperty(const sim::DeviceNode& node,
 } // namespace
 
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND, DWORD flags) {
-    sim::CountSetupApiCall();
+    ++sim::RunCounters().setupApiCalls;
     if (classGuid != nullptr && SameGuid(*classGuid, kDiskInterfaceClass) &&
         enumerator == nullptr && (flags & DIGCF_DEVICEINTERFACE) != 0) {
         return BuildInterfaceSet();
@@ -175,8 +170,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, H
         return BuildNodeSet(enumerator, flags);
     }
     if (classGuid == nullptr && (flags & DIGCF_ALLCLASSES) == 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
+        return sim::Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     }
     return Publish(std::make_unique<DeviceInfoSet>());
 }
@@ -184,21 +178,18 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, H
 BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA,
                                         const GUID* interfaceClassGuid, DWORD memberIndex,
                                         PSP_DEVICE_INTERFACE_DATA interfaceData) {
-    sim::CountSetupApiCall();
+    ++sim::RunCounters().setupApiCalls;
     DeviceInfoSet* found = FindSet(set);
     if (found == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_HANDLE);
     }
     if (interfaceData == nullptr || interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_USER_BUFFER);
     }
     if (!found->interfaces || interfaceClassGuid == nullptr ||
         !SameGuid(*interfaceClassGuid, kDiskInterfaceClass) ||
         memberIndex >= found->members.size()) {
-        SetLastError(ERROR_NO_MORE_ITEMS);
-        return FALSE;
+        return sim::Fail(ERROR_NO_MORE_ITEMS);
     }
     interfaceData->InterfaceClassGuid = kDiskInterfaceClass;
     interfaceData->Flags = SPINT_ACTIVE;
@@ -210,21 +201,18 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_
                                              PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail,
                                              DWORD detailSize, PDWORD requiredSize,
                                              PSP_DEVINFO_DATA) {
-    sim::CountSetupApiCall();
+    ++sim::RunCounters().setupApiCalls;
     const std::vector<sim::Disk>& disks = sim::CurrentMachine().disks;
     if (FindSet(set) == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_HANDLE);
     }
     if (interfaceData == nullptr || interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
         interfaceData->Reserved == 0 || interfaceData->Reserved > disks.size()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_PARAMETER);
     }
     if ((detail == nullptr && detailSize != 0) ||
         (detail != nullptr && detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_USER_BUFFER);
     }
     const sim::Disk& disk = disks[interfaceData->Reserved - 1];
     const DWORD needed =
@@ -234,19 +222,16 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_
         if (requiredSize != nullptr) {
             *requiredSize = 0;
         }
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_PARAMETER);
     }
     if (detailSize < needed) {
         if (requiredSize != nullptr) {
             *requiredSize = needed;
         }
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
+        return sim::Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     if (disk.detailError) {
-        SetLastError(*disk.detailError);
-        return FALSE;
+        return sim::Fail(*disk.detailError);
     }
     std::wmemcpy(detail->DevicePath, disk.path.c_str(), disk.path.size() + 1);
     if (requiredSize != nullptr) {
@@ -256,19 +241,16 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, PSP_DEVINFO_DATA device) {
-    sim::CountSetupApiCall();
+    ++sim::RunCounters().setupApiCalls;
     DeviceInfoSet* found = FindSet(set);
     if (found == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_HANDLE);
     }
     if (device == nullptr || device->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_USER_BUFFER);
     }
     if (found->interfaces || memberIndex >= found->members.size()) {
-        SetLastError(ERROR_NO_MORE_ITEMS);
-        return FALSE;
+        return sim::Fail(ERROR_NO_MORE_ITEMS);
     }
     std::memset(&device->ClassGuid, 0, sizeof(GUID));
     device->DevInst = static_cast<DWORD>(found->members[memberIndex] + 1);
@@ -279,14 +261,13 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, PSP_DEVINFO_D
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
                                               PDWORD regDataType, PBYTE buffer, DWORD bufferSize,
                                               PDWORD requiredSize) {
-    sim::CountSetupApiCall();
+    ++sim::RunCounters().setupApiCalls;
     const sim::DeviceNode* node = NodeOf(set, device);
     if (node == nullptr) {
         return FALSE;
     }
     if (property != SPDRP_DEVICEDESC || !node->registryDescription) {
-        SetLastError(ERROR_INVALID_DATA);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_DATA);
     }
     if (regDataType != nullptr) {
         *regDataType = REG_SZ;
@@ -297,18 +278,16 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dev
 BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, const DEVPROPKEY* key,
                                       DEVPROPTYPE* type, PBYTE buffer, DWORD bufferSize,
                                       PDWORD requiredSize, DWORD flags) {
-    sim::CountSetupApiCall();
+    ++sim::RunCounters().setupApiCalls;
     const sim::DeviceNode* node = NodeOf(set, device);
     if (node == nullptr) {
         return FALSE;
     }
     if (key == nullptr || type == nullptr) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_USER_BUFFER);
     }
     if (flags != 0) {
-        SetLastError(ERROR_INVALID_FLAGS);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_FLAGS);
     }
     if (IsEqualDevPropKey(*key, DEVPKEY_PciDevice_MaxLinkSpeed) && node->maxLinkSpeed) {
         *type = DEVPROP_TYPE_UINT32;
@@ -318,22 +297,20 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, con
     }
     const std::optional<std::wstring>* text = TextProperty(*node, *key);
     if (text == nullptr || !*text) {
-        SetLastError(ERROR_NOT_FOUND);
-        return FALSE;
+        return sim::Fail(ERROR_NOT_FOUND);
     }
     *type = DEVPROP_TYPE_STRING;
     return CopyText(**text, buffer, bufferSize, requiredSize);
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
-    sim::CountSetupApiCall();
+    ++sim::RunCounters().setupApiCalls;
     DeviceInfoSet* found = FindSet(set);
     if (found == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return sim::Fail(ERROR_INVALID_HANDLE);
     }
     LiveSets().erase(found);
     delete found;
-    sim::CountSetDestroyed();
+    --sim::RunCounters().liveDeviceInfoSets;
     return TRUE;
 }

@@ -133,48 +133,8 @@ const std::vector<OpenRequest>& OpenRequests() {
     return State().opens;
 }
 
-void CountSetBuilt() {
-    ++State().counters.liveDeviceInfoSets;
-}
-
-void CountSetDestroyed() {
-    --State().counters.liveDeviceInfoSets;
-}
-
-void CountClassQuery() {
-    ++State().counters.classQueries;
-}
-
-void CountDeviceWrite() {
-    ++State().counters.deviceWrites;
-}
-
-void CountUnknownRequest() {
-    ++State().counters.unknownRequests;
-}
-
-void CountFileOpen() {
-    ++State().counters.fileOpens;
-}
-
-void CountFileFind() {
-    ++State().counters.fileFinds;
-}
-
-void CountFileWrite() {
-    ++State().counters.fileWrites;
-}
-
-void CountDeviceOpen() {
-    ++State().counters.deviceOpens;
-}
-
-void CountDeviceIoControl() {
-    ++State().counters.deviceIoControls;
-}
-
-void CountSetupApiCall() {
-    ++State().counters.setupApiCalls;
+Counters& RunCounters() {
+    return State().counters;
 }
 
 void RecordIoRequest(const IoRequest& request) {

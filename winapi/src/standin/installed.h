@@ -8,18 +8,9 @@ namespace sim {
 
 const std::optional<SYSTEMTIME>& FixedClock();
 
-// Device-information sets, counted while they live.
-void CountSetBuilt();
-void CountSetDestroyed();
-void CountClassQuery();
-void CountDeviceWrite();
-void CountUnknownRequest();
-void CountFileOpen();
-void CountFileFind();
-void CountFileWrite();
-void CountDeviceOpen();
-void CountDeviceIoControl();
-void CountSetupApiCall();
+// The run's counters, which the stand-in's functions count their calls into; CurrentCounters adds
+// the handles and the heap, which are counted where they live.
+Counters& RunCounters();
 void RecordIoRequest(const IoRequest& request);
 void RecordOpenRequest(const OpenRequest& request);
 

@@ -72,6 +72,15 @@ struct Arguments {
     va_list list;
 };
 
+// Steps over the character when the format has it there.
+bool Take(const WCHAR*& p, WCHAR c) {
+    if (*p != c) {
+        return false;
+    }
+    ++p;
+    return true;
+}
+
 size_t ParseCount(const WCHAR*& p) {
     size_t count = 0;
     while (*p >= L'0' && *p <= L'9') {
@@ -211,31 +220,18 @@ void Format(Sink& sink, const WCHAR* format, va_list source) {
         ++p;
         Conversion conversion;
         // The flags are recognised in this order only: user32 does not take them in any order.
-        if (*p == L'-') {
-            conversion.leftAlign = true;
-            ++p;
-        }
-        if (*p == L'#') {
-            conversion.alternate = true;
-            ++p;
-        }
-        if (*p == L'0') {
-            conversion.zeroPad = true;
-            ++p;
-        }
+        conversion.leftAlign = Take(p, L'-');
+        conversion.alternate = Take(p, L'#');
+        conversion.zeroPad = Take(p, L'0');
         conversion.width = ParseCount(p);
-        if (*p == L'.') {
-            ++p;
+        if (Take(p, L'.')) {
             conversion.precision = ParseCount(p);
         }
-        if (*p == L'l' || *p == L'w') {
+        if (Take(p, L'l') || Take(p, L'w')) {
             conversion.size = ArgumentSize::Long;
-            ++p;
-        } else if (*p == L'h') {
+        } else if (Take(p, L'h')) {
             conversion.size = ArgumentSize::Short;
-            ++p;
-        } else if (*p == L'I') {
-            ++p;
+        } else if (Take(p, L'I')) {
             if (p[0] == L'6' && p[1] == L'4') {
                 conversion.size = ArgumentSize::Int64;
                 p += 2;

@@ -2,6 +2,7 @@
 // VERSION.dll is delay-loaded by the Windows build, so the first call loads it.
 #include "kernel32/loader.h"
 #include "kernel32/paths.h"
+#include "standin/failure.h"
 
 #include <sim/standin.h>
 #include <sim/text.h>
@@ -72,9 +73,9 @@ DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle) {
     struct stat info {};
     const bool exists = fileName != nullptr && sim::MapToPosixPath(fileName, path) &&
                         stat(path.c_str(), &info) == 0;
-    SetLastError(exists || IsModulePath(fileName) ? ERROR_RESOURCE_DATA_NOT_FOUND
-                                                  : ERROR_FILE_NOT_FOUND);
-    return 0;
+    const DWORD error =
+        exists || IsModulePath(fileName) ? ERROR_RESOURCE_DATA_NOT_FOUND : ERROR_FILE_NOT_FOUND;
+    return sim::Fail(error, 0);
 }
 
 BOOL WINAPI GetFileVersionInfoW(LPCWSTR fileName, DWORD, DWORD length, LPVOID data) {
@@ -82,12 +83,11 @@ BOOL WINAPI GetFileVersionInfoW(LPCWSTR fileName, DWORD, DWORD length, LPVOID da
     const sim::Module& module = sim::CurrentModule();
     if (!IsModulePath(fileName) || module.version == sim::Module::Version::Absent ||
         module.version == sim::Module::Version::InfoFails) {
-        SetLastError(IsModulePath(fileName) ? ERROR_RESOURCE_DATA_NOT_FOUND : ERROR_FILE_NOT_FOUND);
-        return FALSE;
+        return sim::Fail(IsModulePath(fileName) ? ERROR_RESOURCE_DATA_NOT_FOUND
+                                                : ERROR_FILE_NOT_FOUND);
     }
     if (data == nullptr || length < kBlockSize) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
+        return sim::Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     BuildVersionBlock(module, static_cast<BYTE*>(data));
     return TRUE;
