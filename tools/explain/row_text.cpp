@@ -17,21 +17,14 @@ template <typename Render> std::string EveryField(Render render) {
 // The length of the well-formed UTF-8 sequence at text[at], or 0 when none starts there.
 size_t Utf8SequenceLength(const std::string& text, size_t at) {
     const unsigned char lead = static_cast<unsigned char>(text[at]);
-    size_t length = 0;
-    unsigned int lowest = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        lowest = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        lowest = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        lowest = 0x10000;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) {
+    const size_t length = lead < 0xC2    ? 0
+                          : lead <= 0xDF ? 2
+                          : lead <= 0xEF ? 3
+                          : lead <= 0xF4 ? 4
+                                         : 0;
+    // By length: the lowest code point that needs as many bytes.
+    const unsigned int lowest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (length == 0 || at + length > text.size()) {
         return 0;
     }
     unsigned int code = lead & (0x7F >> length);
@@ -43,7 +36,7 @@ size_t Utf8SequenceLength(const std::string& text, size_t at) {
         code = (code << 6) | (next & 0x3F);
     }
     const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    return code >= lowest && code <= 0x10FFFF && !surrogate ? length : 0;
+    return code >= lowest[length] && code <= 0x10FFFF && !surrogate ? length : 0;
 }
 
 std::string UnicodeEscape(unsigned int code) {
