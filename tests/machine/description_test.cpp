@@ -4,6 +4,7 @@
 #include <sim/machine.h>
 #include <sim/replies.h>
 #include <sim/standin.h>
+#include <sim/text.h>
 
 #include <ntddscsi.h>
 
@@ -301,6 +302,35 @@ TEST(MachineDescription, DocumentedExampleLoads) {
     sim::Machine machine = sim::ParseMachine(doc.substr(start + 8, end - start - 8), "example");
     EXPECT_EQ(machine.disks.size(), 2u);
     EXPECT_EQ(machine.controllers.size(), 2u);
+}
+
+// A description's UTF-8 as the model's UTF-16 units, and back: what is no character becomes
+// U+FFFD, one for each byte that starts no sequence.
+TEST(DescriptionText, Utf8AndUtf16) {
+    const wchar_t Replaced = 0xFFFD;
+    const struct {
+        std::string utf8;
+        std::wstring utf16;
+    } cases[] = {
+        {"a\xC3\xA9\xE2\x82\xAC", {L'a', 0xE9, 0x20AC}},
+        {"\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", {0xD83D, 0xDE00, 0xDBFF, 0xDFFF}},
+        {"\xE2\x82z\xC3", {Replaced, Replaced, L'z', Replaced}},
+        {"\x80\xBF\xFF", {Replaced, Replaced, Replaced}},
+        // A surrogate or a code point beyond U+10FFFF, well formed otherwise, is one U+FFFD.
+        {"\xED\xA0\x80\xF4\x90\x80\x80", {Replaced, Replaced}},
+    };
+    const std::string replaced = "\xEF\xBF\xBD";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.utf8);
+        EXPECT_EQ(sim::FromUtf8(c.utf8), c.utf16);
+    }
+    EXPECT_EQ(sim::ToUtf8(cases[0].utf16), cases[0].utf8);
+    EXPECT_EQ(sim::ToUtf8(cases[1].utf16), cases[1].utf8);
+    // A lone surrogate, either half, is no character.
+    EXPECT_EQ(sim::ToUtf8({0xDC00, L'b', 0xD800}), replaced + "b" + replaced);
+    EXPECT_TRUE(sim::EqualsIgnoringCase(L"PhysicalDrive0", L"PHYSICALdrive0"));
+    EXPECT_FALSE(sim::EqualsIgnoringCase(L"Drive", L"Drive0"));
+    EXPECT_FALSE(sim::EqualsIgnoringCase(L"\x00E9", L"\x00C9"));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Conversions between the model's UTF-16 text and the UTF-8 of descriptions, and name comparison.
 #include <sim/text.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace sim {
@@ -19,20 +20,12 @@ std::string ToUtf8(const std::wstring& text) {
         } else if (c > 0xFFFF || (c >= 0xD800 && c <= 0xDFFF)) {
             c = 0xFFFD;
         }
-        if (c < 0x80) {
-            bytes += static_cast<char>(c);
-        } else if (c < 0x800) {
-            bytes += static_cast<char>(0xC0 | (c >> 6));
-            bytes += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            bytes += static_cast<char>(0xE0 | (c >> 12));
-            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            bytes += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            bytes += static_cast<char>(0xF0 | (c >> 18));
-            bytes += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        // The lead byte by the number of continuation bytes, each of which carries 6 bits.
+        const uint32_t leads[] = {0x00, 0xC0, 0xE0, 0xF0};
+        const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        bytes += static_cast<char>(leads[extra] | (c >> (6 * extra)));
+        for (int k = extra - 1; k >= 0; --k) {
+            bytes += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
         }
     }
     return bytes;
@@ -48,26 +41,15 @@ std::wstring FromUtf8(const std::string& bytes) {
                     : (lead >> 4) == 14 ? 2
                     : (lead >> 3) == 30 ? 3
                                         : -1;
-        uint32_t c = extra == 0   ? lead
-                     : extra == 1 ? (lead & 0x1Fu)
-                     : extra == 2 ? (lead & 0x0Fu)
-                                  : (lead & 0x07u);
+        uint32_t c = extra <= 0 ? lead : lead & (0x3Fu >> extra);
         bool valid = extra >= 0;
-        for (int k = 1; valid && k <= extra; ++k) {
-            if (i + static_cast<size_t>(k) >= bytes.size()) {
-                valid = false;
-                break;
-            }
-            unsigned char next = static_cast<unsigned char>(bytes[i + static_cast<size_t>(k)]);
+        for (size_t k = 1; valid && k <= static_cast<size_t>(extra); ++k) {
+            const unsigned char next =
+                i + k < bytes.size() ? static_cast<unsigned char>(bytes[i + k]) : 0;
             valid = (next & 0xC0) == 0x80;
             c = (c << 6) | (next & 0x3Fu);
         }
-        if (!valid) {
-            text += static_cast<wchar_t>(0xFFFD);
-            ++i;
-            continue;
-        }
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        if (!valid || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
             text += static_cast<wchar_t>(0xFFFD);
         } else if (c >= 0x10000) {
             text += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
@@ -75,23 +57,18 @@ std::wstring FromUtf8(const std::string& bytes) {
         } else {
             text += static_cast<wchar_t>(c);
         }
-        i += static_cast<size_t>(extra) + 1;
+        // Bytes that are no UTF-8 stand for one U+FFFD each.
+        i += valid ? static_cast<size_t>(extra) + 1 : 1;
     }
     return text;
 }
 
 bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        wchar_t x = a[i] >= L'a' && a[i] <= L'z' ? static_cast<wchar_t>(a[i] - 32) : a[i];
-        wchar_t y = b[i] >= L'a' && b[i] <= L'z' ? static_cast<wchar_t>(b[i] - 32) : b[i];
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
+    const auto upper = [](wchar_t c) {
+        return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c;
+    };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [&upper](wchar_t x, wchar_t y) { return upper(x) == upper(y); });
 }
 
 } // namespace sim

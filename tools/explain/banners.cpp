@@ -19,15 +19,6 @@ BannerText BannerOf(const std::string& message) {
 }
 
 int BlanksBefore(Banner banner) {
-    switch (banner) {
-    case Banner::None:
-        return 0;
-    case Banner::Candidate:
-        return 1;
-    case Banner::Run:
-    case Banner::Pick:
-    case Banner::Report:
-        return 2;
-    }
-    return 0;
+    // A candidate's banner has one blank entry before it, the phases' banners two.
+    return banner == Banner::None ? 0 : banner == Banner::Candidate ? 1 : 2;
 }

@@ -10,10 +10,18 @@
 
 namespace {
 
-const char* const FieldNames[RowFieldCount] = {
-    "file",     "computer",  "captured",   "stdout",  "exitCode", "position", "disk",
-    "path",     "bus",       "speedClass", "sizeGiB", "weight",   "runnerUp", "lostOn",
-    "oddities", "stability", "arrivals",   "sampled", "refused",
+struct FieldKind {
+    const char* name;
+    bool isNumber; // a number in JSON
+};
+
+// In the order of RowField.
+const FieldKind Fields[RowFieldCount] = {
+    {"file", false},    {"computer", false},  {"captured", false}, {"stdout", false},
+    {"exitCode", true}, {"position", true},   {"disk", true},      {"path", false},
+    {"bus", false},     {"speedClass", true}, {"sizeGiB", true},   {"weight", true},
+    {"runnerUp", true}, {"lostOn", false},    {"oddities", true},  {"stability", false},
+    {"arrivals", true}, {"sampled", false},   {"refused", false},
 };
 
 // The number as a number field holds it, or nothing when the log's text is no plain integer.
@@ -33,10 +41,8 @@ void SetOutcome(const RunAccount& run, DecisionRow* row) {
     const std::optional<std::int64_t> disk = NumberIn(run.report, ReportedDriveAnswer);
     if (FitsFormat(run.report, NoDestinationAnswer)) {
         (*row)[RowField::ExitCode] = ExitCodeText(NoDestinationExitCode);
-    } else if (disk) {
-        if (*disk >= INT32_MIN && *disk <= INT32_MAX) {
-            (*row)[RowField::ExitCode] = ExitCodeText(static_cast<int>(*disk));
-        }
+    } else if (disk && *disk >= INT32_MIN && *disk <= INT32_MAX) {
+        (*row)[RowField::ExitCode] = ExitCodeText(static_cast<int>(*disk));
     }
 }
 
@@ -72,8 +78,7 @@ void SetChosen(const RunAccount& run, const CandidateRow& chosen, DecisionRow* r
     (*row)[RowField::Disk] = NumberOrEmpty(chosen.disk);
     const auto block = run.candidates.find(chosen.position);
     if (block != run.candidates.end()) {
-        const auto path = block->second.fields.find("Path");
-        (*row)[RowField::Path] = path != block->second.fields.end() ? path->second : "";
+        (*row)[RowField::Path] = block->second.Field("Path").value_or("");
     }
     (*row)[RowField::Bus] = chosen.bus == "-" ? "" : chosen.bus;
     (*row)[RowField::SpeedClass] = NumberOrEmpty(chosen.speedClass);
@@ -84,24 +89,11 @@ void SetChosen(const RunAccount& run, const CandidateRow& chosen, DecisionRow* r
 } // namespace
 
 const char* RowFieldName(RowField field) {
-    return FieldNames[static_cast<size_t>(field)];
+    return Fields[static_cast<size_t>(field)].name;
 }
 
 bool IsNumberField(RowField field) {
-    switch (field) {
-    case RowField::ExitCode:
-    case RowField::Position:
-    case RowField::Disk:
-    case RowField::SpeedClass:
-    case RowField::SizeGiB:
-    case RowField::Weight:
-    case RowField::RunnerUp:
-    case RowField::Oddities:
-    case RowField::Arrivals:
-        return true;
-    default:
-        return false;
-    }
+    return Fields[static_cast<size_t>(field)].isNumber;
 }
 
 std::string ExitCodeText(int exitCode) {

@@ -117,17 +117,9 @@ std::string OdditiesText(const RunExplanation& explanation) {
 } // namespace
 
 std::string PhaseName(RunPhase phase) {
-    switch (phase) {
-    case RunPhase::Probe:
-        return "the probe";
-    case RunPhase::Weighting:
-        return "the weighting";
-    case RunPhase::Pick:
-        return "the pick";
-    case RunPhase::Report:
-        return "the report";
-    }
-    return "";
+    // In the order of RunPhase.
+    const char* const names[] = {"the probe", "the weighting", "the pick", "the report"};
+    return names[static_cast<size_t>(phase)];
 }
 
 std::string OverlapText(const std::vector<std::string>& stamps) {

@@ -37,15 +37,6 @@ size_t StampAt(const std::string& text, size_t offset) {
     return StampLength;
 }
 
-size_t TrimmedEnd(const std::string& text, size_t begin) {
-    size_t end = text.size();
-    while (end > begin &&
-           (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r')) {
-        --end;
-    }
-    return end;
-}
-
 // An entry's stamp ends in one blank before its message; an editor that trims trailing blanks
 // takes it off a blank entry. Nothing else may follow the stamp directly.
 size_t MessageStart(const std::string& text, size_t stampEnd, size_t end) {
@@ -77,7 +68,8 @@ LogEntry EntryAt(const std::string& text, size_t stampLength, size_t messageStar
 // One complete line: its entry, or the blank entry glued to an entry cut short.
 void SplitLine(const LogLine& line, const std::function<void(const LogEntry&)>& onEntry) {
     const std::string& text = line.text;
-    const size_t end = TrimmedEnd(text, 0);
+    // Without the blanks that end it (npos + 1 is 0 for a line of blanks alone).
+    const size_t end = text.find_last_not_of(" \t\r") + 1;
     const size_t glued = GluedBlankEntry(text, end);
     if (glued != std::string::npos) {
         const std::string blank = text.substr(glued, end - glued);

@@ -11,6 +11,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -57,14 +58,12 @@ int WrongCommandLine() {
 }
 
 std::optional<OutputFormat> FormatNamed(const std::string& name) {
-    if (name == "text") {
-        return OutputFormat::Text;
-    }
-    if (name == "csv") {
-        return OutputFormat::Csv;
-    }
-    if (name == "json") {
-        return OutputFormat::Json;
+    const std::pair<const char*, OutputFormat> formats[] = {
+        {"text", OutputFormat::Text}, {"csv", OutputFormat::Csv}, {"json", OutputFormat::Json}};
+    for (const auto& [known, format] : formats) {
+        if (name == known) {
+            return format;
+        }
     }
     return std::nullopt;
 }
@@ -119,27 +118,18 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
 
 std::string RunOutput(const Options& options, const LastCompleteRun& found) {
     const RunExplanation explanation = ExplainRun(*found.run);
-    switch (options.format) {
-    case OutputFormat::Csv:
-        return RunCsv(LogDecisionRow(options.log, found, explanation));
-    case OutputFormat::Json:
-        return RunJson(LogDecisionRow(options.log, found, explanation), found, explanation);
-    case OutputFormat::Text:
-        break;
+    if (options.format == OutputFormat::Text) {
+        return RenderExplanation(*found.run, found.place, explanation);
     }
-    return RenderExplanation(*found.run, found.place, explanation);
+    const DecisionRow row = LogDecisionRow(options.log, found, explanation);
+    return options.format == OutputFormat::Csv ? RunCsv(row) : RunJson(row, found, explanation);
 }
 
 std::string ListOutput(const Options& options, const RunList& list) {
-    switch (options.format) {
-    case OutputFormat::Csv:
-        return RunListCsv(list);
-    case OutputFormat::Json:
-        return RunListJson(list);
-    case OutputFormat::Text:
-        break;
+    if (options.format == OutputFormat::Text) {
+        return RunListText(list);
     }
-    return RunListText(list);
+    return options.format == OutputFormat::Csv ? RunListCsv(list) : RunListJson(list);
 }
 
 // The explanation or the list for standard output; a failure's exit code and line otherwise.

@@ -19,16 +19,13 @@ struct LoggedCandidate {
 };
 
 std::optional<LoggedCandidate> ReadCandidate(int position, const CandidateBlock& block) {
-    const auto path = block.fields.find("Path");
-    const auto order = block.fields.find("Order");
-    const std::optional<std::uint64_t> number =
-        ParseUnsigned(order != block.fields.end() ? order->second : "");
+    const std::optional<std::string> path = block.Field("Path");
+    const std::optional<std::uint64_t> number = ParseUnsigned(block.Field("Order").value_or(""));
     const std::optional<Terms> terms = LoggedTerms(block);
-    if (!block.exclusion.empty() || path == block.fields.end() || !number || *number > 0x7FFFFFFF ||
-        !terms) {
+    if (!block.exclusion.empty() || !path || !number || *number > 0x7FFFFFFF || !terms) {
         return std::nullopt;
     }
-    return LoggedCandidate{position, path->second, static_cast<std::uint32_t>(*number), *terms};
+    return LoggedCandidate{position, *path, static_cast<std::uint32_t>(*number), *terms};
 }
 
 std::vector<LoggedCandidate> WeighedCandidates(const RunAccount& run) {

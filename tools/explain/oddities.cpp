@@ -84,18 +84,15 @@ void AddCandidateOddities(int position, const CandidateBlock& block, bool probed
         oddities->push_back({position, "no probe lines: the disk was gone when the probe went "
                                        "through the disks, so its record kept its first values"});
     }
-    const auto field = block.fields.find("NVMeGen");
-    const std::optional<std::int64_t> generation =
-        field != block.fields.end() ? ParseSigned(field->second) : std::nullopt;
+    const std::optional<std::int64_t> generation = ParseSigned(block.Field("NVMeGen").value_or(""));
     if (generation && *generation < 0) {
         oddities->push_back(
             {position, "the PCIe link speed lookup failed (NVMeGen=" + std::to_string(*generation) +
                            ": " + LinkSpeedFailure(*generation) + ")"});
     }
     if (block.tooSmall) {
-        const auto size = block.fields.find("Size");
-        oddities->push_back({position, FormatPieces(TooSmallLine)[0] + " (Size=" +
-                                           (size != block.fields.end() ? size->second : "?") +
+        oddities->push_back({position, FormatPieces(TooSmallLine)[0] +
+                                           " (Size=" + block.Field("Size").value_or("?") +
                                            "): no capacity term"});
     }
 }

@@ -1,31 +1,30 @@
 #include "row_text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 
-RowField FieldAt(size_t index) {
-    return static_cast<RowField>(index);
+// The row's fields in their order, each as render makes it, with commas between them.
+template <typename Render> std::string EveryField(Render render) {
+    std::string text;
+    for (size_t i = 0; i < RowFieldCount; ++i) {
+        text += (i > 0 ? "," : "") + render(static_cast<RowField>(i));
+    }
+    return text;
 }
 
 // The length of the well-formed UTF-8 sequence at text[at], or 0 when none starts there.
 size_t Utf8SequenceLength(const std::string& text, size_t at) {
     const unsigned char lead = static_cast<unsigned char>(text[at]);
-    size_t length = 0;
-    unsigned int lowest = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        lowest = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        lowest = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        lowest = 0x10000;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) {
+    const size_t length = lead < 0xC2    ? 0
+                          : lead <= 0xDF ? 2
+                          : lead <= 0xEF ? 3
+                          : lead <= 0xF4 ? 4
+                                         : 0;
+    // By length: the lowest code point that needs as many bytes.
+    const unsigned int lowest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (length == 0 || at + length > text.size()) {
         return 0;
     }
     unsigned int code = lead & (0x7F >> length);
@@ -37,7 +36,7 @@ size_t Utf8SequenceLength(const std::string& text, size_t at) {
         code = (code << 6) | (next & 0x3F);
     }
     const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    return code >= lowest && code <= 0x10FFFF && !surrogate ? length : 0;
+    return code >= lowest[length] && code <= 0x10FFFF && !surrogate ? length : 0;
 }
 
 std::string UnicodeEscape(unsigned int code) {
@@ -60,58 +59,39 @@ std::string CsvField(const std::string& text) {
 }
 
 std::string CsvHeader() {
-    std::string line;
-    for (size_t i = 0; i < RowFieldCount; ++i) {
-        line += (i > 0 ? "," : "") + std::string(RowFieldName(FieldAt(i)));
-    }
-    return line + "\r\n";
+    return EveryField([](RowField field) { return std::string(RowFieldName(field)); }) + "\r\n";
 }
 
 std::string CsvLine(const DecisionRow& row) {
-    std::string line;
-    for (size_t i = 0; i < RowFieldCount; ++i) {
-        line += (i > 0 ? "," : "") + CsvField(row.values[i]);
-    }
-    return line + "\r\n";
+    return EveryField([&row](RowField field) { return CsvField(row[field]); }) + "\r\n";
 }
 
 std::string JsonString(const std::string& text) {
     std::string json = "\"";
     for (size_t at = 0; at < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[at]);
+        // 0 for a byte that starts no UTF-8 sequence.
+        const size_t length = c < 0x80 ? 1 : Utf8SequenceLength(text, at);
         if (c == '"' || c == '\\') {
             json += std::string("\\") + static_cast<char>(c);
-        } else if (c < 0x20) {
+        } else if (c < 0x20 || length == 0) {
             json += UnicodeEscape(c);
-        } else if (c >= 0x80) {
-            const size_t length = Utf8SequenceLength(text, at);
-            if (length == 0) {
-                json += UnicodeEscape(c);
-                ++at;
-                continue;
-            }
-            json += text.substr(at, length);
-            at += length;
-            continue;
         } else {
-            json += static_cast<char>(c);
+            json += text.substr(at, length);
         }
-        ++at;
+        at += std::max<size_t>(length, 1);
     }
     return json + "\"";
 }
 
 std::string JsonMembers(const DecisionRow& row) {
-    std::string members;
-    for (size_t i = 0; i < RowFieldCount; ++i) {
-        const RowField field = FieldAt(i);
-        const std::string& value = row.values[i];
-        const std::string shown = value.empty() && IsNumberField(field) ? "null"
-                                  : IsNumberField(field)                ? value
-                                                                        : JsonString(value);
-        members += (i > 0 ? "," : "") + JsonString(RowFieldName(field)) + ":" + shown;
-    }
-    return members;
+    return EveryField([&row](RowField field) {
+        const std::string& value = row[field];
+        const std::string shown = !IsNumberField(field) ? JsonString(value)
+                                  : value.empty()       ? "null"
+                                                        : value;
+        return JsonString(RowFieldName(field)) + ":" + shown;
+    });
 }
 
 std::string JsonLine(const DecisionRow& row) {

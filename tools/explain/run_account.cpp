@@ -119,13 +119,16 @@ bool TakeBanner(RunAccount* run, const BannerText& banner) {
 }
 
 std::optional<std::int64_t> LoggedTerm(const CandidateBlock& block, const std::string& name) {
-    const auto field = block.fields.find(name);
-    const std::optional<std::uint64_t> value =
-        ParseUnsigned(field != block.fields.end() ? field->second : "");
+    const std::optional<std::uint64_t> value = ParseUnsigned(block.Field(name).value_or(""));
     return value ? std::optional<std::int64_t>(static_cast<std::int64_t>(*value)) : std::nullopt;
 }
 
 } // namespace
+
+std::optional<std::string> CandidateBlock::Field(const std::string& name) const {
+    const auto found = fields.find(name);
+    return found != fields.end() ? std::optional<std::string>(found->second) : std::nullopt;
+}
 
 std::optional<Terms> LoggedTerms(const CandidateBlock& block) {
     const auto speed = LoggedTerm(block, "weight_speed");

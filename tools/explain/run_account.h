@@ -47,6 +47,9 @@ struct CandidateBlock {
     std::string exclusion; // the line that excluded it, or empty when it was weighed
     bool tooSmall = false;
     std::map<std::string, std::string> fields; // "Drive[k].<field>=<value>" by field name
+
+    // The value the block logged for the field; nothing when it has no such line.
+    std::optional<std::string> Field(const std::string& name) const;
 };
 
 // The four terms of a weighed disk and their sum, as logged ("%I64u": negative values show as

@@ -36,8 +36,9 @@ template <typename T, typename F> std::string JsonArray(const std::vector<T>& it
     return text + "]";
 }
 
-std::string CompleteNumber(const RunSummary& run) {
-    return run.completeNumber > 0 ? std::to_string(run.completeNumber) : "";
+// The run's number for --run, or none for a run that is not complete.
+std::string CompleteNumber(const RunSummary& run, const std::string& none) {
+    return run.completeNumber > 0 ? std::to_string(run.completeNumber) : none;
 }
 
 } // namespace
@@ -67,7 +68,7 @@ std::string RunJson(const DecisionRow& row, const LastCompleteRun& found,
 std::string RunListText(const RunList& list) {
     std::string text;
     for (const RunSummary& run : list.runs) {
-        const std::string number = run.completeNumber > 0 ? CompleteNumber(run) : "-";
+        const std::string number = CompleteNumber(run, "-");
         text += number + std::string(number.size() < 4 ? 4 - number.size() : 1, ' ') + "[" +
                 run.stamp + "] " + (run.version.empty() ? "" : "destpick " + run.version + " ") +
                 run.answer + "\n";
@@ -78,7 +79,7 @@ std::string RunListText(const RunList& list) {
 std::string RunListCsv(const RunList& list) {
     std::string text = "run,stamp,version,answer\r\n";
     for (const RunSummary& run : list.runs) {
-        text += CompleteNumber(run) + "," + CsvField(run.stamp) + "," + CsvField(run.version) +
+        text += CompleteNumber(run, "") + "," + CsvField(run.stamp) + "," + CsvField(run.version) +
                 "," + CsvField(run.answer) + "\r\n";
     }
     return text;
@@ -88,9 +89,8 @@ std::string RunListJson(const RunList& list) {
     return "{\"runs\":" +
            JsonArray(list.runs,
                      [](const RunSummary& run) {
-                         const std::string number =
-                             run.completeNumber > 0 ? CompleteNumber(run) : "null";
-                         return "{\"run\":" + number + ",\"stamp\":" + JsonString(run.stamp) +
+                         return "{\"run\":" + CompleteNumber(run, "null") +
+                                ",\"stamp\":" + JsonString(run.stamp) +
                                 ",\"version\":" + JsonString(run.version) +
                                 ",\"answer\":" + JsonString(run.answer) + "}";
                      }) +

@@ -31,9 +31,9 @@ std::string BusLabel(std::int64_t busType) {
     return std::to_string(busType) + " " + BusTypeNames[busType].label;
 }
 
-std::string Field(const CandidateBlock& block, const std::string& name) {
-    const auto found = block.fields.find(name);
-    return found != block.fields.end() ? found->second : "-";
+// A field of the block as a cell of its row: "-" where the block has none.
+std::string Cell(const CandidateBlock& block, const std::string& name) {
+    return block.Field(name).value_or("-");
 }
 
 bool IsSpeedClass(std::int64_t weightSpeed) {
@@ -164,17 +164,17 @@ std::string YesNo(const std::string& flag) {
 
 CandidateRow WeighedRow(int position, const CandidateBlock& block, const std::optional<Pick>& pick,
                         std::vector<Oddity>* oddities) {
-    const std::optional<std::int64_t> busType = ParseSigned(Field(block, "BusType"));
-    std::string size = Field(block, "Size");
+    const std::optional<std::int64_t> busType = ParseSigned(Cell(block, "BusType"));
+    std::string size = Cell(block, "Size");
     if (EndsWith(size, "GB")) {
         size.resize(size.size() - 2);
     }
     CandidateRow row = {position,
-                        Field(block, "Order"),
+                        Cell(block, "Order"),
                         busType ? BusLabel(*busType) : "-",
                         "-",
                         size,
-                        YesNo(Field(block, "IsSysDisk")),
+                        YesNo(Cell(block, "IsSysDisk")),
                         "-",
                         "",
                         ""};
@@ -215,7 +215,7 @@ void CheckReport(const RunAccount& run, std::vector<Oddity>* oddities) {
     if (run.picked) {
         const auto chosen = run.candidates.find(*run.picked);
         const std::string order =
-            chosen != run.candidates.end() ? Field(chosen->second, "Order") : "-";
+            chosen != run.candidates.end() ? Cell(chosen->second, "Order") : "-";
         expected = FormatPieces(ReportedDriveAnswer)[0] + order;
     }
     if (run.report != expected) {

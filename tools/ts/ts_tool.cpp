@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -74,12 +75,8 @@ bool IsVariableName(const std::wstring& name) {
     if (name.empty() || name.size() > LongestVariableName || name[0] == L'_' || name[0] == L'-') {
         return false;
     }
-    for (wchar_t c : name) {
-        if (!IsNameCharacter(c)) {
-            return false;
-        }
-    }
-    return _wcsicmp(name.c_str(), DestinationVariable) != 0;
+    return std::all_of(name.begin(), name.end(), IsNameCharacter) &&
+           _wcsicmp(name.c_str(), DestinationVariable) != 0;
 }
 
 Request ParseCommandLine(int argc, wchar_t** argv, Options* options) {
