@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -138,5 +139,25 @@ LONG Long(const Field& field);
 LONGLONG Int64(const Field& field);
 // Two hex digits per byte, spaces allowed between bytes.
 std::vector<BYTE> HexBytes(const Field& field);
+
+// Reads the member `name` into `target` with `read` (a function of a field, or a member function
+// of it) when the description gives it; `target` keeps its default otherwise.
+template <typename T, typename Read>
+void ReadOptional(const Field& field, const char* name, T& target, Read read) {
+    if (field.Has(name)) {
+        target = std::invoke(read, field.Member(name));
+    }
+}
+
+// Each element of the member `name`, a list, as `read` reads it, when the description gives it.
+template <typename T, typename Read>
+void ReadList(const Field& field, const char* name, std::vector<T>& list, Read read) {
+    if (field.Has(name)) {
+        const Field elements = field.Member(name);
+        for (size_t i = 0; i < elements.ArraySize(); ++i) {
+            list.push_back(read(elements.Element(i)));
+        }
+    }
+}
 
 } // namespace sim

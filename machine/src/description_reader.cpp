@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <initializer_list>
 #include <limits>
 #include <set>
@@ -22,26 +21,6 @@ using sim::Dword;
 using sim::ErrorCode;
 using sim::Field;
 using sim::HexBytes;
-
-// Reads the member `name` into `target` with `read` (a function of a field, or a member function
-// of it) when the description gives it; `target` keeps its default otherwise.
-template <typename T, typename Read>
-void ReadOptional(const Field& field, const char* name, T& target, Read read) {
-    if (field.Has(name)) {
-        target = std::invoke(read, field.Member(name));
-    }
-}
-
-// Each element of the member `name`, a list, as `read` reads it, when the description gives it.
-template <typename T, typename Read>
-void ReadList(const Field& field, const char* name, std::vector<T>& list, Read read) {
-    if (field.Has(name)) {
-        const Field elements = field.Member(name);
-        for (size_t i = 0; i < elements.ArraySize(); ++i) {
-            list.push_back(read(elements.Element(i)));
-        }
-    }
-}
 
 int FailureCount(const Field& failures) {
     if (!failures.IsString()) {

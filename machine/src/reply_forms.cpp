@@ -273,12 +273,8 @@ sim::Partition ReadPartition(const sim::Field& field, PARTITION_STYLE style) {
         if (field.Has("type")) {
             field.Member("type").Refuse("only GPT partitions have a type GUID; use \"mbrType\"");
         }
-        if (field.Has("bootIndicator")) {
-            partition.bootIndicator = field.Member("bootIndicator").Boolean();
-        }
-        if (field.Has("mbrType")) {
-            partition.mbrType = Byte(field.Member("mbrType"));
-        }
+        ReadOptional(field, "bootIndicator", partition.bootIndicator, &sim::Field::Boolean);
+        ReadOptional(field, "mbrType", partition.mbrType, sim::Byte);
     }
     if (field.Has("name")) {
         sim::Field name = field.Member("name");
@@ -295,12 +291,8 @@ sim::Reply ReadLayout(const sim::Field& field) {
     const auto style = static_cast<PARTITION_STYLE>(
         ValueOfName(field.Required("style"), kStyles, "expected \"mbr\", \"gpt\" or \"raw\""));
     std::vector<sim::Partition> partitions;
-    if (field.Has("partitions")) {
-        sim::Field list = field.Member("partitions");
-        for (size_t k = 0; k < list.ArraySize(); ++k) {
-            partitions.push_back(ReadPartition(list.Element(k), style));
-        }
-    }
+    ReadList(field, "partitions", partitions,
+             [style](const sim::Field& partition) { return ReadPartition(partition, style); });
     sim::Reply layout = sim::LayoutReply(style, partitions);
     if (field.Has("reportedCount")) {
         // Any 32-bit count, negative ones too: a driver's count is not to be trusted.
