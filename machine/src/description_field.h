@@ -16,15 +16,40 @@
 
 namespace sim {
 
+// A field's path in a description ("disks[0].path"), for the message that names it.
+class Place {
+  public:
+    explicit Place(std::string where = {}) : where_(std::move(where)) {}
+
+    Place Member(const std::string& name) const {
+        return Place(where_.empty() ? name : where_ + "." + name);
+    }
+
+    Place Element(size_t index) const {
+        return Place(where_ + "[" + std::to_string(index) + "]");
+    }
+
+    // The message of a field refused at this place.
+    std::string Problem(const std::string& problem) const {
+        return (where_.empty() ? "top level" : where_) + ": " + problem;
+    }
+
+    [[noreturn]] void Refuse(const std::string& problem) const {
+        throw MachineError(Problem(problem));
+    }
+
+  private:
+    std::string where_;
+};
+
 // A position in the description, kept for the message that names an offending field.
 class Field {
   public:
-    Field(const nlohmann::json& value, std::string where, const std::string& source)
+    Field(const nlohmann::json& value, Place where, const std::string& source)
         : value_(value), where_(std::move(where)), source_(source) {}
 
     [[noreturn]] void Refuse(const std::string& problem) const {
-        throw MachineError(source_ + ": " + (where_.empty() ? "top level" : where_) + ": " +
-                           problem);
+        throw MachineError(source_ + ": " + where_.Problem(problem));
     }
 
     const nlohmann::json& Value() const {
@@ -64,11 +89,11 @@ class Field {
     }
 
     Field Member(const std::string& name) const {
-        return Field(value_.at(name), where_.empty() ? name : where_ + "." + name, source_);
+        return Field(value_.at(name), where_.Member(name), source_);
     }
 
     Field Element(size_t index) const {
-        return Field(value_.at(index), where_ + "[" + std::to_string(index) + "]", source_);
+        return Field(value_.at(index), where_.Element(index), source_);
     }
 
     size_t ArraySize() const {
@@ -128,7 +153,7 @@ class Field {
 
   private:
     const nlohmann::json& value_;
-    std::string where_;
+    Place where_;
     const std::string& source_;
 };
 

@@ -298,7 +298,7 @@ Machine ParseMachine(const std::string& jsonText, const std::string& sourceName)
     if (!position.Repeated().empty()) {
         throw MachineError(sourceName + ": " + position.Repeated() + ": duplicate field");
     }
-    return ReadMachine(Field(document, "", sourceName));
+    return ReadMachine(Field(document, sim::Place(), sourceName));
 }
 
 Machine LoadMachineFile(const std::string& fileName) {

@@ -13,29 +13,9 @@
 namespace {
 
 using nlohmann::ordered_json;
+using sim::Place;
 
 constexpr DWORD kDefaultMiniportBytes = 44;
-
-// Where in the machine the writer is, for the message that names what cannot be written.
-class Place {
-  public:
-    explicit Place(std::string where) : where_(std::move(where)) {}
-
-    Place Member(const std::string& name) const {
-        return Place(where_.empty() ? name : where_ + "." + name);
-    }
-
-    Place Element(size_t index) const {
-        return Place(where_ + "[" + std::to_string(index) + "]");
-    }
-
-    [[noreturn]] void Refuse(const std::string& problem) const {
-        throw sim::MachineError((where_.empty() ? "top level" : where_) + ": " + problem);
-    }
-
-  private:
-    std::string where_;
-};
 
 // True when every unit is one a description can carry: a 16-bit unit that is no surrogate, or a
 // high surrogate followed by a low one.
@@ -286,7 +266,7 @@ void PutList(ordered_json& object, const char* key, const std::vector<T>& elemen
 namespace sim {
 
 std::string WriteMachine(const Machine& machine) {
-    const Place top("");
+    const Place top;
     ordered_json document = ordered_json::object();
     PutDescription(document, machine.description, top);
     PutList(document, "disks", machine.disks, top, DiskValue);

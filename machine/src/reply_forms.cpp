@@ -307,14 +307,8 @@ sim::Reply ReadLayout(const sim::Field& field) {
 std::wstring NameText(const BYTE* entry) {
     WORD units[kNameUnits];
     std::memcpy(units, entry + kNameOffset, sizeof(units));
-    size_t length = kNameUnits;
-    while (length > 0 && units[length - 1] == 0) {
-        --length;
-    }
-    std::wstring name;
-    for (size_t i = 0; i < length; ++i) {
-        name += static_cast<wchar_t>(units[i]);
-    }
+    std::wstring name(units, units + kNameUnits);
+    name.erase(name.find_last_not_of(L'\0') + 1);
     return name;
 }
 
@@ -440,7 +434,7 @@ std::optional<nlohmann::ordered_json> DescribeExactly(const ReplyForm& form,
     const nlohmann::json document(*fields);
     const std::string source = "the written reply";
     try {
-        const Field field(document, "", source);
+        const Field field(document, Place(), source);
         field.ExpectObject(FieldNames(form));
         if (form.read(field).bytes == bytes) {
             return fields;
