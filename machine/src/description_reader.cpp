@@ -122,24 +122,13 @@ sim::EnumeratorSet ReadEnumeratorSet(const Field& field, size_t nodeCount) {
     return set;
 }
 
-std::vector<BYTE> ReadRaidReply(const Field& field) {
-    if (!field.IsObject()) {
-        field.Refuse("expected an object");
-    }
-    if (field.Has("bytes")) {
-        field.ExpectObject({"bytes"}, "not allowed beside \"bytes\"");
-        return HexBytes(field.Member("bytes"));
-    }
-    field.ExpectObject(FieldNames(sim::kRaidReplyForm));
-    return sim::kRaidReplyForm.read(field).bytes;
-}
-
 void ReadMiniportAnswer(const Field& field, sim::MiniportAnswer& answer) {
     ReadOptional(field, "result", answer.result,
                  [](const Field& result) { return result.Boolean() ? TRUE : FALSE; });
     ReadOptional(field, "lastError", answer.lastError, ErrorCode);
     ReadOptional(field, "bytesReturned", answer.bytesReturned, Dword);
-    ReadOptional(field, "reply", answer.reply, ReadRaidReply);
+    ReadOptional(field, "reply", answer.reply,
+                 [](const Field& reply) { return ReadReplyBytes(reply, sim::kRaidReplyForm); });
 }
 
 sim::Controller::Open OpenWay(const Field& open) {

@@ -403,26 +403,29 @@ void CheckFieldNames(const ReplyForm& form, const std::vector<std::string>& alon
     }
 }
 
-Reply ReadReply(const Field& field, const ReplyForm& form,
-                const std::vector<std::string>& alongside) {
+std::vector<BYTE> ReadReplyBytes(const Field& field, const ReplyForm& form,
+                                 std::vector<std::string> alongside) {
     if (!field.IsObject()) {
         field.Refuse("expected an object");
     }
-    for (const char* other : kReservedReplyKeys) {
-        if (field.Has(other)) {
-            std::vector<std::string> allowed = alongside;
-            allowed.push_back(other);
-            field.ExpectObject(allowed, std::string("not allowed beside \"") + other + "\"");
-            if (std::string(other) == "error") {
-                return FailingReply(ErrorCode(field.Member("error")));
-            }
-            Reply reply;
-            reply.bytes = HexBytes(field.Member("bytes"));
-            return reply;
-        }
+    if (field.Has("bytes")) {
+        alongside.push_back("bytes");
+        field.ExpectObject(alongside, "not allowed beside \"bytes\"");
+        return HexBytes(field.Member("bytes"));
     }
     field.ExpectObject(FieldNames(form, alongside));
-    return form.read(field);
+    return form.read(field).bytes;
+}
+
+Reply ReadReply(const Field& field, const ReplyForm& form, std::vector<std::string> alongside) {
+    if (!field.Has("error")) {
+        Reply reply;
+        reply.bytes = ReadReplyBytes(field, form, alongside);
+        return reply;
+    }
+    alongside.push_back("error");
+    field.ExpectObject(alongside, "not allowed beside \"error\"");
+    return FailingReply(ErrorCode(field.Member("error")));
 }
 
 std::optional<nlohmann::ordered_json> DescribeExactly(const ReplyForm& form,

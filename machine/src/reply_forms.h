@@ -46,8 +46,12 @@ std::vector<std::string> FieldNames(const ReplyForm& form, std::vector<std::stri
 
 // A disk's reply in any of its three forms: {"error": N}, {"bytes": "hex"} or its own fields.
 // `alongside` names fields that keep their meaning in every form.
-Reply ReadReply(const Field& field, const ReplyForm& form,
-                const std::vector<std::string>& alongside = {});
+Reply ReadReply(const Field& field, const ReplyForm& form, std::vector<std::string> alongside);
+
+// The bytes of a reply that cannot fail by itself (the RAID driver's, whose answer tells of its
+// failure), in either of its forms: {"bytes": "hex"} or its own fields.
+std::vector<BYTE> ReadReplyBytes(const Field& field, const ReplyForm& form,
+                                 std::vector<std::string> alongside = {});
 
 // The form's fields for these bytes, when reading them builds exactly these bytes again.
 std::optional<nlohmann::ordered_json> DescribeExactly(const ReplyForm& form,
