@@ -17,27 +17,15 @@ using sim::Place;
 
 constexpr DWORD kDefaultMiniportBytes = 44;
 
-// True when every unit is one a description can carry: a 16-bit unit that is no surrogate, or a
-// high surrogate followed by a low one.
-bool IsUtf16(const std::wstring& text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const uint32_t unit = static_cast<uint32_t>(text[i]);
-        const uint32_t next = i + 1 < text.size() ? static_cast<uint32_t>(text[i + 1]) : 0;
-        if (unit >= 0xD800 && unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
-            ++i;
-        } else if (unit > 0xFFFF || (unit >= 0xD800 && unit <= 0xDFFF)) {
-            return false;
-        }
-    }
-    return true;
-}
-
+// The text as UTF-8, when every unit is one a description can carry: a 16-bit unit that is no
+// surrogate, or a high surrogate followed by a low one. Any other comes back as U+FFFD.
 std::string Utf8(const std::wstring& text, const Place& place) {
-    if (!IsUtf16(text)) {
+    const std::string utf8 = sim::ToUtf8(text);
+    if (sim::FromUtf8(utf8) != text) {
         place.Refuse("holds a unit that is no UTF-16 character (a lone surrogate), which a "
                      "description cannot carry");
     }
-    return sim::ToUtf8(text);
+    return utf8;
 }
 
 void PutText(ordered_json& object, const char* key, const std::wstring& text, const Place& place) {
