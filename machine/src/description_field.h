@@ -112,8 +112,7 @@ class Field {
 
     uint64_t Unsigned(uint64_t maximum) const {
         if (!value_.is_number_integer() ||
-            (value_.is_number_integer() && !value_.is_number_unsigned() &&
-             value_.get<int64_t>() < 0)) {
+            (!value_.is_number_unsigned() && value_.get<int64_t>() < 0)) {
             Refuse("expected a whole number from 0 to " + std::to_string(maximum));
         }
         uint64_t number = value_.get<uint64_t>();

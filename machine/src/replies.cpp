@@ -33,19 +33,6 @@ template <typename T> sim::Reply ReplyOf(const T& structure) {
     return reply;
 }
 
-int HexDigit(wchar_t c) {
-    if (c >= L'0' && c <= L'9') {
-        return c - L'0';
-    }
-    if (c >= L'a' && c <= L'f') {
-        return c - L'a' + 10;
-    }
-    if (c >= L'A' && c <= L'F') {
-        return c - L'A' + 10;
-    }
-    return -1;
-}
-
 // Identifiers the driver would read from the disk: distinct per disk entry, fixed per build.
 GUID EntryId(DWORD partitionNumber) {
     GUID id = {0x5EED0000u + partitionNumber, 0x0D15, 0x4B1D, {0x9A, 0x11, 0, 0, 0, 0, 0, 0}};
@@ -219,6 +206,13 @@ std::vector<BYTE> RaidReply(DWORD returnCode, LONG connectionType, LONG connecti
     Put(bytes, sizeof(header) + 8, pciBusWidth);
     Put(bytes, sizeof(header) + 12, pciBusSpeed);
     return bytes;
+}
+
+int HexDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9'   ? c - L'0'
+           : c >= L'a' && c <= L'f' ? c - L'a' + 10
+           : c >= L'A' && c <= L'F' ? c - L'A' + 10
+                                    : -1;
 }
 
 bool ParseGuid(const std::wstring& text, GUID& guid) {

@@ -23,6 +23,10 @@ constexpr size_t kNameUnits = 36;
 constexpr size_t kLayoutHead = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
 constexpr size_t kNameOffset = offsetof(PARTITION_INFORMATION_EX, Gpt.Name);
 
+// The keys that stand for a reply's other two forms. No typed form may name a field like one:
+// the reader would take the field for the other form.
+const char* const kReservedReplyKeys[] = {"error", "bytes"};
+
 // A value that a description gives by its name, as a table pairs them.
 struct NamedValue {
     const char* name;
@@ -383,8 +387,6 @@ std::vector<std::string> FieldNames(const ReplyForm& form, std::vector<std::stri
     return names;
 }
 
-const std::array<const char*, 2> kReservedReplyKeys = {"error", "bytes"};
-
 std::vector<std::string> KeysBesideReply(const HandOver& handOver) {
     if (handOver.scriptedFailures) {
         return {"failures", "failureError"};
@@ -394,7 +396,7 @@ std::vector<std::string> KeysBesideReply(const HandOver& handOver) {
 
 void CheckFieldNames(const ReplyForm& form, const std::vector<std::string>& alongside) {
     std::vector<std::string> taken = alongside;
-    taken.insert(taken.end(), kReservedReplyKeys.begin(), kReservedReplyKeys.end());
+    taken.insert(taken.end(), std::begin(kReservedReplyKeys), std::end(kReservedReplyKeys));
     for (const char* name : form.fields) {
         if (name != nullptr && std::find(taken.begin(), taken.end(), name) != taken.end()) {
             throw std::logic_error(std::string("a reply form names its field \"") + name +

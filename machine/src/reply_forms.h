@@ -30,10 +30,6 @@ extern const ReplyForm kScsiAddressForm;
 extern const ReplyForm kLayoutForm;
 extern const ReplyForm kRaidReplyForm;
 
-// The keys that stand for a reply's other two forms. No typed form may name a field like one:
-// the reader would take the field for the other form.
-extern const std::array<const char*, 2> kReservedReplyKeys;
-
 // The fields a disk's reply keeps beside it in every form: its scripted failures, where its
 // request's hand-over allows them.
 std::vector<std::string> KeysBesideReply(const HandOver& handOver);
