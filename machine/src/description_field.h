@@ -1,5 +1,6 @@
 // A field of a description being read: its value, its path for the messages that name it, and
-// the checks of type and range every field takes. Shared by the reader and the reply forms.
+// the checks of type and range every field takes. Shared by the reader and the reply forms; the
+// writer names the places of what it cannot write by the same paths.
 #pragma once
 
 #include <sim/machine.h>

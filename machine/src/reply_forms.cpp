@@ -1,7 +1,8 @@
 // The typed forms of the replies: each reads its fields into the reply builder's bytes, and reads
 // a reply's bytes back into the fields that would build them. Reading back only has to be right
 // for replies that have the form's shape: DescribeExactly rebuilds every description it makes and
-// keeps it only when the bytes come out the same.
+// keeps it only when the bytes come out the same. A reply that is one structure of fixed size has
+// its form as a table of the structure's fields; the layout, with its list of entries, its own.
 #include "reply_forms.h"
 
 #include "inventory/bus_type_names.h"
