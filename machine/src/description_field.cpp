@@ -1,6 +1,8 @@
 // The checks of type and range that description fields take.
 #include "description_field.h"
 
+#include <sim/replies.h>
+
 namespace {
 
 constexpr uint64_t kDwordMax = std::numeric_limits<DWORD>::max();
@@ -34,27 +36,19 @@ LONGLONG Int64(const Field& field) {
 std::vector<BYTE> HexBytes(const Field& field) {
     const std::wstring text = field.Text();
     std::vector<BYTE> bytes;
-    int high = -1;
-    for (wchar_t c : text) {
-        if (c == L' ' && high < 0) {
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == L' ') {
+            ++i;
             continue;
         }
-        int digit = c >= L'0' && c <= L'9'   ? c - L'0'
-                    : c >= L'a' && c <= L'f' ? c - L'a' + 10
-                    : c >= L'A' && c <= L'F' ? c - L'A' + 10
-                                             : -1;
-        if (digit < 0) {
+        const int high = HexDigit(text[i]);
+        const int low = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
+        if (high < 0 || low < 0) {
             field.Refuse("expected hex digits, two per byte, spaces allowed between bytes");
         }
-        if (high < 0) {
-            high = digit;
-        } else {
-            bytes.push_back(static_cast<BYTE>(high * 16 + digit));
-            high = -1;
-        }
-    }
-    if (high >= 0) {
-        field.Refuse("expected hex digits, two per byte, spaces allowed between bytes");
+        bytes.push_back(static_cast<BYTE>(high * 16 + low));
+        i += 2;
     }
     return bytes;
 }

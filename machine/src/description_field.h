@@ -1,5 +1,6 @@
 // A field of a description being read: its value, its path for the messages that name it, and
-// the checks of type and range every field takes. Shared by the reader and the reply forms.
+// the checks of type and range every field takes. Shared by the reader and the reply forms; the
+// writer names the places of what it cannot write by the same paths.
 #pragma once
 
 #include <sim/machine.h>
@@ -9,21 +10,47 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
 
 namespace sim {
 
+// A field's path in a description ("disks[0].path"), for the message that names it.
+class Place {
+  public:
+    explicit Place(std::string where = {}) : where_(std::move(where)) {}
+
+    Place Member(const std::string& name) const {
+        return Place(where_.empty() ? name : where_ + "." + name);
+    }
+
+    Place Element(size_t index) const {
+        return Place(where_ + "[" + std::to_string(index) + "]");
+    }
+
+    // The message of a field refused at this place.
+    std::string Problem(const std::string& problem) const {
+        return (where_.empty() ? "top level" : where_) + ": " + problem;
+    }
+
+    [[noreturn]] void Refuse(const std::string& problem) const {
+        throw MachineError(Problem(problem));
+    }
+
+  private:
+    std::string where_;
+};
+
 // A position in the description, kept for the message that names an offending field.
 class Field {
   public:
-    Field(const nlohmann::json& value, std::string where, const std::string& source)
+    Field(const nlohmann::json& value, Place where, const std::string& source)
         : value_(value), where_(std::move(where)), source_(source) {}
 
     [[noreturn]] void Refuse(const std::string& problem) const {
-        throw MachineError(source_ + ": " + (where_.empty() ? "top level" : where_) + ": " +
-                           problem);
+        throw MachineError(source_ + ": " + where_.Problem(problem));
     }
 
     const nlohmann::json& Value() const {
@@ -63,11 +90,11 @@ class Field {
     }
 
     Field Member(const std::string& name) const {
-        return Field(value_.at(name), where_.empty() ? name : where_ + "." + name, source_);
+        return Field(value_.at(name), where_.Member(name), source_);
     }
 
     Field Element(size_t index) const {
-        return Field(value_.at(index), where_ + "[" + std::to_string(index) + "]", source_);
+        return Field(value_.at(index), where_.Element(index), source_);
     }
 
     size_t ArraySize() const {
@@ -86,8 +113,7 @@ class Field {
 
     uint64_t Unsigned(uint64_t maximum) const {
         if (!value_.is_number_integer() ||
-            (value_.is_number_integer() && !value_.is_number_unsigned() &&
-             value_.get<int64_t>() < 0)) {
+            (!value_.is_number_unsigned() && value_.get<int64_t>() < 0)) {
             Refuse("expected a whole number from 0 to " + std::to_string(maximum));
         }
         uint64_t number = value_.get<uint64_t>();
@@ -127,7 +153,7 @@ class Field {
 
   private:
     const nlohmann::json& value_;
-    std::string where_;
+    Place where_;
     const std::string& source_;
 };
 
@@ -138,5 +164,25 @@ LONG Long(const Field& field);
 LONGLONG Int64(const Field& field);
 // Two hex digits per byte, spaces allowed between bytes.
 std::vector<BYTE> HexBytes(const Field& field);
+
+// Reads the member `name` into `target` with `read` (a function of a field, or a member function
+// of it) when the description gives it; `target` keeps its default otherwise.
+template <typename T, typename Read>
+void ReadOptional(const Field& field, const char* name, T& target, Read read) {
+    if (field.Has(name)) {
+        target = std::invoke(read, field.Member(name));
+    }
+}
+
+// Each element of the member `name`, a list, as `read` reads it, when the description gives it.
+template <typename T, typename Read>
+void ReadList(const Field& field, const char* name, std::vector<T>& list, Read read) {
+    if (field.Has(name)) {
+        const Field elements = field.Member(name);
+        for (size_t i = 0; i < elements.ArraySize(); ++i) {
+            list.push_back(read(elements.Element(i)));
+        }
+    }
+}
 
 } // namespace sim

@@ -22,35 +22,22 @@ using sim::ErrorCode;
 using sim::Field;
 using sim::HexBytes;
 
-std::optional<std::wstring> OptionalText(const Field& field, const char* name) {
-    if (!field.Has(name)) {
-        return std::nullopt;
+int FailureCount(const Field& failures) {
+    if (!failures.IsString()) {
+        return static_cast<int>(failures.Unsigned(std::numeric_limits<int>::max()));
     }
-    return field.Member(name).Text();
-}
-
-// The failures before a reply, which come beside it in every form.
-void ReadScriptedFailures(const Field& field, sim::Reply& reply) {
-    if (field.Has("failures")) {
-        Field failures = field.Member("failures");
-        if (failures.IsString()) {
-            if (failures.Text() != L"always") {
-                failures.Refuse("expected a count or \"always\"");
-            }
-            reply.failures = -1;
-        } else {
-            reply.failures = static_cast<int>(failures.Unsigned(std::numeric_limits<int>::max()));
-        }
+    if (failures.Text() != L"always") {
+        failures.Refuse("expected a count or \"always\"");
     }
-    if (field.Has("failureError")) {
-        reply.failureError = ErrorCode(field.Member("failureError"));
-    }
+    return -1;
 }
 
 sim::Reply ReadDiskReply(const Field& field, const sim::DiskRequest& request) {
     sim::Reply reply = ReadReply(field, *request.form, KeysBesideReply(request.handOver));
+    // The failures before a reply, which come beside it in every form.
     if (request.handOver.scriptedFailures) {
-        ReadScriptedFailures(field, reply);
+        ReadOptional(field, "failures", reply.failures, FailureCount);
+        ReadOptional(field, "failureError", reply.failureError, ErrorCode);
     }
     return reply;
 }
@@ -70,16 +57,10 @@ sim::Disk ReadDisk(const Field& field) {
     if (sim::NamesController(disk.path)) {
         path.Refuse("names a SCSI controller (\\\\.\\scsiN:), not a disk interface");
     }
-    disk.description = OptionalText(field, "description").value_or(L"");
-    if (field.Has("detailReportsNoSize")) {
-        disk.detailReportsNoSize = field.Member("detailReportsNoSize").Boolean();
-    }
-    if (field.Has("detailError")) {
-        disk.detailError = ErrorCode(field.Member("detailError"));
-    }
-    if (field.Has("openError")) {
-        disk.openError = ErrorCode(field.Member("openError"));
-    }
+    ReadOptional(field, "description", disk.description, &Field::Text);
+    ReadOptional(field, "detailReportsNoSize", disk.detailReportsNoSize, &Field::Boolean);
+    ReadOptional(field, "detailError", disk.detailError, ErrorCode);
+    ReadOptional(field, "openError", disk.openError, ErrorCode);
     for (const sim::DiskRequest& request : sim::DiskRequests()) {
         if (field.Has(request.key)) {
             disk.replies[request.request] = ReadDiskReply(field.Member(request.key), request);
@@ -101,12 +82,16 @@ std::vector<size_t> ReadIndexes(const Field& field, size_t count, const char* wh
     return indexes;
 }
 
-std::vector<std::vector<size_t>> ReadInterfaceLists(const Field& field, size_t diskCount) {
-    std::vector<std::vector<size_t>> lists;
-    for (size_t i = 0; i < field.ArraySize(); ++i) {
-        lists.push_back(ReadIndexes(field.Element(i), diskCount, "a disk"));
+// The property's bytes, or the 32-bit number they hold.
+std::vector<BYTE> LinkSpeed(const Field& speed) {
+    if (speed.IsObject()) {
+        speed.ExpectObject({"bytes"});
+        return HexBytes(speed.Required("bytes"));
     }
-    return lists;
+    const DWORD value = Dword(speed);
+    std::vector<BYTE> bytes(sizeof(value));
+    std::memcpy(bytes.data(), &value, sizeof(value));
+    return bytes;
 }
 
 sim::DeviceNode ReadDeviceNode(const Field& field) {
@@ -115,29 +100,14 @@ sim::DeviceNode ReadDeviceNode(const Field& field) {
                         "presentInterface"});
     sim::DeviceNode node;
     node.instanceId = field.Required("instanceId").Text();
-    node.description = OptionalText(field, "description").value_or(L"");
-    if (field.Has("idFails")) {
-        node.idFails = field.Member("idFails").Boolean();
-    }
-    node.registryDescription = OptionalText(field, "registryDescription");
-    node.deviceDescription = OptionalText(field, "deviceDescription");
-    node.busReportedDescription = OptionalText(field, "busReportedDescription");
-    node.parent = OptionalText(field, "parent");
-    if (field.Has("presentInterface")) {
-        node.hasPresentInterface = field.Member("presentInterface").Boolean();
-    }
-    if (field.Has("maxLinkSpeed")) {
-        Field speed = field.Member("maxLinkSpeed");
-        if (speed.IsObject()) {
-            speed.ExpectObject({"bytes"});
-            node.maxLinkSpeed = HexBytes(speed.Required("bytes"));
-        } else {
-            const DWORD value = Dword(speed);
-            std::vector<BYTE> bytes(sizeof(value));
-            std::memcpy(bytes.data(), &value, sizeof(value));
-            node.maxLinkSpeed = bytes;
-        }
-    }
+    ReadOptional(field, "description", node.description, &Field::Text);
+    ReadOptional(field, "idFails", node.idFails, &Field::Boolean);
+    ReadOptional(field, "registryDescription", node.registryDescription, &Field::Text);
+    ReadOptional(field, "deviceDescription", node.deviceDescription, &Field::Text);
+    ReadOptional(field, "busReportedDescription", node.busReportedDescription, &Field::Text);
+    ReadOptional(field, "parent", node.parent, &Field::Text);
+    ReadOptional(field, "presentInterface", node.hasPresentInterface, &Field::Boolean);
+    ReadOptional(field, "maxLinkSpeed", node.maxLinkSpeed, LinkSpeed);
     return node;
 }
 
@@ -145,79 +115,57 @@ sim::EnumeratorSet ReadEnumeratorSet(const Field& field, size_t nodeCount) {
     field.ExpectObject({"enumerator", "refused", "members"});
     sim::EnumeratorSet set;
     set.enumerator = field.Required("enumerator").Text();
-    if (field.Has("refused")) {
-        set.refused = field.Member("refused").Boolean();
-    }
-    if (field.Has("members")) {
-        set.members = ReadIndexes(field.Member("members"), nodeCount, "a device node");
-    }
+    ReadOptional(field, "refused", set.refused, &Field::Boolean);
+    ReadOptional(field, "members", set.members, [nodeCount](const Field& members) {
+        return ReadIndexes(members, nodeCount, "a device node");
+    });
     return set;
 }
 
-std::vector<BYTE> ReadRaidReply(const Field& field) {
-    if (!field.IsObject()) {
-        field.Refuse("expected an object");
-    }
-    if (field.Has("bytes")) {
-        field.ExpectObject({"bytes"}, "not allowed beside \"bytes\"");
-        return HexBytes(field.Member("bytes"));
-    }
-    field.ExpectObject(FieldNames(sim::kRaidReplyForm));
-    return sim::kRaidReplyForm.read(field).bytes;
+void ReadMiniportAnswer(const Field& field, sim::MiniportAnswer& answer) {
+    ReadOptional(field, "result", answer.result,
+                 [](const Field& result) { return result.Boolean() ? TRUE : FALSE; });
+    ReadOptional(field, "lastError", answer.lastError, ErrorCode);
+    ReadOptional(field, "bytesReturned", answer.bytesReturned, Dword);
+    ReadOptional(field, "reply", answer.reply,
+                 [](const Field& reply) { return ReadReplyBytes(reply, sim::kRaidReplyForm); });
 }
 
-void ReadMiniportAnswer(const Field& field, sim::MiniportAnswer& answer) {
-    if (field.Has("result")) {
-        answer.result = field.Member("result").Boolean() ? TRUE : FALSE;
+sim::Controller::Open OpenWay(const Field& open) {
+    const std::wstring how = open.Text();
+    if (how == L"fails") {
+        return sim::Controller::Open::Fails;
     }
-    if (field.Has("lastError")) {
-        answer.lastError = ErrorCode(field.Member("lastError"));
+    if (how == L"null") {
+        return sim::Controller::Open::NullHandle;
     }
-    if (field.Has("bytesReturned")) {
-        answer.bytesReturned = Dword(field.Member("bytesReturned"));
+    if (how != L"opens") {
+        open.Refuse("expected \"fails\", \"null\" or \"opens\"");
     }
-    if (field.Has("reply")) {
-        answer.reply = ReadRaidReply(field.Member("reply"));
-    }
+    return sim::Controller::Open::Opens;
 }
 
 sim::Controller ReadController(const Field& field) {
     field.ExpectObject({"description", "open", "openError", "result", "lastError", "bytesReturned",
                         "reply", "diskAnswers"});
     sim::Controller controller;
-    controller.description = OptionalText(field, "description").value_or(L"");
-    Field open = field.Required("open");
-    const std::wstring how = open.Text();
-    if (how == L"fails") {
-        controller.open = sim::Controller::Open::Fails;
-    } else if (how == L"null") {
-        controller.open = sim::Controller::Open::NullHandle;
-    } else if (how == L"opens") {
-        controller.open = sim::Controller::Open::Opens;
-    } else {
-        open.Refuse("expected \"fails\", \"null\" or \"opens\"");
-    }
-    if (field.Has("openError")) {
-        controller.openError = ErrorCode(field.Member("openError"));
-    }
+    ReadOptional(field, "description", controller.description, &Field::Text);
+    controller.open = OpenWay(field.Required("open"));
+    ReadOptional(field, "openError", controller.openError, ErrorCode);
     ReadMiniportAnswer(field, controller.answer);
-    if (field.Has("diskAnswers")) {
-        Field answers = field.Member("diskAnswers");
-        for (size_t i = 0; i < answers.ArraySize(); ++i) {
-            Field one = answers.Element(i);
-            one.ExpectObject({"diskId", "result", "lastError", "bytesReturned", "reply"});
-            sim::MiniportAnswer diskAnswer;
-            ReadMiniportAnswer(one, diskAnswer);
-            const DWORD diskId = Dword(one.Required("diskId"));
-            for (const auto& earlier : controller.diskAnswers) {
-                if (earlier.first == diskId) {
-                    one.Member("diskId").Refuse("a second answer for disk ID " +
-                                                std::to_string(diskId));
-                }
+    ReadList(field, "diskAnswers", controller.diskAnswers, [&controller](const Field& one) {
+        one.ExpectObject({"diskId", "result", "lastError", "bytesReturned", "reply"});
+        sim::MiniportAnswer answer;
+        ReadMiniportAnswer(one, answer);
+        const DWORD diskId = Dword(one.Required("diskId"));
+        for (const auto& earlier : controller.diskAnswers) {
+            if (earlier.first == diskId) {
+                one.Member("diskId").Refuse("a second answer for disk ID " +
+                                            std::to_string(diskId));
             }
-            controller.diskAnswers.emplace_back(diskId, diskAnswer);
         }
-    }
+        return std::make_pair(diskId, answer);
+    });
     return controller;
 }
 
@@ -225,43 +173,18 @@ sim::Machine ReadMachine(const Field& top) {
     top.ExpectObject({"description", "disks", "interfaceLists", "classQueryFails", "deviceNodes",
                       "enumeratorSets", "controllers", "devicePropertyFunctionMissing"});
     sim::Machine machine;
-    machine.description = OptionalText(top, "description").value_or(L"");
-    if (top.Has("disks")) {
-        Field disks = top.Member("disks");
-        for (size_t i = 0; i < disks.ArraySize(); ++i) {
-            machine.disks.push_back(ReadDisk(disks.Element(i)));
-        }
-    }
-    if (top.Has("interfaceLists")) {
-        machine.interfaceLists =
-            ReadInterfaceLists(top.Member("interfaceLists"), machine.disks.size());
-    }
-    if (top.Has("classQueryFails")) {
-        machine.classQueryFails = top.Member("classQueryFails").Boolean();
-    }
-    if (top.Has("deviceNodes")) {
-        Field nodes = top.Member("deviceNodes");
-        for (size_t i = 0; i < nodes.ArraySize(); ++i) {
-            machine.nodes.push_back(ReadDeviceNode(nodes.Element(i)));
-        }
-    }
-    if (top.Has("enumeratorSets")) {
-        Field sets = top.Member("enumeratorSets");
-        for (size_t i = 0; i < sets.ArraySize(); ++i) {
-            machine.enumeratorSets.push_back(
-                ReadEnumeratorSet(sets.Element(i), machine.nodes.size()));
-        }
-    }
-    if (top.Has("controllers")) {
-        Field controllers = top.Member("controllers");
-        for (size_t i = 0; i < controllers.ArraySize(); ++i) {
-            machine.controllers.push_back(ReadController(controllers.Element(i)));
-        }
-    }
-    if (top.Has("devicePropertyFunctionMissing")) {
-        machine.devicePropertyFunctionMissing =
-            top.Member("devicePropertyFunctionMissing").Boolean();
-    }
+    ReadOptional(top, "description", machine.description, &Field::Text);
+    ReadList(top, "disks", machine.disks, ReadDisk);
+    ReadList(top, "interfaceLists", machine.interfaceLists, [&machine](const Field& list) {
+        return ReadIndexes(list, machine.disks.size(), "a disk");
+    });
+    ReadOptional(top, "classQueryFails", machine.classQueryFails, &Field::Boolean);
+    ReadList(top, "deviceNodes", machine.nodes, ReadDeviceNode);
+    ReadList(top, "enumeratorSets", machine.enumeratorSets,
+             [&machine](const Field& set) { return ReadEnumeratorSet(set, machine.nodes.size()); });
+    ReadList(top, "controllers", machine.controllers, ReadController);
+    ReadOptional(top, "devicePropertyFunctionMissing", machine.devicePropertyFunctionMissing,
+                 &Field::Boolean);
     return machine;
 }
 
@@ -364,7 +287,7 @@ Machine ParseMachine(const std::string& jsonText, const std::string& sourceName)
     if (!position.Repeated().empty()) {
         throw MachineError(sourceName + ": " + position.Repeated() + ": duplicate field");
     }
-    return ReadMachine(Field(document, "", sourceName));
+    return ReadMachine(Field(document, sim::Place(), sourceName));
 }
 
 Machine LoadMachineFile(const std::string& fileName) {

@@ -8,55 +8,24 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 namespace {
 
 using nlohmann::ordered_json;
+using sim::Place;
 
 constexpr DWORD kDefaultMiniportBytes = 44;
 
-// Where in the machine the writer is, for the message that names what cannot be written.
-class Place {
-  public:
-    explicit Place(std::string where) : where_(std::move(where)) {}
-
-    Place Member(const std::string& name) const {
-        return Place(where_.empty() ? name : where_ + "." + name);
-    }
-
-    Place Element(size_t index) const {
-        return Place(where_ + "[" + std::to_string(index) + "]");
-    }
-
-    [[noreturn]] void Refuse(const std::string& problem) const {
-        throw sim::MachineError((where_.empty() ? "top level" : where_) + ": " + problem);
-    }
-
-  private:
-    std::string where_;
-};
-
-// True when every unit is one a description can carry: a 16-bit unit that is no surrogate, or a
-// high surrogate followed by a low one.
-bool IsUtf16(const std::wstring& text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const uint32_t unit = static_cast<uint32_t>(text[i]);
-        const uint32_t next = i + 1 < text.size() ? static_cast<uint32_t>(text[i + 1]) : 0;
-        if (unit >= 0xD800 && unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
-            ++i;
-        } else if (unit > 0xFFFF || (unit >= 0xD800 && unit <= 0xDFFF)) {
-            return false;
-        }
-    }
-    return true;
-}
-
+// The text as UTF-8, when every unit is one a description can carry: a 16-bit unit that is no
+// surrogate, or a high surrogate followed by a low one. Any other comes back as U+FFFD.
 std::string Utf8(const std::wstring& text, const Place& place) {
-    if (!IsUtf16(text)) {
+    const std::string utf8 = sim::ToUtf8(text);
+    if (sim::FromUtf8(utf8) != text) {
         place.Refuse("holds a unit that is no UTF-16 character (a lone surrogate), which a "
                      "description cannot carry");
     }
-    return sim::ToUtf8(text);
+    return utf8;
 }
 
 void PutText(ordered_json& object, const char* key, const std::wstring& text, const Place& place) {
@@ -67,6 +36,22 @@ void PutOptionalText(ordered_json& object, const char* key, const std::optional<
                      const Place& place) {
     if (text) {
         PutText(object, key, *text, place);
+    }
+}
+
+// Puts `value` under `key` unless it is the value a reader gives the field left out.
+template <typename T>
+void PutUnlessDefault(ordered_json& object, const char* key, const T& value,
+                      const typename std::common_type<T>::type& fallback) {
+    if (value != fallback) {
+        object[key] = value;
+    }
+}
+
+template <typename T>
+void PutOptional(ordered_json& object, const char* key, const std::optional<T>& value) {
+    if (value) {
+        object[key] = *value;
     }
 }
 
@@ -116,9 +101,7 @@ void PutScriptedFailures(ordered_json& value, const sim::Reply& reply, const Pla
         value["failures"] =
             reply.failures < 0 ? ordered_json("always") : ordered_json(reply.failures);
     }
-    if (reply.failureError != ERROR_INSUFFICIENT_BUFFER) {
-        value["failureError"] = reply.failureError;
-    }
+    PutUnlessDefault(value, "failureError", reply.failureError, ERROR_INSUFFICIENT_BUFFER);
 }
 
 void PutReplies(ordered_json& object, const sim::Disk& disk, const Place& place) {
@@ -155,15 +138,9 @@ ordered_json DiskValue(const sim::Disk& disk, const Place& place) {
             "names a SCSI controller (\\\\.\\scsiN:), not a disk interface");
     }
     PutText(object, "path", disk.path, place);
-    if (disk.detailReportsNoSize) {
-        object["detailReportsNoSize"] = true;
-    }
-    if (disk.detailError) {
-        object["detailError"] = *disk.detailError;
-    }
-    if (disk.openError) {
-        object["openError"] = *disk.openError;
-    }
+    PutUnlessDefault(object, "detailReportsNoSize", disk.detailReportsNoSize, false);
+    PutOptional(object, "detailError", disk.detailError);
+    PutOptional(object, "openError", disk.openError);
     PutReplies(object, disk, place);
     return object;
 }
@@ -193,16 +170,12 @@ ordered_json NodeValue(const sim::DeviceNode& node, const Place& place) {
     ordered_json object = ordered_json::object();
     PutDescription(object, node.description, place);
     PutText(object, "instanceId", node.instanceId, place);
-    if (node.idFails) {
-        object["idFails"] = true;
-    }
+    PutUnlessDefault(object, "idFails", node.idFails, false);
     PutOptionalText(object, "registryDescription", node.registryDescription, place);
     PutOptionalText(object, "deviceDescription", node.deviceDescription, place);
     PutOptionalText(object, "busReportedDescription", node.busReportedDescription, place);
     PutOptionalText(object, "parent", node.parent, place);
-    if (!node.hasPresentInterface) {
-        object["presentInterface"] = false;
-    }
+    PutUnlessDefault(object, "presentInterface", node.hasPresentInterface, true);
     if (node.maxLinkSpeed) {
         object["maxLinkSpeed"] = LinkSpeedValue(*node.maxLinkSpeed);
     }
@@ -213,9 +186,7 @@ ordered_json EnumeratorSetValue(const sim::EnumeratorSet& set, size_t nodeCount,
                                 const Place& place) {
     ordered_json object = ordered_json::object();
     PutText(object, "enumerator", set.enumerator, place);
-    if (set.refused) {
-        object["refused"] = true;
-    }
+    PutUnlessDefault(object, "refused", set.refused, false);
     if (!set.members.empty()) {
         object["members"] = IndexList(set.members, nodeCount, place.Member("members"));
     }
@@ -226,15 +197,9 @@ void PutAnswer(ordered_json& object, const sim::MiniportAnswer& answer, const Pl
     if (answer.result != TRUE && answer.result != FALSE) {
         place.Member("result").Refuse("neither TRUE nor FALSE");
     }
-    if (answer.result == FALSE) {
-        object["result"] = false;
-    }
-    if (answer.lastError != 0) {
-        object["lastError"] = answer.lastError;
-    }
-    if (answer.bytesReturned != kDefaultMiniportBytes) {
-        object["bytesReturned"] = answer.bytesReturned;
-    }
+    PutUnlessDefault(object, "result", answer.result == TRUE, true);
+    PutUnlessDefault(object, "lastError", answer.lastError, 0);
+    PutUnlessDefault(object, "bytesReturned", answer.bytesReturned, kDefaultMiniportBytes);
     if (!answer.reply.empty()) {
         object["reply"] = TypedOrBytes(sim::kRaidReplyForm, answer.reply);
     }
@@ -256,9 +221,7 @@ ordered_json ControllerValue(const sim::Controller& controller, const Place& pla
     ordered_json object = ordered_json::object();
     PutDescription(object, controller.description, place);
     object["open"] = OpenName(controller.open, place.Member("open"));
-    if (controller.openError != ERROR_FILE_NOT_FOUND) {
-        object["openError"] = controller.openError;
-    }
+    PutUnlessDefault(object, "openError", controller.openError, ERROR_FILE_NOT_FOUND);
     PutAnswer(object, controller.answer, place);
     const Place answers = place.Member("diskAnswers");
     for (size_t j = 0; j < controller.diskAnswers.size(); ++j) {
@@ -291,7 +254,7 @@ void PutList(ordered_json& object, const char* key, const std::vector<T>& elemen
 namespace sim {
 
 std::string WriteMachine(const Machine& machine) {
-    const Place top("");
+    const Place top;
     ordered_json document = ordered_json::object();
     PutDescription(document, machine.description, top);
     PutList(document, "disks", machine.disks, top, DiskValue);
@@ -299,18 +262,15 @@ std::string WriteMachine(const Machine& machine) {
             [&machine](const std::vector<size_t>& list, const Place& place) {
                 return IndexList(list, machine.disks.size(), place);
             });
-    if (machine.classQueryFails) {
-        document["classQueryFails"] = true;
-    }
+    PutUnlessDefault(document, "classQueryFails", machine.classQueryFails, false);
     PutList(document, "deviceNodes", machine.nodes, top, NodeValue);
     PutList(document, "enumeratorSets", machine.enumeratorSets, top,
             [&machine](const EnumeratorSet& set, const Place& place) {
                 return EnumeratorSetValue(set, machine.nodes.size(), place);
             });
     PutList(document, "controllers", machine.controllers, top, ControllerValue);
-    if (machine.devicePropertyFunctionMissing) {
-        document["devicePropertyFunctionMissing"] = true;
-    }
+    PutUnlessDefault(document, "devicePropertyFunctionMissing",
+                     machine.devicePropertyFunctionMissing, false);
     return document.dump(2) + "\n";
 }
 

@@ -33,32 +33,6 @@ template <typename T> sim::Reply ReplyOf(const T& structure) {
     return reply;
 }
 
-int HexDigit(wchar_t c) {
-    if (c >= L'0' && c <= L'9') {
-        return c - L'0';
-    }
-    if (c >= L'a' && c <= L'f') {
-        return c - L'a' + 10;
-    }
-    if (c >= L'A' && c <= L'F') {
-        return c - L'A' + 10;
-    }
-    return -1;
-}
-
-// Reads `digits` hex digits at `at`; false on anything else.
-bool HexField(const std::wstring& text, size_t at, size_t digits, uint32_t& value) {
-    value = 0;
-    for (size_t i = at; i < at + digits; ++i) {
-        int digit = HexDigit(text[i]);
-        if (digit < 0) {
-            return false;
-        }
-        value = (value << 4) | static_cast<uint32_t>(digit);
-    }
-    return true;
-}
-
 // Identifiers the driver would read from the disk: distinct per disk entry, fixed per build.
 GUID EntryId(DWORD partitionNumber) {
     GUID id = {0x5EED0000u + partitionNumber, 0x0D15, 0x4B1D, {0x9A, 0x11, 0, 0, 0, 0, 0, 0}};
@@ -234,36 +208,38 @@ std::vector<BYTE> RaidReply(DWORD returnCode, LONG connectionType, LONG connecti
     return bytes;
 }
 
+int HexDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9'   ? c - L'0'
+           : c >= L'a' && c <= L'f' ? c - L'a' + 10
+           : c >= L'A' && c <= L'F' ? c - L'A' + 10
+                                    : -1;
+}
+
 bool ParseGuid(const std::wstring& text, GUID& guid) {
-    std::wstring bare = text;
-    if (bare.size() == 38 && bare.front() == L'{' && bare.back() == L'}') {
-        bare = bare.substr(1, 36);
-    }
-    if (bare.size() != 36 || bare[8] != L'-' || bare[13] != L'-' || bare[18] != L'-' ||
-        bare[23] != L'-') {
+    const bool braced = text.size() == 38 && text.front() == L'{' && text.back() == L'}';
+    const std::wstring bare = braced ? text.substr(1, 36) : text;
+    if (bare.size() != 36) {
         return false;
     }
-    uint32_t data1 = 0;
-    uint32_t data2 = 0;
-    uint32_t data3 = 0;
-    if (!HexField(bare, 0, 8, data1) || !HexField(bare, 9, 4, data2) ||
-        !HexField(bare, 14, 4, data3)) {
-        return false;
-    }
-    // Data4 is the last two groups, byte by byte in text order.
-    const size_t data4At[8] = {19, 21, 24, 26, 28, 30, 32, 34};
-    GUID parsed{};
-    for (size_t i = 0; i < 8; ++i) {
-        uint32_t byte = 0;
-        if (!HexField(bare, data4At[i], 2, byte)) {
+    // The 16 bytes in text order: Data1, Data2 and Data3 most significant byte first, then Data4.
+    uint8_t bytes[16] = {};
+    size_t digits = 0;
+    for (size_t i = 0; i < bare.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        const int digit = HexDigit(bare[i]);
+        if (dash ? bare[i] != L'-' : digit < 0) {
             return false;
         }
-        parsed.Data4[i] = static_cast<uint8_t>(byte);
+        if (!dash) {
+            bytes[digits / 2] = static_cast<uint8_t>(bytes[digits / 2] << 4 | digit);
+            ++digits;
+        }
     }
-    parsed.Data1 = data1;
-    parsed.Data2 = static_cast<uint16_t>(data2);
-    parsed.Data3 = static_cast<uint16_t>(data3);
-    guid = parsed;
+    guid.Data1 = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+                 static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+    guid.Data2 = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
+    guid.Data3 = static_cast<uint16_t>(bytes[6] << 8 | bytes[7]);
+    std::memcpy(guid.Data4, bytes + 8, sizeof(guid.Data4));
     return true;
 }
 

@@ -1,7 +1,8 @@
 // The typed forms of the replies: each reads its fields into the reply builder's bytes, and reads
 // a reply's bytes back into the fields that would build them. Reading back only has to be right
 // for replies that have the form's shape: DescribeExactly rebuilds every description it makes and
-// keeps it only when the bytes come out the same.
+// keeps it only when the bytes come out the same. A reply that is one structure of fixed size has
+// its form as a table of the structure's fields; the layout, with its list of entries, its own.
 #include "reply_forms.h"
 
 #include "inventory/bus_type_names.h"
@@ -23,45 +24,42 @@ constexpr size_t kNameUnits = 36;
 constexpr size_t kLayoutHead = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
 constexpr size_t kNameOffset = offsetof(PARTITION_INFORMATION_EX, Gpt.Name);
 
-// The structure these bytes hold, when they are exactly its size.
-template <typename T> std::optional<T> Structure(const std::vector<BYTE>& bytes) {
-    if (bytes.size() != sizeof(T)) {
-        return std::nullopt;
+// The keys that stand for a reply's other two forms. No typed form may name a field like one:
+// the reader would take the field for the other form.
+const char* const kReservedReplyKeys[] = {"error", "bytes"};
+
+// A value that a description gives by its name, as a table pairs them.
+struct NamedValue {
+    const char* name;
+    DWORD value;
+};
+
+const NamedValue kMediaTypes[] = {
+    {"fixed", FixedMedia}, {"removable", RemovableMedia}, {"unknown", Unknown}};
+const NamedValue kStyles[] = {
+    {"mbr", PARTITION_STYLE_MBR}, {"gpt", PARTITION_STYLE_GPT}, {"raw", PARTITION_STYLE_RAW}};
+
+// The value of the field's name in the table; the field is refused with `problem` when the table
+// has no such name.
+template <size_t N>
+DWORD ValueOfName(const sim::Field& field, const NamedValue (&table)[N], const char* problem) {
+    const std::string name = sim::ToUtf8(field.Text());
+    for (const NamedValue& known : table) {
+        if (name == known.name) {
+            return known.value;
+        }
     }
-    T value;
-    std::memcpy(&value, bytes.data(), sizeof(T));
-    return value;
+    field.Refuse(problem);
 }
 
-// A 32-bit field of a structure read as the number it holds: an enumeration's field may hold any
-// value a driver wrote, which must not be loaded as the enumeration.
-DWORD DwordAt(const std::vector<BYTE>& bytes, size_t offset) {
-    DWORD value = 0;
-    std::memcpy(&value, bytes.data() + offset, sizeof(value));
-    return value;
-}
-
-sim::Reply ReadDeviceNumber(const sim::Field& field) {
-    DWORD partition = field.Has("partitionNumber") ? Dword(field.Member("partitionNumber")) : 0;
-    DWORD type =
-        field.Has("deviceType") ? Dword(field.Member("deviceType")) : DWORD{FILE_DEVICE_DISK};
-    return sim::DeviceNumberReply(Dword(field.Required("deviceNumber")), partition, type);
-}
-
-std::optional<ordered_json> DescribeDeviceNumber(const std::vector<BYTE>& bytes) {
-    const std::optional<STORAGE_DEVICE_NUMBER> number = Structure<STORAGE_DEVICE_NUMBER>(bytes);
-    if (!number) {
-        return std::nullopt;
+// The name of a value in the table, null when it has none.
+template <size_t N> const char* NameOfValue(uint64_t value, const NamedValue (&table)[N]) {
+    for (const NamedValue& known : table) {
+        if (value == known.value) {
+            return known.name;
+        }
     }
-    ordered_json fields = ordered_json::object();
-    fields["deviceNumber"] = number->DeviceNumber;
-    if (number->PartitionNumber != 0) {
-        fields["partitionNumber"] = number->PartitionNumber;
-    }
-    if (number->DeviceType != FILE_DEVICE_DISK) {
-        fields["deviceType"] = number->DeviceType;
-    }
-    return fields;
+    return nullptr;
 }
 
 // A description names the bus types that have a description name, by their value.
@@ -69,9 +67,9 @@ const DWORD DescribedBusTypes = BusTypeNvme + 1;
 static_assert(BusTypeNames[BusTypeNvme].descriptionName != nullptr &&
               BusTypeNames[DescribedBusTypes].descriptionName == nullptr);
 
-DWORD BusType(const sim::Field& field) {
+uint64_t ReadBusType(const sim::Field& field) {
     if (!field.IsString()) {
-        return static_cast<DWORD>(field.Unsigned(0xFF));
+        return field.Unsigned(0xFF);
     }
     const std::string name = sim::ToUtf8(field.Text());
     std::string names;
@@ -85,127 +83,179 @@ DWORD BusType(const sim::Field& field) {
 }
 
 // A bus type by its name when it has one, else by its number.
-ordered_json BusTypeValue(DWORD busType) {
+ordered_json DescribeBusType(uint64_t busType) {
     if (busType < DescribedBusTypes) {
         return BusTypeNames[busType].descriptionName;
     }
     return busType;
 }
 
-sim::Reply ReadDeviceDescriptor(const sim::Field& field) {
-    bool removable = field.Has("removable") && field.Member("removable").Boolean();
-    BYTE type = field.Has("deviceType") ? Byte(field.Member("deviceType")) : 0;
-    return sim::DeviceDescriptorReply(BusType(field.Required("busType")), removable, type);
+uint64_t ReadMediaType(const sim::Field& field) {
+    if (!field.IsString()) {
+        return sim::Dword(field);
+    }
+    return ValueOfName(field, kMediaTypes,
+                       "expected \"fixed\", \"removable\", \"unknown\" or a number");
 }
 
-std::optional<ordered_json> DescribeDeviceDescriptor(const std::vector<BYTE>& bytes) {
-    const std::optional<STORAGE_DEVICE_DESCRIPTOR> descriptor =
-        Structure<STORAGE_DEVICE_DESCRIPTOR>(bytes);
-    if (!descriptor) {
-        return std::nullopt;
-    }
-    ordered_json fields = ordered_json::object();
-    fields["busType"] = BusTypeValue(DwordAt(bytes, offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType)));
-    if (descriptor->RemovableMedia != FALSE) {
-        fields["removable"] = true;
-    }
-    if (descriptor->DeviceType != 0) {
-        fields["deviceType"] = descriptor->DeviceType;
-    }
-    return fields;
+ordered_json DescribeMediaType(uint64_t mediaType) {
+    const char* name = NameOfValue(mediaType, kMediaTypes);
+    return name != nullptr ? ordered_json(name) : ordered_json(mediaType);
 }
 
-sim::Reply ReadSeekPenalty(const sim::Field& field) {
-    return sim::SeekPenaltyReply(field.Required("incursSeekPenalty").Boolean());
+ordered_json DescribeNumber(uint64_t value) {
+    return value;
 }
 
-std::optional<ordered_json> DescribeSeekPenalty(const std::vector<BYTE>& bytes) {
-    const std::optional<DEVICE_SEEK_PENALTY_DESCRIPTOR> penalty =
-        Structure<DEVICE_SEEK_PENALTY_DESCRIPTOR>(bytes);
-    if (!penalty) {
-        return std::nullopt;
-    }
-    ordered_json fields = ordered_json::object();
-    fields["incursSeekPenalty"] = penalty->IncursSeekPenalty != FALSE;
-    return fields;
-}
-
-struct MediaTypeName {
-    const char* name;
-    MEDIA_TYPE value;
+// How a field of a structure is read from a description and written back: its width in the
+// structure, and the number its bytes hold (zero-extended) as a description gives it.
+struct ValueForm {
+    size_t width;
+    uint64_t (*read)(const sim::Field& field);
+    ordered_json (*describe)(uint64_t value);
 };
 
-const MediaTypeName kMediaTypes[] = {
-    {"fixed", FixedMedia}, {"removable", RemovableMedia}, {"unknown", Unknown}};
+constexpr ValueForm kByte = {
+    1, [](const sim::Field& field) -> uint64_t { return sim::Byte(field); }, DescribeNumber};
+constexpr ValueForm kDword = {
+    4, [](const sim::Field& field) -> uint64_t { return sim::Dword(field); }, DescribeNumber};
+// The signed ones in two's complement, as the structure holds them.
+constexpr ValueForm kLong = {
+    4, [](const sim::Field& field) { return static_cast<uint64_t>(sim::Long(field)); },
+    [](uint64_t value) { return ordered_json(static_cast<LONG>(value)); }};
+constexpr ValueForm kLongLong = {
+    8, [](const sim::Field& field) { return static_cast<uint64_t>(sim::Int64(field)); },
+    [](uint64_t value) { return ordered_json(static_cast<LONGLONG>(value)); }};
+// Any byte but 0 is written as true, which reads back as 1.
+constexpr ValueForm kBoolean = {
+    1, [](const sim::Field& field) -> uint64_t { return field.Boolean() ? 1 : 0; },
+    [](uint64_t value) { return ordered_json(value != 0); }};
+// An enumeration's field may hold any value a driver wrote: it is never loaded as the enumeration.
+constexpr ValueForm kBusType = {4, ReadBusType, DescribeBusType};
+constexpr ValueForm kMediaType = {4, ReadMediaType, DescribeMediaType};
 
-DWORD MediaType(const sim::Field& field) {
-    if (!field.IsString()) {
-        return static_cast<DWORD>(field.Unsigned(std::numeric_limits<DWORD>::max()));
-    }
-    const std::string name = sim::ToUtf8(field.Text());
-    for (const MediaTypeName& known : kMediaTypes) {
-        if (name == known.name) {
-            return known.value;
+struct StructureField {
+    const char* name;
+    size_t offset;
+    const ValueForm* value;
+    // The value of a field that a description leaves out, and that the writer leaves out; none
+    // for a field that must be given.
+    std::optional<uint64_t> fallback;
+};
+
+constexpr std::optional<uint64_t> kRequired = std::nullopt;
+
+// A reply that is one structure of fixed size, all of whose fields but its fixed parts (its
+// version and size, a header) are fields of its form.
+struct Structure {
+    // The builder's bytes, with the fixed parts that every field of the form is written over.
+    std::vector<BYTE> (*blank)();
+    std::array<StructureField, 5> fields; // in the format's order; unused places without a name
+    // Whether the fields with a fallback are read, and so named when faulty, before the others.
+    bool fallbacksFirst;
+};
+
+constexpr Structure kDeviceNumber = {
+    [] { return sim::DeviceNumberReply(0).bytes; },
+    {{{"deviceNumber", offsetof(STORAGE_DEVICE_NUMBER, DeviceNumber), &kDword, kRequired},
+      {"partitionNumber", offsetof(STORAGE_DEVICE_NUMBER, PartitionNumber), &kDword, 0},
+      {"deviceType", offsetof(STORAGE_DEVICE_NUMBER, DeviceType), &kDword, FILE_DEVICE_DISK}}},
+    true};
+
+constexpr Structure kDeviceDescriptor = {
+    [] { return sim::DeviceDescriptorReply(0, false).bytes; },
+    {{{"busType", offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType), &kBusType, kRequired},
+      {"removable", offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia), &kBoolean, FALSE},
+      {"deviceType", offsetof(STORAGE_DEVICE_DESCRIPTOR, DeviceType), &kByte, 0}}},
+    true};
+
+constexpr Structure kSeekPenalty = {
+    [] { return sim::SeekPenaltyReply(false).bytes; },
+    {{{"incursSeekPenalty", offsetof(DEVICE_SEEK_PENALTY_DESCRIPTOR, IncursSeekPenalty), &kBoolean,
+       kRequired}}},
+    false};
+
+constexpr Structure kGeometry = {
+    [] { return sim::GeometryReply(0, 0, 0, 0).bytes; },
+    {{{"cylinders", offsetof(DISK_GEOMETRY, Cylinders), &kLongLong, kRequired},
+      {"tracksPerCylinder", offsetof(DISK_GEOMETRY, TracksPerCylinder), &kDword, kRequired},
+      {"sectorsPerTrack", offsetof(DISK_GEOMETRY, SectorsPerTrack), &kDword, kRequired},
+      {"bytesPerSector", offsetof(DISK_GEOMETRY, BytesPerSector), &kDword, kRequired},
+      {"mediaType", offsetof(DISK_GEOMETRY, MediaType), &kMediaType, FixedMedia}}},
+    false};
+
+constexpr Structure kScsiAddress = {
+    [] { return sim::ScsiAddressReply(0, 0, 0, 0).bytes; },
+    {{{"port", offsetof(SCSI_ADDRESS, PortNumber), &kByte, kRequired},
+      {"pathId", offsetof(SCSI_ADDRESS, PathId), &kByte, kRequired},
+      {"targetId", offsetof(SCSI_ADDRESS, TargetId), &kByte, kRequired},
+      {"lun", offsetof(SCSI_ADDRESS, Lun), &kByte, kRequired}}},
+    false};
+
+// The header, then the four values.
+constexpr Structure kRaidReply = {
+    [] { return sim::RaidReply(0, 0, 0, 0, 0); },
+    {{{"returnCode", offsetof(SRB_IO_CONTROL, ReturnCode), &kDword, 0},
+      {"connectionType", sizeof(SRB_IO_CONTROL), &kLong, kRequired},
+      {"connectionInterface", sizeof(SRB_IO_CONTROL) + 4, &kLong, kRequired},
+      {"pciBusWidth", sizeof(SRB_IO_CONTROL) + 8, &kLong, kRequired},
+      {"pciBusSpeed", sizeof(SRB_IO_CONTROL) + 12, &kLong, kRequired}}},
+    false};
+
+// The structure's fields in the order they are read.
+std::vector<const StructureField*> ReadingOrder(const Structure& structure) {
+    std::vector<const StructureField*> order;
+    for (const StructureField& field : structure.fields) {
+        if (field.name != nullptr) {
+            order.push_back(&field);
         }
     }
-    field.Refuse("expected \"fixed\", \"removable\", \"unknown\" or a number");
-}
-
-ordered_json MediaTypeValue(DWORD mediaType) {
-    for (const MediaTypeName& known : kMediaTypes) {
-        if (mediaType == static_cast<DWORD>(known.value)) {
-            return known.name;
-        }
+    if (structure.fallbacksFirst) {
+        std::stable_partition(order.begin(), order.end(), [](const StructureField* field) {
+            return field->fallback.has_value();
+        });
     }
-    return mediaType;
+    return order;
 }
 
-sim::Reply ReadGeometry(const sim::Field& field) {
-    LONGLONG cylinders = Int64(field.Required("cylinders"));
-    DWORD tracks = Dword(field.Required("tracksPerCylinder"));
-    DWORD sectors = Dword(field.Required("sectorsPerTrack"));
-    DWORD bytes = Dword(field.Required("bytesPerSector"));
-    DWORD media = field.Has("mediaType") ? MediaType(field.Member("mediaType")) : DWORD{FixedMedia};
-    return sim::GeometryReply(cylinders, tracks, sectors, bytes, media);
+template <const Structure& structure> sim::Reply ReadStructure(const sim::Field& field) {
+    sim::Reply reply;
+    reply.bytes = structure.blank();
+    for (const StructureField* one : ReadingOrder(structure)) {
+        const uint64_t value = one->fallback && !field.Has(one->name)
+                                   ? *one->fallback
+                                   : one->value->read(field.Required(one->name));
+        std::memcpy(reply.bytes.data() + one->offset, &value, one->value->width);
+    }
+    return reply;
 }
 
-std::optional<ordered_json> DescribeGeometry(const std::vector<BYTE>& bytes) {
-    const std::optional<DISK_GEOMETRY> geometry = Structure<DISK_GEOMETRY>(bytes);
-    if (!geometry) {
+template <const Structure& structure>
+std::optional<ordered_json> DescribeStructure(const std::vector<BYTE>& bytes) {
+    if (bytes.size() != structure.blank().size()) {
         return std::nullopt;
     }
     ordered_json fields = ordered_json::object();
-    fields["cylinders"] = geometry->Cylinders.QuadPart;
-    fields["tracksPerCylinder"] = geometry->TracksPerCylinder;
-    fields["sectorsPerTrack"] = geometry->SectorsPerTrack;
-    fields["bytesPerSector"] = geometry->BytesPerSector;
-    const DWORD mediaType = DwordAt(bytes, offsetof(DISK_GEOMETRY, MediaType));
-    if (mediaType != FixedMedia) {
-        fields["mediaType"] = MediaTypeValue(mediaType);
+    for (const StructureField& one : structure.fields) {
+        if (one.name == nullptr) {
+            continue;
+        }
+        uint64_t value = 0;
+        std::memcpy(&value, bytes.data() + one.offset, one.value->width);
+        if (value != one.fallback) {
+            fields[one.name] = one.value->describe(value);
+        }
     }
     return fields;
 }
 
-sim::Reply ReadScsiAddress(const sim::Field& field) {
-    // One by one, so that the first faulty field in reading order is the one named.
-    const BYTE port = Byte(field.Required("port"));
-    const BYTE pathId = Byte(field.Required("pathId"));
-    const BYTE targetId = Byte(field.Required("targetId"));
-    const BYTE lun = Byte(field.Required("lun"));
-    return sim::ScsiAddressReply(port, pathId, targetId, lun);
-}
-
-std::optional<ordered_json> DescribeScsiAddress(const std::vector<BYTE>& bytes) {
-    const std::optional<SCSI_ADDRESS> address = Structure<SCSI_ADDRESS>(bytes);
-    if (!address) {
-        return std::nullopt;
+// The form of a structure's reply, which names the structure's fields.
+template <const Structure& structure> constexpr sim::ReplyForm StructureForm() {
+    std::array<const char*, 5> names{};
+    for (size_t i = 0; i < names.size(); ++i) {
+        names[i] = structure.fields[i].name;
     }
-    ordered_json fields = ordered_json::object();
-    fields["port"] = address->PortNumber;
-    fields["pathId"] = address->PathId;
-    fields["targetId"] = address->TargetId;
-    fields["lun"] = address->Lun;
-    return fields;
+    return {names, ReadStructure<structure>, DescribeStructure<structure>};
 }
 
 sim::Partition ReadPartition(const sim::Field& field, PARTITION_STYLE style) {
@@ -228,12 +278,8 @@ sim::Partition ReadPartition(const sim::Field& field, PARTITION_STYLE style) {
         if (field.Has("type")) {
             field.Member("type").Refuse("only GPT partitions have a type GUID; use \"mbrType\"");
         }
-        if (field.Has("bootIndicator")) {
-            partition.bootIndicator = field.Member("bootIndicator").Boolean();
-        }
-        if (field.Has("mbrType")) {
-            partition.mbrType = Byte(field.Member("mbrType"));
-        }
+        ReadOptional(field, "bootIndicator", partition.bootIndicator, &sim::Field::Boolean);
+        ReadOptional(field, "mbrType", partition.mbrType, sim::Byte);
     }
     if (field.Has("name")) {
         sim::Field name = field.Member("name");
@@ -246,33 +292,12 @@ sim::Partition ReadPartition(const sim::Field& field, PARTITION_STYLE style) {
     return partition;
 }
 
-struct StyleName {
-    const char* name;
-    PARTITION_STYLE value;
-};
-
-const StyleName kStyles[] = {
-    {"mbr", PARTITION_STYLE_MBR}, {"gpt", PARTITION_STYLE_GPT}, {"raw", PARTITION_STYLE_RAW}};
-
-PARTITION_STYLE PartitionStyle(const sim::Field& field) {
-    const std::string style = sim::ToUtf8(field.Text());
-    for (const StyleName& known : kStyles) {
-        if (style == known.name) {
-            return known.value;
-        }
-    }
-    field.Refuse("expected \"mbr\", \"gpt\" or \"raw\"");
-}
-
 sim::Reply ReadLayout(const sim::Field& field) {
-    const PARTITION_STYLE style = PartitionStyle(field.Required("style"));
+    const auto style = static_cast<PARTITION_STYLE>(
+        ValueOfName(field.Required("style"), kStyles, "expected \"mbr\", \"gpt\" or \"raw\""));
     std::vector<sim::Partition> partitions;
-    if (field.Has("partitions")) {
-        sim::Field list = field.Member("partitions");
-        for (size_t k = 0; k < list.ArraySize(); ++k) {
-            partitions.push_back(ReadPartition(list.Element(k), style));
-        }
-    }
+    ReadList(field, "partitions", partitions,
+             [style](const sim::Field& partition) { return ReadPartition(partition, style); });
     sim::Reply layout = sim::LayoutReply(style, partitions);
     if (field.Has("reportedCount")) {
         // Any 32-bit count, negative ones too: a driver's count is not to be trusted.
@@ -287,14 +312,8 @@ sim::Reply ReadLayout(const sim::Field& field) {
 std::wstring NameText(const BYTE* entry) {
     WORD units[kNameUnits];
     std::memcpy(units, entry + kNameOffset, sizeof(units));
-    size_t length = kNameUnits;
-    while (length > 0 && units[length - 1] == 0) {
-        --length;
-    }
-    std::wstring name;
-    for (size_t i = 0; i < length; ++i) {
-        name += static_cast<wchar_t>(units[i]);
-    }
+    std::wstring name(units, units + kNameUnits);
+    name.erase(name.find_last_not_of(L'\0') + 1);
     return name;
 }
 
@@ -328,15 +347,12 @@ std::optional<ordered_json> DescribeLayout(const std::vector<BYTE>& bytes) {
     }
     DRIVE_LAYOUT_INFORMATION_EX head;
     std::memcpy(&head, bytes.data(), kLayoutHead);
-    ordered_json fields = ordered_json::object();
-    for (const StyleName& known : kStyles) {
-        if (head.PartitionStyle == static_cast<DWORD>(known.value)) {
-            fields["style"] = known.name;
-        }
-    }
-    if (fields.empty()) {
+    const char* style = NameOfValue(head.PartitionStyle, kStyles);
+    if (style == nullptr) {
         return std::nullopt;
     }
+    ordered_json fields = ordered_json::object();
+    fields["style"] = style;
     const size_t count = (bytes.size() - kLayoutHead) / entrySize;
     for (size_t k = 0; k < count; ++k) {
         fields["partitions"].push_back(
@@ -348,60 +364,18 @@ std::optional<ordered_json> DescribeLayout(const std::vector<BYTE>& bytes) {
     return fields;
 }
 
-sim::Reply ReadRaidReply(const sim::Field& field) {
-    DWORD returnCode = field.Has("returnCode") ? Dword(field.Member("returnCode")) : 0;
-    const LONG connectionType = Long(field.Required("connectionType"));
-    const LONG connectionInterface = Long(field.Required("connectionInterface"));
-    const LONG pciBusWidth = Long(field.Required("pciBusWidth"));
-    const LONG pciBusSpeed = Long(field.Required("pciBusSpeed"));
-    sim::Reply reply;
-    reply.bytes =
-        sim::RaidReply(returnCode, connectionType, connectionInterface, pciBusWidth, pciBusSpeed);
-    return reply;
-}
-
-std::optional<ordered_json> DescribeRaidReply(const std::vector<BYTE>& bytes) {
-    const size_t valuesAt = sizeof(SRB_IO_CONTROL);
-    if (bytes.size() != valuesAt + 4 * sizeof(LONG)) {
-        return std::nullopt;
-    }
-    SRB_IO_CONTROL header;
-    std::memcpy(&header, bytes.data(), sizeof(header));
-    LONG values[4];
-    std::memcpy(values, bytes.data() + valuesAt, sizeof(values));
-    ordered_json fields = ordered_json::object();
-    if (header.ReturnCode != 0) {
-        fields["returnCode"] = header.ReturnCode;
-    }
-    fields["connectionType"] = values[0];
-    fields["connectionInterface"] = values[1];
-    fields["pciBusWidth"] = values[2];
-    fields["pciBusSpeed"] = values[3];
-    return fields;
-}
-
 } // namespace
 
 namespace sim {
 
-constexpr ReplyForm kDeviceNumberForm = {
-    {"deviceNumber", "partitionNumber", "deviceType"}, ReadDeviceNumber, DescribeDeviceNumber};
-constexpr ReplyForm kDeviceDescriptorForm = {
-    {"busType", "removable", "deviceType"}, ReadDeviceDescriptor, DescribeDeviceDescriptor};
-constexpr ReplyForm kSeekPenaltyForm = {
-    {"incursSeekPenalty"}, ReadSeekPenalty, DescribeSeekPenalty};
-constexpr ReplyForm kGeometryForm = {
-    {"cylinders", "tracksPerCylinder", "sectorsPerTrack", "bytesPerSector", "mediaType"},
-    ReadGeometry,
-    DescribeGeometry};
-constexpr ReplyForm kScsiAddressForm = {
-    {"port", "pathId", "targetId", "lun"}, ReadScsiAddress, DescribeScsiAddress};
+constexpr ReplyForm kDeviceNumberForm = StructureForm<kDeviceNumber>();
+constexpr ReplyForm kDeviceDescriptorForm = StructureForm<kDeviceDescriptor>();
+constexpr ReplyForm kSeekPenaltyForm = StructureForm<kSeekPenalty>();
+constexpr ReplyForm kGeometryForm = StructureForm<kGeometry>();
+constexpr ReplyForm kScsiAddressForm = StructureForm<kScsiAddress>();
 constexpr ReplyForm kLayoutForm = {
     {"style", "partitions", "reportedCount"}, ReadLayout, DescribeLayout};
-constexpr ReplyForm kRaidReplyForm = {
-    {"returnCode", "connectionType", "connectionInterface", "pciBusWidth", "pciBusSpeed"},
-    ReadRaidReply,
-    DescribeRaidReply};
+constexpr ReplyForm kRaidReplyForm = StructureForm<kRaidReply>();
 
 std::vector<std::string> FieldNames(const ReplyForm& form, std::vector<std::string> alongside) {
     std::vector<std::string> names;
@@ -414,8 +388,6 @@ std::vector<std::string> FieldNames(const ReplyForm& form, std::vector<std::stri
     return names;
 }
 
-const std::array<const char*, 2> kReservedReplyKeys = {"error", "bytes"};
-
 std::vector<std::string> KeysBesideReply(const HandOver& handOver) {
     if (handOver.scriptedFailures) {
         return {"failures", "failureError"};
@@ -425,7 +397,7 @@ std::vector<std::string> KeysBesideReply(const HandOver& handOver) {
 
 void CheckFieldNames(const ReplyForm& form, const std::vector<std::string>& alongside) {
     std::vector<std::string> taken = alongside;
-    taken.insert(taken.end(), kReservedReplyKeys.begin(), kReservedReplyKeys.end());
+    taken.insert(taken.end(), std::begin(kReservedReplyKeys), std::end(kReservedReplyKeys));
     for (const char* name : form.fields) {
         if (name != nullptr && std::find(taken.begin(), taken.end(), name) != taken.end()) {
             throw std::logic_error(std::string("a reply form names its field \"") + name +
@@ -434,26 +406,29 @@ void CheckFieldNames(const ReplyForm& form, const std::vector<std::string>& alon
     }
 }
 
-Reply ReadReply(const Field& field, const ReplyForm& form,
-                const std::vector<std::string>& alongside) {
+std::vector<BYTE> ReadReplyBytes(const Field& field, const ReplyForm& form,
+                                 std::vector<std::string> alongside) {
     if (!field.IsObject()) {
         field.Refuse("expected an object");
     }
-    for (const char* other : kReservedReplyKeys) {
-        if (field.Has(other)) {
-            std::vector<std::string> allowed = alongside;
-            allowed.push_back(other);
-            field.ExpectObject(allowed, std::string("not allowed beside \"") + other + "\"");
-            if (std::string(other) == "error") {
-                return FailingReply(ErrorCode(field.Member("error")));
-            }
-            Reply reply;
-            reply.bytes = HexBytes(field.Member("bytes"));
-            return reply;
-        }
+    if (field.Has("bytes")) {
+        alongside.push_back("bytes");
+        field.ExpectObject(alongside, "not allowed beside \"bytes\"");
+        return HexBytes(field.Member("bytes"));
     }
     field.ExpectObject(FieldNames(form, alongside));
-    return form.read(field);
+    return form.read(field).bytes;
+}
+
+Reply ReadReply(const Field& field, const ReplyForm& form, std::vector<std::string> alongside) {
+    if (!field.Has("error")) {
+        Reply reply;
+        reply.bytes = ReadReplyBytes(field, form, alongside);
+        return reply;
+    }
+    alongside.push_back("error");
+    field.ExpectObject(alongside, "not allowed beside \"error\"");
+    return FailingReply(ErrorCode(field.Member("error")));
 }
 
 std::optional<nlohmann::ordered_json> DescribeExactly(const ReplyForm& form,
@@ -465,7 +440,7 @@ std::optional<nlohmann::ordered_json> DescribeExactly(const ReplyForm& form,
     const nlohmann::json document(*fields);
     const std::string source = "the written reply";
     try {
-        const Field field(document, "", source);
+        const Field field(document, Place(), source);
         field.ExpectObject(FieldNames(form));
         if (form.read(field).bytes == bytes) {
             return fields;

@@ -30,10 +30,6 @@ extern const ReplyForm kScsiAddressForm;
 extern const ReplyForm kLayoutForm;
 extern const ReplyForm kRaidReplyForm;
 
-// The keys that stand for a reply's other two forms. No typed form may name a field like one:
-// the reader would take the field for the other form.
-extern const std::array<const char*, 2> kReservedReplyKeys;
-
 // The fields a disk's reply keeps beside it in every form: its scripted failures, where its
 // request's hand-over allows them.
 std::vector<std::string> KeysBesideReply(const HandOver& handOver);
@@ -46,8 +42,12 @@ std::vector<std::string> FieldNames(const ReplyForm& form, std::vector<std::stri
 
 // A disk's reply in any of its three forms: {"error": N}, {"bytes": "hex"} or its own fields.
 // `alongside` names fields that keep their meaning in every form.
-Reply ReadReply(const Field& field, const ReplyForm& form,
-                const std::vector<std::string>& alongside = {});
+Reply ReadReply(const Field& field, const ReplyForm& form, std::vector<std::string> alongside);
+
+// The bytes of a reply that cannot fail by itself (the RAID driver's, whose answer tells of its
+// failure), in either of its forms: {"bytes": "hex"} or its own fields.
+std::vector<BYTE> ReadReplyBytes(const Field& field, const ReplyForm& form,
+                                 std::vector<std::string> alongside = {});
 
 // The form's fields for these bytes, when reading them builds exactly these bytes again.
 std::optional<nlohmann::ordered_json> DescribeExactly(const ReplyForm& form,

@@ -47,6 +47,9 @@ Reply LayoutReply(PARTITION_STYLE style, const std::vector<Partition>& partition
 std::vector<BYTE> RaidReply(DWORD returnCode, LONG connectionType, LONG connectionInterface,
                             LONG pciBusWidth, LONG pciBusSpeed);
 
+// The value of a hex digit of either case; -1 for any other character.
+int HexDigit(wchar_t c);
+
 // Parses "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX" (braces allowed); false when malformed.
 bool ParseGuid(const std::wstring& text, GUID& guid);
 // The GUID in that form, upper case, without braces.
