@@ -38,10 +38,6 @@ std::wstring WindowsVersion() {
     return text;
 }
 
-std::wstring TwoDigits(WORD value) {
-    return (value < 10 ? L"0" : L"") + std::to_wstring(value);
-}
-
 // The ID the probe derives from a disk's path, which the link speed lookup starts from.
 std::wstring DeviceInstanceId(const std::wstring& devicePath) {
     WCHAR deviceId[DriveTextChars] = {0};
@@ -66,6 +62,11 @@ void CaptureDisks(HDEVINFO set, NodeCapture& nodes, ControllerCapture& controlle
 }
 
 } // namespace
+
+std::wstring Digits(unsigned value, size_t width) {
+    std::wstring text = std::to_wstring(value);
+    return std::wstring(width > text.size() ? width - text.size() : 0, L'0') + text;
+}
 
 CapturedMachine CaptureMachine() {
     CapturedMachine capture;
@@ -99,7 +100,7 @@ std::wstring DescribeCapture(const CaptureOrigin& origin, const std::wstring& to
                                      ? L"Windows of unknown version"
                                      : L"Windows " + origin.windowsVersion;
     return L"Captured by destpick-capture " + toolVersion + L" on " + computer + L" (" + windows +
-           L") at " + std::to_wstring(at.wYear) + L"-" + TwoDigits(at.wMonth) + L"-" +
-           TwoDigits(at.wDay) + L" " + TwoDigits(at.wHour) + L":" + TwoDigits(at.wMinute) + L":" +
-           TwoDigits(at.wSecond) + L" UTC.";
+           L") at " + std::to_wstring(at.wYear) + L"-" + Digits(at.wMonth, 2) + L"-" +
+           Digits(at.wDay, 2) + L" " + Digits(at.wHour, 2) + L":" + Digits(at.wMinute, 2) + L":" +
+           Digits(at.wSecond, 2) + L" UTC.";
 }

@@ -22,5 +22,8 @@ struct CapturedMachine {
 // Captures the machine the process runs on.
 CapturedMachine CaptureMachine();
 
+// The value in decimal, with zeros before it up to `width` digits, as the capture writes times.
+std::wstring Digits(unsigned value, size_t width);
+
 // One line telling when, on what and by which version of the capture tool a machine was captured.
 std::wstring DescribeCapture(const CaptureOrigin& origin, const std::wstring& toolVersion);

@@ -85,11 +85,6 @@ bool FileNameCanHold(wchar_t c) {
     return c >= 0x20 && std::wstring(L"\\/:*?\"<>|").find(c) == std::wstring::npos;
 }
 
-std::wstring Digits(unsigned value, size_t width) {
-    std::wstring text = std::to_wstring(value);
-    return std::wstring(width > text.size() ? width - text.size() : 0, L'0') + text;
-}
-
 DWORD WriteWhole(HANDLE file, const std::string& bytes) {
     for (size_t done = 0; done < bytes.size();) {
         const DWORD chunk = static_cast<DWORD>(std::min(bytes.size() - done, WriteChunkBytes));

@@ -31,7 +31,7 @@ constexpr char kLatinExtendedABestFit[] = "AaAaAaCcCcCcCcDd"  // U+0100
                                           "UuUuWwYyYZzZzZzs"; // U+0170
 static_assert(sizeof(kLatinExtendedABestFit) == 0x80 + 1, "one byte per Latin Extended-A letter");
 
-// The 1252 byte for one UTF-16 unit, or -1 when only the default character will do.
+// The 1252 byte for one wide character, or -1 when only the default character will do.
 int AnsiByteFor(uint32_t unit) {
     if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
         return static_cast<int>(unit);
@@ -85,20 +85,14 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wideText, int wideL
         ++produced;
     };
     for (size_t i = 0; i < units && !tooSmall; ++i) {
-        uint32_t unit = static_cast<uint32_t>(wideText[i]);
+        const uint32_t unit = static_cast<uint32_t>(wideText[i]);
+        const int byte = AnsiByteFor(unit);
+        replaced = replaced || byte < 0;
+        emit(byte < 0 ? replacement : static_cast<char>(byte));
+        // Windows holds a unit beyond U+FFFF as a surrogate pair, and each half is unmappable on
+        // its own.
         if (unit > 0xFFFF) {
-            // Windows holds this as a surrogate pair, and each half is unmappable on its own.
             emit(replacement);
-            emit(replacement);
-            replaced = true;
-            continue;
-        }
-        int byte = AnsiByteFor(unit);
-        if (byte < 0) {
-            emit(replacement);
-            replaced = true;
-        } else {
-            emit(static_cast<char>(byte));
         }
     }
     if (tooSmall) {

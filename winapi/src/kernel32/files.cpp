@@ -68,10 +68,6 @@ DWORD ErrorFromWrite(int error) {
     return error == EBADF ? ERROR_ACCESS_DENIED : ErrorFromErrno(error, std::string());
 }
 
-bool WantsWrite(DWORD access) {
-    return (access & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0;
-}
-
 bool WantsRead(DWORD access) {
     return (access & (GENERIC_READ | FILE_READ_DATA)) != 0;
 }
@@ -88,7 +84,7 @@ bool NoReadBits(const std::string& path) {
 }
 
 HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD disposition) {
-    int flags = WantsWrite(access) ? (WantsRead(access) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    int flags = sim::WantsWrite(access) ? (WantsRead(access) ? O_RDWR : O_WRONLY) : O_RDONLY;
     switch (disposition) {
     case CREATE_NEW:
         flags |= O_CREAT | O_EXCL;
@@ -114,7 +110,7 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD di
     if (existed && !S_ISREG(existing.st_mode)) {
         return sim::Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     }
-    if ((existed && WantsWrite(access) && NoWriteBits(path)) ||
+    if ((existed && sim::WantsWrite(access) && NoWriteBits(path)) ||
         (!existed && (flags & O_CREAT) && NoWriteBits(ParentOf(path)))) {
         return sim::Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     }
@@ -137,63 +133,50 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD di
     sim::HandleEntry entry;
     entry.kind = sim::HandleKind::File;
     entry.fd = fd;
-    HANDLE handle = sim::AddHandle(entry);
-    const bool reportsExisting =
-        existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS);
-    SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return handle;
+    return sim::AddFileHandle(entry, existed, disposition);
 }
 
-// Where a move of the file pointer would go, before it is made: Windows refuses a move that
-// fails without moving the pointer.
-bool TargetPosition(HANDLE file, LONGLONG distance, DWORD moveMethod, int* fd, LONGLONG* target) {
-    sim::HandleEntry* entry = sim::FindHandle(file);
-    if (entry == nullptr || entry->kind != sim::HandleKind::File) {
+// Where a move of the file pointer starts from; -1 when the file cannot tell.
+LONGLONG Origin(HANDLE file, const sim::HandleEntry& entry, DWORD moveMethod) {
+    if (entry.kind == sim::HandleKind::MemoryFile) {
+        return sim::MemoryFileOrigin(file, moveMethod);
+    }
+    struct stat info {};
+    return moveMethod == FILE_BEGIN      ? 0
+           : moveMethod == FILE_CURRENT  ? lseek(entry.fd, 0, SEEK_CUR)
+           : fstat(entry.fd, &info) == 0 ? info.st_size
+                                         : -1;
+}
+
+// The pointer of a file or memory file moved by a 64-bit distance; fitsDword refuses a position
+// beyond 32 bits. Windows refuses a move that fails without moving the pointer.
+bool MovePointer(HANDLE file, LONGLONG distance, DWORD moveMethod, bool fitsDword,
+                 LONGLONG* position) {
+    const sim::HandleEntry* entry = sim::FindHandle(file);
+    if (entry == nullptr ||
+        (entry->kind != sim::HandleKind::File && entry->kind != sim::HandleKind::MemoryFile)) {
         return sim::Fail(ERROR_INVALID_HANDLE, false);
     }
-    LONGLONG origin = 0;
-    if (moveMethod == FILE_CURRENT) {
-        origin = lseek(entry->fd, 0, SEEK_CUR);
-    } else if (moveMethod == FILE_END) {
-        struct stat info {};
-        origin = fstat(entry->fd, &info) == 0 ? info.st_size : -1;
-    } else if (moveMethod != FILE_BEGIN) {
+    if (moveMethod > FILE_END) {
         return sim::Fail(ERROR_INVALID_PARAMETER, false);
     }
+    const LONGLONG origin = Origin(file, *entry, moveMethod);
     if (origin < 0) {
         return sim::Fail(ERROR_GEN_FAILURE, false);
     }
     // A move beyond the 64-bit range wraps below the start on Windows, and fails as such.
-    if (__builtin_add_overflow(origin, distance, target) || *target < 0) {
+    if (__builtin_add_overflow(origin, distance, position) || *position < 0) {
         return sim::Fail(ERROR_NEGATIVE_SEEK, false);
-    }
-    *fd = entry->fd;
-    return true;
-}
-
-bool MoveTo(int fd, LONGLONG position) {
-    if (lseek(fd, static_cast<off_t>(position), SEEK_SET) < 0) {
-        return sim::Fail(ERROR_INVALID_PARAMETER, false);
-    }
-    return true;
-}
-
-// The pointer of a file or memory file moved by a 64-bit distance; fitsDword refuses a position
-// beyond 32 bits and leaves the pointer where it was.
-bool MovePointer(HANDLE file, LONGLONG distance, DWORD moveMethod, bool fitsDword,
-                 LONGLONG* position) {
-    const sim::HandleEntry* entry = sim::FindHandle(file);
-    if (entry != nullptr && entry->kind == sim::HandleKind::MemoryFile) {
-        return sim::MoveMemoryFilePointer(file, distance, moveMethod, fitsDword, position);
-    }
-    int fd = -1;
-    if (!TargetPosition(file, distance, moveMethod, &fd, position)) {
-        return false;
     }
     if (fitsDword && static_cast<ULONGLONG>(*position) > 0xFFFFFFFFu) {
         return sim::Fail(ERROR_INVALID_PARAMETER, false);
     }
-    return MoveTo(fd, *position);
+    if (entry->kind == sim::HandleKind::MemoryFile) {
+        sim::SetMemoryFilePointer(file, *position);
+    } else if (lseek(entry->fd, static_cast<off_t>(*position), SEEK_SET) < 0) {
+        return sim::Fail(ERROR_INVALID_PARAMETER, false);
+    }
+    return true;
 }
 
 // The file's space for bytes beyond its end, taken before anything is written. A file system that
@@ -217,6 +200,9 @@ bool CutBack(int fd, off_t oldSize) {
 // file back to its old end and puts the pointer back where the write began; should the cut fail,
 // the pointer stays behind what was written, and the write's own failure is still the one told.
 DWORD WriteWhole(int fd, const char* bytes, DWORD count) {
+    if (count == 0) {
+        return ERROR_SUCCESS;
+    }
     struct stat info {};
     const off_t start = lseek(fd, 0, SEEK_CUR);
     if (start < 0 || fstat(fd, &info) != 0) {
@@ -313,19 +299,15 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
     if (entry == nullptr || entry->kind == sim::HandleKind::Find) {
         return sim::Fail(ERROR_INVALID_HANDLE);
     }
-    if (entry->kind == sim::HandleKind::MemoryFile) {
-        return sim::WriteMemoryFile(file, buffer, bytesToWrite, bytesWritten);
-    }
-    if (entry->kind != sim::HandleKind::File) {
+    if (entry->kind != sim::HandleKind::File && entry->kind != sim::HandleKind::MemoryFile) {
         // The tool must never change a disk: every attempt is counted and refused.
         ++sim::RunCounters().deviceWrites;
         return sim::Fail(ERROR_WRITE_PROTECT);
     }
     ++sim::RunCounters().fileWrites;
-    if (bytesToWrite == 0) {
-        return TRUE;
-    }
-    const DWORD error = WriteWhole(entry->fd, static_cast<const char*>(buffer), bytesToWrite);
+    const DWORD error = entry->kind == sim::HandleKind::MemoryFile
+                            ? sim::WriteMemoryFile(file, buffer, bytesToWrite)
+                            : WriteWhole(entry->fd, static_cast<const char*>(buffer), bytesToWrite);
     if (error != ERROR_SUCCESS) {
         return sim::Fail(error);
     }
@@ -342,9 +324,7 @@ BOOL WINAPI CloseHandle(HANDLE object) {
     }
     if (entry->kind == sim::HandleKind::MemoryFile) {
         sim::CloseMemoryFile(object);
-        return TRUE;
-    }
-    if (entry->fd >= 0) {
+    } else if (entry->fd >= 0) {
         close(entry->fd);
     }
     sim::RemoveHandle(object);
@@ -400,16 +380,10 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
     if (stat(path.c_str(), &info) != 0) {
         return sim::Fail(ErrorForMissing(path), INVALID_HANDLE_VALUE);
     }
-    std::memset(findData, 0, sizeof(*findData));
-    findData->dwFileAttributes =
+    const DWORD attributes =
         S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-    findData->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(info.st_size) >> 32);
-    findData->nFileSizeLow = static_cast<DWORD>(static_cast<uint64_t>(info.st_size) & 0xFFFFFFFFu);
-    std::wstring base = sim::FromUtf8(path.substr(path.find_last_of('/') + 1));
-    wcsncpy(findData->cFileName, base.c_str(), MAX_PATH - 1);
-    sim::HandleEntry entry;
-    entry.kind = sim::HandleKind::Find;
-    return sim::AddHandle(entry);
+    return sim::AddFindHandle(findData, attributes, static_cast<uint64_t>(info.st_size),
+                              sim::FromUtf8(path.substr(path.find_last_of('/') + 1)));
 }
 
 BOOL WINAPI FindClose(HANDLE findFile) {

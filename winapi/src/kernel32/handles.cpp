@@ -1,6 +1,7 @@
 // The handle table. Handles count up from 0x100 in steps of 4 and are never handed out twice.
 #include "kernel32/handles.h"
 
+#include <cstring>
 #include <map>
 
 namespace {
@@ -34,6 +35,30 @@ void RemoveHandle(HANDLE handle) {
 
 int OpenHandleCount() {
     return static_cast<int>(Handles().size());
+}
+
+bool WantsWrite(DWORD access) {
+    return (access & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0;
+}
+
+HANDLE AddFileHandle(const HandleEntry& entry, bool existed, DWORD disposition) {
+    HANDLE handle = AddHandle(entry);
+    const bool reportsExisting =
+        existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS);
+    SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+HANDLE AddFindHandle(LPWIN32_FIND_DATAW findData, DWORD attributes, uint64_t size,
+                     const std::wstring& name) {
+    std::memset(findData, 0, sizeof(*findData));
+    findData->dwFileAttributes = attributes;
+    findData->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    findData->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+    wcsncpy(findData->cFileName, name.c_str(), MAX_PATH - 1);
+    HandleEntry entry;
+    entry.kind = HandleKind::Find;
+    return AddHandle(entry);
 }
 
 } // namespace sim

@@ -6,7 +6,8 @@
 
 #include "kernel32/handles.h"
 #include "standin/failure.h"
-#include "standin/installed.h"
+
+#include <sim/standin.h>
 
 #include <map>
 #include <unordered_map>
@@ -60,10 +61,6 @@ MemoryHandle& Opened(HANDLE handle) {
     return Folder().handles.at(reinterpret_cast<uintptr_t>(handle));
 }
 
-bool WantsWrite(DWORD access) {
-    return (access & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0;
-}
-
 // The file the disposition leaves, or null after setting the error; `existed` tells which.
 StoredFile* Dispose(const std::wstring& path, DWORD access, DWORD disposition, bool& existed) {
     std::map<std::wstring, StoredFile>& files = Folder().files;
@@ -72,7 +69,7 @@ StoredFile* Dispose(const std::wstring& path, DWORD access, DWORD disposition, b
     const bool creates =
         disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
-        (disposition == TRUNCATE_EXISTING && !WantsWrite(access))) {
+        (disposition == TRUNCATE_EXISTING && !sim::WantsWrite(access))) {
         return sim::Fail(ERROR_INVALID_PARAMETER, nullptr);
     }
     if (existed && disposition == CREATE_NEW) {
@@ -137,45 +134,30 @@ HANDLE OpenMemoryFile(const std::wstring& path, DWORD access, DWORD shareMode, D
     HandleEntry entry;
     entry.kind = HandleKind::MemoryFile;
     entry.name = path;
-    HANDLE handle = AddHandle(entry);
+    HANDLE handle = AddFileHandle(entry, existed, disposition);
     MemoryHandle open{file};
     open.writes = WantsWrite(access);
     open.appends = !open.writes && (access & FILE_APPEND_DATA) != 0;
     Folder().handles[reinterpret_cast<uintptr_t>(handle)] = open;
-    const bool reportsExisting =
-        existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS);
-    SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
 }
 
-bool MoveMemoryFilePointer(HANDLE handle, LONGLONG distance, DWORD moveMethod, bool fitsDword,
-                           LONGLONG* position) {
-    MemoryHandle& open = Opened(handle);
-    const int64_t base = moveMethod == FILE_BEGIN     ? 0
-                         : moveMethod == FILE_CURRENT ? static_cast<int64_t>(open.position)
-                         : moveMethod == FILE_END ? static_cast<int64_t>(open.file->bytes.size())
-                                                  : -1;
-    if (base < 0) {
-        return sim::Fail(ERROR_INVALID_PARAMETER, false);
-    }
-    // A move beyond the 64-bit range fails like one before the start of the file.
-    int64_t target = 0;
-    if (__builtin_add_overflow(base, distance, &target) || target < 0) {
-        return sim::Fail(ERROR_NEGATIVE_SEEK, false);
-    }
-    if (fitsDword && static_cast<uint64_t>(target) > 0xFFFFFFFFu) {
-        return sim::Fail(ERROR_INVALID_PARAMETER, false);
-    }
-    open.position = static_cast<uint64_t>(target);
-    *position = target;
-    return true;
+LONGLONG MemoryFileOrigin(HANDLE handle, DWORD moveMethod) {
+    const MemoryHandle& open = Opened(handle);
+    const uint64_t origin = moveMethod == FILE_BEGIN     ? 0
+                            : moveMethod == FILE_CURRENT ? open.position
+                                                         : open.file->bytes.size();
+    return static_cast<LONGLONG>(origin);
 }
 
-BOOL WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten) {
-    ++sim::RunCounters().fileWrites;
+void SetMemoryFilePointer(HANDLE handle, LONGLONG position) {
+    Opened(handle).position = static_cast<uint64_t>(position);
+}
+
+DWORD WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite) {
     MemoryHandle& open = Opened(handle);
     if (!open.writes && !open.appends) {
-        return sim::Fail(ERROR_ACCESS_DENIED);
+        return ERROR_ACCESS_DENIED;
     }
     std::string& bytes = open.file->bytes;
     const uint64_t at = open.appends ? bytes.size() : open.position;
@@ -186,10 +168,7 @@ BOOL WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD 
         std::memcpy(&bytes[at], buffer, bytesToWrite);
     }
     open.position = at + bytesToWrite;
-    if (bytesWritten != nullptr) {
-        *bytesWritten = bytesToWrite;
-    }
-    return TRUE;
+    return ERROR_SUCCESS;
 }
 
 void CloseMemoryFile(HANDLE handle) {
@@ -197,7 +176,6 @@ void CloseMemoryFile(HANDLE handle) {
     --open.file->opens;
     open.file->heldAlone = false;
     Folder().handles.erase(reinterpret_cast<uintptr_t>(handle));
-    RemoveHandle(handle);
 }
 
 BOOL DeleteMemoryFile(const std::wstring& path) {
@@ -219,14 +197,7 @@ HANDLE FindMemoryFile(const std::wstring& path, LPWIN32_FIND_DATAW findData) {
         return sim::Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     }
     const StoredFile& file = found->second;
-    std::memset(findData, 0, sizeof(*findData));
-    findData->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
-    findData->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(file.bytes.size()) >> 32);
-    findData->nFileSizeLow = static_cast<DWORD>(file.bytes.size() & 0xFFFFFFFFu);
-    wcsncpy(findData->cFileName, file.name.c_str(), MAX_PATH - 1);
-    HandleEntry entry;
-    entry.kind = HandleKind::Find;
-    return AddHandle(entry);
+    return AddFindHandle(findData, FILE_ATTRIBUTE_NORMAL, file.bytes.size(), file.name);
 }
 
 } // namespace sim

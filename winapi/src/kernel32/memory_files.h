@@ -1,5 +1,5 @@
 // Files of the folder kept in memory. The file functions hand these paths and handles over
-// first; the handles are MemoryFile entries of the handle table.
+// first; the handles are MemoryFile entries of the handle table, which the file functions remove.
 #pragma once
 
 #include <windows.h>
@@ -10,10 +10,11 @@ namespace sim {
 
 bool IsMemoryFilePath(const std::wstring& path);
 HANDLE OpenMemoryFile(const std::wstring& path, DWORD access, DWORD shareMode, DWORD disposition);
-// Moves the pointer of a memory file; fitsDword refuses a position beyond 32 bits, unmoved.
-bool MoveMemoryFilePointer(HANDLE handle, LONGLONG distance, DWORD moveMethod, bool fitsDword,
-                           LONGLONG* position);
-BOOL WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten);
+// Where a move of the pointer starts from: the file's start, its pointer or its end.
+LONGLONG MemoryFileOrigin(HANDLE handle, DWORD moveMethod);
+void SetMemoryFilePointer(HANDLE handle, LONGLONG position);
+// ERROR_SUCCESS, or the error that refused the write.
+DWORD WriteMemoryFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite);
 void CloseMemoryFile(HANDLE handle);
 BOOL DeleteMemoryFile(const std::wstring& path);
 HANDLE FindMemoryFile(const std::wstring& path, LPWIN32_FIND_DATAW findData);

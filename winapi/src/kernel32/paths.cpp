@@ -6,6 +6,7 @@
 
 #include <sim/text.h>
 
+#include <algorithm>
 #include <unistd.h>
 #include <vector>
 
@@ -95,9 +96,7 @@ bool MapToPosixPath(const std::wstring& windowsPath, std::string& posixPath) {
             return false;
         }
         std::wstring rest = path.substr(2);
-        for (wchar_t& c : rest) {
-            c = c == L'\\' ? L'/' : c;
-        }
+        std::replace(rest.begin(), rest.end(), L'\\', L'/');
         posixPath = ToUtf8(rest);
         return true;
     }
@@ -111,11 +110,7 @@ bool MapToPosixPath(const std::wstring& windowsPath, std::string& posixPath) {
 
 std::wstring PosixToWindowsPath(const std::string& posixPath) {
     std::wstring path = FromUtf8(posixPath);
-    for (wchar_t& c : path) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
+    std::replace(path.begin(), path.end(), L'/', L'\\');
     return L"Z:" + path;
 }
 

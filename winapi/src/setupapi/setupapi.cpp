@@ -28,9 +28,20 @@ std::set<DeviceInfoSet*>& LiveSets() {
     return sets;
 }
 
-DeviceInfoSet* FindSet(HDEVINFO set) {
+// The live set a SetupAPI call is made on, the call counted; null after setting the error.
+DeviceInfoSet* CalledOn(HDEVINFO set) {
+    ++sim::RunCounters().setupApiCalls;
     auto* candidate = static_cast<DeviceInfoSet*>(set);
-    return LiveSets().count(candidate) != 0 ? candidate : nullptr;
+    if (LiveSets().count(candidate) == 0) {
+        return sim::Fail(ERROR_INVALID_HANDLE, nullptr);
+    }
+    return candidate;
+}
+
+void TellSize(PDWORD requiredSize, DWORD size) {
+    if (requiredSize != nullptr) {
+        *requiredSize = size;
+    }
 }
 
 bool SameGuid(const GUID& a, const GUID& b) {
@@ -112,10 +123,10 @@ HDEVINFO BuildNodeSet(const std::wstring& enumerator, DWORD flags) {
     return Publish(std::move(set));
 }
 
-// The node that an SP_DEVINFO_DATA names, or null after setting the error.
+// The node an SP_DEVINFO_DATA names, the call counted; null after setting the error.
 const sim::DeviceNode* NodeOf(HDEVINFO set, PSP_DEVINFO_DATA device) {
-    if (FindSet(set) == nullptr) {
-        return sim::Fail(ERROR_INVALID_HANDLE, nullptr);
+    if (CalledOn(set) == nullptr) {
+        return nullptr;
     }
     const std::vector<sim::DeviceNode>& nodes = sim::CurrentMachine().nodes;
     if (device == nullptr || device->cbSize != sizeof(SP_DEVINFO_DATA) || device->DevInst == 0 ||
@@ -126,9 +137,7 @@ const sim::DeviceNode* NodeOf(HDEVINFO set, PSP_DEVINFO_DATA device) {
 }
 
 BOOL CopyOut(const void* data, DWORD size, PBYTE buffer, DWORD bufferSize, PDWORD requiredSize) {
-    if (requiredSize != nullptr) {
-        *requiredSize = size;
-    }
+    TellSize(requiredSize, size);
     if (buffer == nullptr || bufferSize < size) {
         return sim::Fail(ERROR_INSUFFICIENT_BUFFER);
     }
@@ -178,10 +187,9 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, H
 BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA,
                                         const GUID* interfaceClassGuid, DWORD memberIndex,
                                         PSP_DEVICE_INTERFACE_DATA interfaceData) {
-    ++sim::RunCounters().setupApiCalls;
-    DeviceInfoSet* found = FindSet(set);
+    DeviceInfoSet* found = CalledOn(set);
     if (found == nullptr) {
-        return sim::Fail(ERROR_INVALID_HANDLE);
+        return FALSE;
     }
     if (interfaceData == nullptr || interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
         return sim::Fail(ERROR_INVALID_USER_BUFFER);
@@ -201,11 +209,10 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_
                                              PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail,
                                              DWORD detailSize, PDWORD requiredSize,
                                              PSP_DEVINFO_DATA) {
-    ++sim::RunCounters().setupApiCalls;
-    const std::vector<sim::Disk>& disks = sim::CurrentMachine().disks;
-    if (FindSet(set) == nullptr) {
-        return sim::Fail(ERROR_INVALID_HANDLE);
+    if (CalledOn(set) == nullptr) {
+        return FALSE;
     }
+    const std::vector<sim::Disk>& disks = sim::CurrentMachine().disks;
     if (interfaceData == nullptr || interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
         interfaceData->Reserved == 0 || interfaceData->Reserved > disks.size()) {
         return sim::Fail(ERROR_INVALID_PARAMETER);
@@ -219,32 +226,25 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_
         static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
                            (disk.path.size() + 1) * sizeof(WCHAR));
     if (detail == nullptr && disk.detailReportsNoSize) {
-        if (requiredSize != nullptr) {
-            *requiredSize = 0;
-        }
+        TellSize(requiredSize, 0);
         return sim::Fail(ERROR_INVALID_PARAMETER);
     }
     if (detailSize < needed) {
-        if (requiredSize != nullptr) {
-            *requiredSize = needed;
-        }
+        TellSize(requiredSize, needed);
         return sim::Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     if (disk.detailError) {
         return sim::Fail(*disk.detailError);
     }
     std::wmemcpy(detail->DevicePath, disk.path.c_str(), disk.path.size() + 1);
-    if (requiredSize != nullptr) {
-        *requiredSize = needed;
-    }
+    TellSize(requiredSize, needed);
     return TRUE;
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, PSP_DEVINFO_DATA device) {
-    ++sim::RunCounters().setupApiCalls;
-    DeviceInfoSet* found = FindSet(set);
+    DeviceInfoSet* found = CalledOn(set);
     if (found == nullptr) {
-        return sim::Fail(ERROR_INVALID_HANDLE);
+        return FALSE;
     }
     if (device == nullptr || device->cbSize != sizeof(SP_DEVINFO_DATA)) {
         return sim::Fail(ERROR_INVALID_USER_BUFFER);
@@ -261,7 +261,6 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, PSP_DEVINFO_D
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
                                               PDWORD regDataType, PBYTE buffer, DWORD bufferSize,
                                               PDWORD requiredSize) {
-    ++sim::RunCounters().setupApiCalls;
     const sim::DeviceNode* node = NodeOf(set, device);
     if (node == nullptr) {
         return FALSE;
@@ -278,7 +277,6 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dev
 BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, const DEVPROPKEY* key,
                                       DEVPROPTYPE* type, PBYTE buffer, DWORD bufferSize,
                                       PDWORD requiredSize, DWORD flags) {
-    ++sim::RunCounters().setupApiCalls;
     const sim::DeviceNode* node = NodeOf(set, device);
     if (node == nullptr) {
         return FALSE;
@@ -304,10 +302,9 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, con
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
-    ++sim::RunCounters().setupApiCalls;
-    DeviceInfoSet* found = FindSet(set);
+    DeviceInfoSet* found = CalledOn(set);
     if (found == nullptr) {
-        return sim::Fail(ERROR_INVALID_HANDLE);
+        return FALSE;
     }
     LiveSets().erase(found);
     delete found;
