@@ -72,6 +72,59 @@ const wchar_t UsbExclusion[] =
 const wchar_t OptaneCacheExclusion[] = L"Optane cache disk, never be a main storage condidate.\r\n";
 const wchar_t UnknownNumberExclusion[] =
     L"Unknown device number, never be a main storage condidate.\r\n";
+// A weighed candidate's block: one line a field of its record, "Drive[<position>].<name>=<value>",
+// in this order.
+enum DriveField {
+    DrivePath,
+    DriveDeviceId,
+    DriveIndex,
+    DrivePort,
+    DriveBus,
+    DriveTargetId,
+    DriveLun,
+    DriveRemovable,
+    DriveOptaneCache,
+    DriveTgDisks,
+    DriveDeviceType,
+    DriveBusType,
+    DriveNvmeGen,
+    DriveSeekPenalty,
+    DriveSpeedWeight,
+    DriveSize,
+    DriveSizeWeight,
+    DrivePartitionCount,
+    DriveSysDisk,
+    DriveSysDiskWeight,
+    DriveOrder,
+    DriveOrderWeight,
+    DriveWeight,
+    DriveFieldCount
+};
+const wchar_t* const DriveFieldLines[DriveFieldCount] = {
+    L"Drive[%d].Path=%s\r\n",
+    L"Drive[%d].DeviceID=%s\r\n",
+    L"Drive[%d].Index=%x\r\n",
+    L"Drive[%d].Port=%d\r\n",
+    L"Drive[%d].Bus=%d\r\n",
+    L"Drive[%d].TargetId=%d\r\n",
+    L"Drive[%d].Lun=%d\r\n",
+    L"Drive[%d].Removable=%d\r\n",
+    L"Drive[%d].isIntelOptaneCache=%d\r\n",
+    L"Drive[%d].isIntelTGDisks=%d\r\n",
+    L"Drive[%d].DeviceType=%d\r\n",
+    L"Drive[%d].BusType=%d\r\n",
+    L"Drive[%d].NVMeGen=%d\r\n",
+    L"Drive[%d].SeekPenalty=%d\r\n",
+    L"Drive[%d].weight_speed=%I64u\r\n",
+    L"Drive[%d].Size=%dGB\r\n",
+    L"Drive[%d].weight_size=%I64u\r\n",
+    L"Drive[%d].PartitionCount=%d\r\n",
+    L"Drive[%d].IsSysDisk=%d\r\n",
+    L"Drive[%d].weight_SysDisk=%I64u\r\n",
+    L"Drive[%d].Order=%d\r\n",
+    L"Drive[%d].weight_order=%I64u\r\n",
+    L"Drive[%d].Weight=%I64u\r\n",
+};
 const wchar_t TooSmallLine[] = L"Too small to be OS disk.\r\n";
 const wchar_t TgSizeLine[] = L"It's one of TG disks, bigger get weight.\r\n";
 const wchar_t SizeWeightLine[] = L"It's not TG disks, smaller get weight.\r\n";

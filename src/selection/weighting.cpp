@@ -10,6 +10,8 @@
 namespace {
 
 const LONG NoDriveLogged = 999;
+// destpick-explain knows the RAID bus by this constant.
+static_assert(RaidBusType == BusTypeRAID);
 
 } // namespace
 
@@ -42,7 +44,7 @@ LONGLONG SpeedClass(const DriveRecord& record) {
     if (record.BusType == BusTypeNvme || record.NVMeGen > 0) {
         return 6;
     }
-    if (record.BusType == RaidBusType) {
+    if (record.BusType == BusTypeRAID) {
         return solidState ? 5 : 4;
     }
     if (record.BusType == BusTypeSata && solidState) {
@@ -84,29 +86,29 @@ LONGLONG OrderWeight(DWORD order) {
 
 void LogDriveFields(const DriveRecord& r, LONG k, LONGLONG speed, LONGLONG size, LONGLONG sysDisk,
                     LONGLONG order, LPCWSTR logPath) {
-    LogMessage(logPath, L"Drive[%d].Path=%s\r\n", k, r.Path);
-    LogMessage(logPath, L"Drive[%d].DeviceID=%s\r\n", k, r.DeviceID);
-    LogMessage(logPath, L"Drive[%d].Index=%x\r\n", k, r.Index);
-    LogMessage(logPath, L"Drive[%d].Port=%d\r\n", k, r.Port);
-    LogMessage(logPath, L"Drive[%d].Bus=%d\r\n", k, r.Bus);
-    LogMessage(logPath, L"Drive[%d].TargetId=%d\r\n", k, r.TargetId);
-    LogMessage(logPath, L"Drive[%d].Lun=%d\r\n", k, r.Lun);
-    LogMessage(logPath, L"Drive[%d].Removable=%d\r\n", k, r.Removable);
-    LogMessage(logPath, L"Drive[%d].isIntelOptaneCache=%d\r\n", k, r.isIntelOptaneCache);
-    LogMessage(logPath, L"Drive[%d].isIntelTGDisks=%d\r\n", k, r.isIntelTGDisks);
-    LogMessage(logPath, L"Drive[%d].DeviceType=%d\r\n", k, static_cast<int>(r.DeviceType));
-    LogMessage(logPath, L"Drive[%d].BusType=%d\r\n", k, r.BusType);
-    LogMessage(logPath, L"Drive[%d].NVMeGen=%d\r\n", k, r.NVMeGen);
-    LogMessage(logPath, L"Drive[%d].SeekPenalty=%d\r\n", k, r.SeekPenalty);
-    LogMessage(logPath, L"Drive[%d].weight_speed=%I64u\r\n", k, speed);
-    LogMessage(logPath, L"Drive[%d].Size=%dGB\r\n", k, static_cast<DWORD>(r.Size));
-    LogMessage(logPath, L"Drive[%d].weight_size=%I64u\r\n", k, size);
-    LogMessage(logPath, L"Drive[%d].PartitionCount=%d\r\n", k, r.PartitionCount);
-    LogMessage(logPath, L"Drive[%d].IsSysDisk=%d\r\n", k, r.IsSysDisk);
-    LogMessage(logPath, L"Drive[%d].weight_SysDisk=%I64u\r\n", k, sysDisk);
-    LogMessage(logPath, L"Drive[%d].Order=%d\r\n", k, r.Order);
-    LogMessage(logPath, L"Drive[%d].weight_order=%I64u\r\n", k, order);
-    LogMessage(logPath, L"Drive[%d].Weight=%I64u\r\n", k, r.Weight);
+    LogMessage(logPath, DriveFieldLines[DrivePath], k, r.Path);
+    LogMessage(logPath, DriveFieldLines[DriveDeviceId], k, r.DeviceID);
+    LogMessage(logPath, DriveFieldLines[DriveIndex], k, r.Index);
+    LogMessage(logPath, DriveFieldLines[DrivePort], k, r.Port);
+    LogMessage(logPath, DriveFieldLines[DriveBus], k, r.Bus);
+    LogMessage(logPath, DriveFieldLines[DriveTargetId], k, r.TargetId);
+    LogMessage(logPath, DriveFieldLines[DriveLun], k, r.Lun);
+    LogMessage(logPath, DriveFieldLines[DriveRemovable], k, r.Removable);
+    LogMessage(logPath, DriveFieldLines[DriveOptaneCache], k, r.isIntelOptaneCache);
+    LogMessage(logPath, DriveFieldLines[DriveTgDisks], k, r.isIntelTGDisks);
+    LogMessage(logPath, DriveFieldLines[DriveDeviceType], k, static_cast<int>(r.DeviceType));
+    LogMessage(logPath, DriveFieldLines[DriveBusType], k, r.BusType);
+    LogMessage(logPath, DriveFieldLines[DriveNvmeGen], k, r.NVMeGen);
+    LogMessage(logPath, DriveFieldLines[DriveSeekPenalty], k, r.SeekPenalty);
+    LogMessage(logPath, DriveFieldLines[DriveSpeedWeight], k, speed);
+    LogMessage(logPath, DriveFieldLines[DriveSize], k, static_cast<DWORD>(r.Size));
+    LogMessage(logPath, DriveFieldLines[DriveSizeWeight], k, size);
+    LogMessage(logPath, DriveFieldLines[DrivePartitionCount], k, r.PartitionCount);
+    LogMessage(logPath, DriveFieldLines[DriveSysDisk], k, r.IsSysDisk);
+    LogMessage(logPath, DriveFieldLines[DriveSysDiskWeight], k, sysDisk);
+    LogMessage(logPath, DriveFieldLines[DriveOrder], k, r.Order);
+    LogMessage(logPath, DriveFieldLines[DriveOrderWeight], k, order);
+    LogMessage(logPath, DriveFieldLines[DriveWeight], k, r.Weight);
 }
 
 void WeighDrive(DriveRecord* record, LONG k, LPCWSTR logPath) {

@@ -78,7 +78,7 @@ void SetChosen(const RunAccount& run, const CandidateRow& chosen, DecisionRow* r
     (*row)[RowField::Disk] = NumberOrEmpty(chosen.disk);
     const auto block = run.candidates.find(chosen.position);
     if (block != run.candidates.end()) {
-        (*row)[RowField::Path] = block->second.Field("Path").value_or("");
+        (*row)[RowField::Path] = block->second.Field(DrivePath).value_or("");
     }
     (*row)[RowField::Bus] = chosen.bus == "-" ? "" : chosen.bus;
     (*row)[RowField::SpeedClass] = NumberOrEmpty(chosen.speedClass);

@@ -17,7 +17,7 @@ add_library(explain_core STATIC
     tools/explain/row_text.cpp
     tools/explain/script_formats.cpp)
 # The log's formats, the weighting's scale and the bus names: plain headers of the system (src).
-target_include_directories(explain_core PUBLIC tools/explain PRIVATE src)
+target_include_directories(explain_core PUBLIC tools/explain src)
 target_link_libraries(explain_core PUBLIC stability_verdict PRIVATE destpick_text)
 
 add_executable(destpick_explain tools/explain/main.cpp)

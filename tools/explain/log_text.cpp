@@ -169,3 +169,21 @@ std::optional<int> LeadingPosition(const std::string& text, const wchar_t* forma
     }
     return Position(text.substr(pieces[0].size(), end - pieces[0].size()));
 }
+
+const std::string& DriveFieldName(DriveField field) {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> all;
+        for (const wchar_t* line : DriveFieldLines) {
+            // The piece between the position and the value: "].<name>=".
+            const std::string& piece = FormatPieces(line)[1];
+            const size_t name = piece.find('.') + 1;
+            all.push_back(piece.substr(name, piece.size() - 1 - name));
+        }
+        return all;
+    }();
+    return names[field];
+}
+
+const std::string& DriveFieldOpening() {
+    return FormatPieces(DriveFieldLines[DrivePath])[0];
+}

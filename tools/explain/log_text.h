@@ -1,6 +1,8 @@
 // Small readers for the pieces of text a destpick log line is made of.
 #pragma once
 
+#include "log/log_texts.h"
+
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -38,6 +40,10 @@ bool EndsLikeAll(const std::string& text, std::initializer_list<const wchar_t*> 
 // That text as a number, or as a position (0 to 2147483647); nothing when it is none.
 std::optional<std::int64_t> NumberIn(const std::string& text, const wchar_t* format);
 std::optional<int> PositionIn(const std::string& text, const wchar_t* format);
+// The name a candidate's block gives the field ("Path" in "Drive[%d].Path=%s"), and the opening
+// that all the block's lines share ("Drive[").
+const std::string& DriveFieldName(DriveField field);
+const std::string& DriveFieldOpening();
 // The position right after the format's opening, up to the first character of its next piece:
 // "New default index [3]" whatever follows.
 std::optional<int> LeadingPosition(const std::string& text, const wchar_t* format);

@@ -19,8 +19,8 @@ struct LoggedCandidate {
 };
 
 std::optional<LoggedCandidate> ReadCandidate(int position, const CandidateBlock& block) {
-    const std::optional<std::string> path = block.Field("Path");
-    const std::optional<std::uint64_t> number = ParseUnsigned(block.Field("Order").value_or(""));
+    const std::optional<std::string> path = block.Field(DrivePath);
+    const std::optional<std::uint64_t> number = ParseUnsigned(block.Field(DriveOrder).value_or(""));
     const std::optional<Terms> terms = LoggedTerms(block);
     if (!block.exclusion.empty() || !path || !number || *number > 0x7FFFFFFF || !terms) {
         return std::nullopt;

@@ -84,7 +84,8 @@ void AddCandidateOddities(int position, const CandidateBlock& block, bool probed
         oddities->push_back({position, "no probe lines: the disk was gone when the probe went "
                                        "through the disks, so its record kept its first values"});
     }
-    const std::optional<std::int64_t> generation = ParseSigned(block.Field("NVMeGen").value_or(""));
+    const std::optional<std::int64_t> generation =
+        ParseSigned(block.Field(DriveNvmeGen).value_or(""));
     if (generation && *generation < 0) {
         oddities->push_back(
             {position, "the PCIe link speed lookup failed (NVMeGen=" + std::to_string(*generation) +
@@ -92,7 +93,7 @@ void AddCandidateOddities(int position, const CandidateBlock& block, bool probed
     }
     if (block.tooSmall) {
         oddities->push_back({position, FormatPieces(TooSmallLine)[0] +
-                                           " (Size=" + block.Field("Size").value_or("?") +
+                                           " (Size=" + block.Field(DriveSize).value_or("?") +
                                            "): no capacity term"});
     }
 }

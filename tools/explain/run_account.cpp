@@ -67,7 +67,8 @@ void AddProbeEntry(RunAccount* run, const std::string& message) {
 
 void AddCandidateEntry(RunAccount* run, const std::string& message) {
     std::string rest;
-    if (const std::optional<int> position = BracketedPosition(message, "Drive[", &rest)) {
+    if (const std::optional<int> position =
+            BracketedPosition(message, DriveFieldOpening(), &rest)) {
         const size_t equals = rest.find('=');
         if (StartsWith(rest, ".") && equals != std::string::npos) {
             run->candidates[*position].fields[rest.substr(1, equals - 1)] = rest.substr(equals + 1);
@@ -118,24 +119,24 @@ bool TakeBanner(RunAccount* run, const BannerText& banner) {
     return false;
 }
 
-std::optional<std::int64_t> LoggedTerm(const CandidateBlock& block, const std::string& name) {
-    const std::optional<std::uint64_t> value = ParseUnsigned(block.Field(name).value_or(""));
+std::optional<std::int64_t> LoggedTerm(const CandidateBlock& block, DriveField field) {
+    const std::optional<std::uint64_t> value = ParseUnsigned(block.Field(field).value_or(""));
     return value ? std::optional<std::int64_t>(static_cast<std::int64_t>(*value)) : std::nullopt;
 }
 
 } // namespace
 
-std::optional<std::string> CandidateBlock::Field(const std::string& name) const {
-    const auto found = fields.find(name);
+std::optional<std::string> CandidateBlock::Field(DriveField field) const {
+    const auto found = fields.find(DriveFieldName(field));
     return found != fields.end() ? std::optional<std::string>(found->second) : std::nullopt;
 }
 
 std::optional<Terms> LoggedTerms(const CandidateBlock& block) {
-    const auto speed = LoggedTerm(block, "weight_speed");
-    const auto size = LoggedTerm(block, "weight_size");
-    const auto sysDisk = LoggedTerm(block, "weight_SysDisk");
-    const auto order = LoggedTerm(block, "weight_order");
-    const auto weight = LoggedTerm(block, "Weight");
+    const auto speed = LoggedTerm(block, DriveSpeedWeight);
+    const auto size = LoggedTerm(block, DriveSizeWeight);
+    const auto sysDisk = LoggedTerm(block, DriveSysDiskWeight);
+    const auto order = LoggedTerm(block, DriveOrderWeight);
+    const auto weight = LoggedTerm(block, DriveWeight);
     if (!speed || !size || !sysDisk || !order || !weight) {
         return std::nullopt;
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "banners.h"
+#include "log/log_texts.h"
 
 #include <cstdint>
 #include <map>
@@ -49,7 +50,7 @@ struct CandidateBlock {
     std::map<std::string, std::string> fields; // "Drive[k].<field>=<value>" by field name
 
     // The value the block logged for the field; nothing when it has no such line.
-    std::optional<std::string> Field(const std::string& name) const;
+    std::optional<std::string> Field(DriveField field) const;
 };
 
 // The four terms of a weighed disk and their sum, as logged ("%I64u": negative values show as

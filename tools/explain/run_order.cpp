@@ -84,31 +84,6 @@ const Step CandidateSteps[] = {
     {TgSizeLine, 3},
     {SizeWeightLine, 3},
 };
-const char* const CandidateFields[] = {
-    "Path",
-    "DeviceID",
-    "Index",
-    "Port",
-    "Bus",
-    "TargetId",
-    "Lun",
-    "Removable",
-    "isIntelOptaneCache",
-    "isIntelTGDisks",
-    "DeviceType",
-    "BusType",
-    "NVMeGen",
-    "SeekPenalty",
-    "weight_speed",
-    "Size",
-    "weight_size",
-    "PartitionCount",
-    "IsSysDisk",
-    "weight_SysDisk",
-    "Order",
-    "weight_order",
-    "Weight",
-};
 const int FirstFieldStep = 10;
 
 template <size_t N> int RankOf(const Step (&steps)[N], const std::string& text) {
@@ -171,20 +146,20 @@ bool FollowsProbe(RunOrder* order, const std::string& message) {
     return order->step == LinkSpeedWalk;
 }
 
+// The fields come in the order the weighting logs them.
 int FieldStep(const std::string& field) {
-    int step = FirstFieldStep;
-    for (const char* known : CandidateFields) {
-        if (field == known) {
-            return step;
+    for (int k = 0; k < DriveFieldCount; ++k) {
+        if (field == DriveFieldName(static_cast<DriveField>(k))) {
+            return FirstFieldStep + k;
         }
-        ++step;
     }
     return Neutral;
 }
 
 bool FollowsCandidate(RunOrder* order, const std::string& message) {
     std::string rest;
-    if (const std::optional<int> position = BracketedPosition(message, "Drive[", &rest)) {
+    if (const std::optional<int> position =
+            BracketedPosition(message, DriveFieldOpening(), &rest)) {
         const size_t equals = rest.find('=');
         return *position == order->item && StartsWith(rest, ".") && equals != std::string::npos &&
                order->step != Excluded && Advance(order, FieldStep(rest.substr(1, equals - 1)));

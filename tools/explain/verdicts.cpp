@@ -11,15 +11,15 @@ namespace {
 struct TermRule {
     const char* name;
     std::int64_t Terms::*value;
-    const char* logName; // null for the speed class, which is shown as the class
+    DriveField logged; // the speed class is shown as the class, the others by their field
 };
 
 // In the weighting's order of significance.
 const TermRule TermRules[] = {
-    {"speed class", &Terms::speed, nullptr},
-    {"capacity", &Terms::size, "weight_size"},
-    {"system partition", &Terms::sysDisk, "weight_SysDisk"},
-    {"device number", &Terms::order, "weight_order"},
+    {"speed class", &Terms::speed, DriveSpeedWeight},
+    {"capacity", &Terms::size, DriveSizeWeight},
+    {"system partition", &Terms::sysDisk, DriveSysDiskWeight},
+    {"device number", &Terms::order, DriveOrderWeight},
 };
 
 // The name of a STORAGE_BUS_TYPE value after its number, or the number alone.
@@ -32,8 +32,8 @@ std::string BusLabel(std::int64_t busType) {
 }
 
 // A field of the block as a cell of its row: "-" where the block has none.
-std::string Cell(const CandidateBlock& block, const std::string& name) {
-    return block.Field(name).value_or("-");
+std::string Cell(const CandidateBlock& block, DriveField field) {
+    return block.Field(field).value_or("-");
 }
 
 bool IsSpeedClass(std::int64_t weightSpeed) {
@@ -46,10 +46,10 @@ std::string SpeedClassText(std::int64_t weightSpeed) {
 }
 
 std::string ShownTerm(const TermRule& rule, std::int64_t value) {
-    if (rule.logName == nullptr) {
+    if (rule.logged == DriveSpeedWeight) {
         return SpeedClassText(value);
     }
-    return std::string(rule.logName) + " " + std::to_string(value);
+    return DriveFieldName(rule.logged) + " " + std::to_string(value);
 }
 
 struct Loss {
@@ -74,11 +74,11 @@ Loss LossVerdict(int position, const Terms& own, int chosenPosition, const Terms
         const std::int64_t mine = own.*rule.value;
         const std::int64_t theirs = chosen.*rule.value;
         if (mine < theirs) {
-            return {
-                rule.name,
-                std::string("lost on ") + rule.name + " (" + ShownTerm(rule, mine) + " < " +
-                    (rule.logName == nullptr ? SpeedClassText(theirs) : std::to_string(theirs)) +
-                    ")"};
+            return {rule.name, std::string("lost on ") + rule.name + " (" + ShownTerm(rule, mine) +
+                                   " < " +
+                                   (rule.logged == DriveSpeedWeight ? SpeedClassText(theirs)
+                                                                    : std::to_string(theirs)) +
+                                   ")"};
         }
         if (mine > theirs) {
             return {"weight", "lost on weight (" + weights + ") despite a higher " + rule.name};
@@ -128,8 +128,8 @@ void CheckTerms(int position, const Terms& terms, std::vector<Oddity>* oddities)
                                            " is not the sum of its terms"});
     }
     if (!IsSpeedClass(terms.speed)) {
-        oddities->push_back(
-            {position, "weight_speed " + std::to_string(terms.speed) + " is no speed class"});
+        oddities->push_back({position, DriveFieldName(DriveSpeedWeight) + " " +
+                                           std::to_string(terms.speed) + " is no speed class"});
     }
 }
 
@@ -164,17 +164,18 @@ std::string YesNo(const std::string& flag) {
 
 CandidateRow WeighedRow(int position, const CandidateBlock& block, const std::optional<Pick>& pick,
                         std::vector<Oddity>* oddities) {
-    const std::optional<std::int64_t> busType = ParseSigned(Cell(block, "BusType"));
-    std::string size = Cell(block, "Size");
-    if (EndsWith(size, "GB")) {
-        size.resize(size.size() - 2);
+    const std::optional<std::int64_t> busType = ParseSigned(Cell(block, DriveBusType));
+    std::string size = Cell(block, DriveSize);
+    const std::string& unit = FormatPieces(DriveFieldLines[DriveSize]).back();
+    if (EndsWith(size, unit)) {
+        size.resize(size.size() - unit.size());
     }
     CandidateRow row = {position,
-                        Cell(block, "Order"),
+                        Cell(block, DriveOrder),
                         busType ? BusLabel(*busType) : "-",
                         "-",
                         size,
-                        YesNo(Cell(block, "IsSysDisk")),
+                        YesNo(Cell(block, DriveSysDisk)),
                         "-",
                         "",
                         ""};
@@ -215,7 +216,7 @@ void CheckReport(const RunAccount& run, std::vector<Oddity>* oddities) {
     if (run.picked) {
         const auto chosen = run.candidates.find(*run.picked);
         const std::string order =
-            chosen != run.candidates.end() ? Cell(chosen->second, "Order") : "-";
+            chosen != run.candidates.end() ? Cell(chosen->second, DriveOrder) : "-";
         expected = FormatPieces(ReportedDriveAnswer)[0] + order;
     }
     if (run.report != expected) {
