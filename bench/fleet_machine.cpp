@@ -49,6 +49,8 @@ const Model kModels[] = {
      2},
 };
 
+static_assert(sizeof(kModels) / sizeof(kModels[0]) == static_cast<size_t>(Kind::UsbHdd) + 1);
+
 const Model& ModelOf(Kind kind) {
     return kModels[static_cast<int>(kind)];
 }

@@ -38,11 +38,20 @@ const int kSampleLimit = 20000;
 // The log on tmpfs, the log on the disk's file system, and the system's steps with an empty log
 // path, which writes nothing; each with the name the options and the rows give it.
 enum class Mode { LogOnTmpfs, LogOnDisk, NoLog };
-const Mode kModes[] = {Mode::LogOnTmpfs, Mode::LogOnDisk, Mode::NoLog};
-const char* const kModeNames[] = {"tmpfs", "disk", "none"};
+struct ModeName {
+    Mode mode;
+    const char* name;
+};
+const ModeName kModes[] = {
+    {Mode::LogOnTmpfs, "tmpfs"}, {Mode::LogOnDisk, "disk"}, {Mode::NoLog, "none"}};
 
-const char* ModeName(Mode mode) {
-    return kModeNames[static_cast<int>(mode)];
+const char* NameOf(Mode mode) {
+    for (const ModeName& named : kModes) {
+        if (named.mode == mode) {
+            return named.name;
+        }
+    }
+    return "";
 }
 
 struct Options {
@@ -74,7 +83,7 @@ static_assert(std::is_trivially_copyable<Figure>::value, "figures cross a pipe a
 }
 
 std::string Describe(int disks, Mode mode) {
-    return std::to_string(disks) + " disks, log " + ModeName(mode);
+    return std::to_string(disks) + " disks, log " + NameOf(mode);
 }
 
 bool IsDirectory(const std::string& path) {
@@ -338,7 +347,7 @@ void PrintCallTable(const std::vector<Figure>& figures) {
     const Figure* previous[3] = {nullptr, nullptr, nullptr};
     for (const Figure& f : figures) {
         const Figure*& before = previous[static_cast<int>(f.mode)];
-        std::printf("%5d %-5s %6d %10.3f %8.1f ", f.disks, ModeName(f.mode), f.runs,
+        std::printf("%5d %-5s %6d %10.3f %8.1f ", f.disks, NameOf(f.mode), f.runs,
                     f.medianMicroseconds / 1000, f.medianMicroseconds / f.disks);
         if (before != nullptr) {
             std::printf("%8.1f ", (f.medianMicroseconds - before->medianMicroseconds) /
@@ -375,9 +384,9 @@ void PrintRatioTable(const std::vector<Figure>& figures) {
 }
 
 bool ParseMode(const std::string& name, Mode* mode) {
-    for (Mode candidate : kModes) {
-        if (name == ModeName(candidate)) {
-            *mode = candidate;
+    for (const ModeName& named : kModes) {
+        if (name == named.name) {
+            *mode = named.mode;
             return true;
         }
     }
@@ -435,8 +444,8 @@ int main(int argc, char** argv) {
     std::vector<Figure> figures;
     for (int disks : kDiskCounts) {
         const size_t first = figures.size();
-        for (Mode mode : kModes) {
-            figures.push_back(MeasureInChild(disks, mode, options));
+        for (const ModeName& named : kModes) {
+            figures.push_back(MeasureInChild(disks, named.mode, options));
         }
         for (size_t k = first + 1; k < figures.size(); ++k) {
             CheckSameDeviceCalls(figures[first], figures[k]);

@@ -86,7 +86,6 @@ destpick_test_program(destpick_tests SOURCES
 # The model's own units (machine/src) too: its reply forms are tested where they are declared.
 target_include_directories(destpick_tests PRIVATE machine/src)
 target_link_libraries(destpick_tests PRIVATE nlohmann_json::nlohmann_json)
-target_compile_definitions(destpick_tests PRIVATE DESTPICK_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
 
 # The native executable, run as a user would, on the example machines.
 destpick_script_test(native_cli $<TARGET_FILE:destpick> ${CMAKE_CURRENT_SOURCE_DIR})

@@ -18,7 +18,8 @@ using sim::Place;
 constexpr DWORD kDefaultMiniportBytes = 44;
 
 // The text as UTF-8, when every unit is one a description can carry: a 16-bit unit that is no
-// surrogate, or a high surrogate followed by a low one. Any other comes back as U+FFFD.
+// surrogate, or a high surrogate followed by a low one. Any other is refused: ToUtf8 turns it into
+// U+FFFD, so the text does not come back from its UTF-8.
 std::string Utf8(const std::wstring& text, const Place& place) {
     const std::string utf8 = sim::ToUtf8(text);
     if (sim::FromUtf8(utf8) != text) {

@@ -150,7 +150,8 @@ constexpr std::optional<uint64_t> kRequired = std::nullopt;
 struct Structure {
     // The builder's bytes, with the fixed parts that every field of the form is written over.
     std::vector<BYTE> (*blank)();
-    std::array<StructureField, 5> fields; // in the format's order; unused places without a name
+    std::array<StructureField, sim::kMostFormFields>
+        fields; // in the format's order; unused places without a name
     // Whether the fields with a fallback are read, and so named when faulty, before the others.
     bool fallbacksFirst;
 };
@@ -251,7 +252,7 @@ std::optional<ordered_json> DescribeStructure(const std::vector<BYTE>& bytes) {
 
 // The form of a structure's reply, which names the structure's fields.
 template <const Structure& structure> constexpr sim::ReplyForm StructureForm() {
-    std::array<const char*, 5> names{};
+    std::array<const char*, sim::kMostFormFields> names{};
     for (size_t i = 0; i < names.size(); ++i) {
         names[i] = structure.fields[i].name;
     }

@@ -12,9 +12,12 @@
 
 namespace sim {
 
+// The most fields a typed form has.
+constexpr size_t kMostFormFields = 5;
+
 struct ReplyForm {
     // The form's own fields, in the format's order (unused places empty).
-    std::array<const char*, 5> fields;
+    std::array<const char*, kMostFormFields> fields;
     // The reply the fields build; the fields were checked against `fields` before.
     Reply (*read)(const Field& field);
     // The fields these bytes would be written with, when they have the structure's shape at all;

@@ -62,6 +62,11 @@ inline constexpr DiskRequest LayoutRequest(DWORD attempt) {
             L"IOCTL_DISK_GET_DRIVE_LAYOUT_EX"};
 }
 
+// Whether the request carries a standard query for its property.
+inline bool IsPropertyQuery(const DiskRequest& request) {
+    return request.controlCode == IOCTL_STORAGE_QUERY_PROPERTY;
+}
+
 // Sends a request with the input it carries, a standard query for its property or none, and the
 // room it offers.
 inline BOOL SendPlannedRequest(HANDLE disk, const DiskRequest& request, LPVOID output,
@@ -70,7 +75,7 @@ inline BOOL SendPlannedRequest(HANDLE disk, const DiskRequest& request, LPVOID o
     ZeroMemory(&query, sizeof(query));
     query.PropertyId = request.property;
     query.QueryType = PropertyStandardQuery;
-    const bool propertyQuery = request.controlCode == IOCTL_STORAGE_QUERY_PROPERTY;
+    const bool propertyQuery = IsPropertyQuery(request);
     return DeviceIoControl(disk, request.controlCode, propertyQuery ? &query : NULL,
                            propertyQuery ? sizeof(query) : 0, output, request.outputBytes,
                            bytesReturned, NULL);

@@ -32,7 +32,7 @@ sim::Reply Ask(HANDLE disk, const DiskRequest& request) {
 }
 
 std::optional<DWORD> PropertyOf(const DiskRequest& request) {
-    if (request.controlCode != IOCTL_STORAGE_QUERY_PROPERTY) {
+    if (!IsPropertyQuery(request)) {
         return std::nullopt;
     }
     return static_cast<DWORD>(request.property);

@@ -6,10 +6,14 @@ namespace stability {
 
 namespace {
 
-// Every verdict, in the order of their declaration, and the word for each.
-const Verdict kVerdicts[] = {Verdict::Stable, Verdict::DependsOnNumbering,
-                             Verdict::UnknownUnderSome};
-const char* const kVerdictWords[] = {"stable", "depends-on-numbering", "unknown-under-some"};
+// Every verdict and the word for it, in the order of their declaration.
+struct VerdictName {
+    Verdict verdict;
+    const char* word;
+};
+const VerdictName kVerdicts[] = {{Verdict::Stable, "stable"},
+                                 {Verdict::DependsOnNumbering, "depends-on-numbering"},
+                                 {Verdict::UnknownUnderSome, "unknown-under-some"}};
 
 std::string NumbersText(const std::vector<std::uint32_t>& numbers) {
     std::string text;
@@ -30,7 +34,12 @@ std::string DiskName(const PossibleDisk& disk) {
 } // namespace
 
 const char* VerdictWord(Verdict verdict) {
-    return kVerdictWords[static_cast<std::size_t>(verdict)];
+    for (const VerdictName& named : kVerdicts) {
+        if (named.verdict == verdict) {
+            return named.word;
+        }
+    }
+    return "";
 }
 
 std::string DescribeArrivals(const NumberingVerdict& verdict) {
@@ -106,9 +115,9 @@ void VerdictCounts::Add(Verdict verdict) {
 }
 
 bool VerdictCounts::AddWord(const std::string& word) {
-    for (Verdict verdict : kVerdicts) {
-        if (word == VerdictWord(verdict)) {
-            Add(verdict);
+    for (const VerdictName& named : kVerdicts) {
+        if (word == named.word) {
+            Add(named.verdict);
             return true;
         }
     }
@@ -117,10 +126,9 @@ bool VerdictCounts::AddWord(const std::string& word) {
 
 std::string VerdictCounts::Text() const {
     std::string text;
-    for (Verdict verdict : kVerdicts) {
+    for (const VerdictName& named : kVerdicts) {
         text += (text.empty() ? "" : ", ") +
-                std::to_string(counts_[static_cast<std::size_t>(verdict)]) + " " +
-                VerdictWord(verdict);
+                std::to_string(counts_[static_cast<std::size_t>(named.verdict)]) + " " + named.word;
     }
     return text;
 }

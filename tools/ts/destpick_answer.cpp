@@ -28,6 +28,9 @@ DestpickAnswer ReadDestpickAnswer(const char* output, std::size_t length, std::u
     const std::string text(output, length);
     const std::string answer = sim::ToUtf8(ReportedDriveAnswer);
     const std::string prefix = answer.substr(0, answer.find('%'));
+    const std::string none = sim::ToUtf8(NoDestinationAnswer);
+    // "Destination=", which only destpick's answers begin with.
+    const std::string opening = none.substr(0, none.find('=') + 1);
     if (StartsWith(text, prefix)) {
         const std::string digits = text.substr(prefix.size());
         if (IsDiskNumber(digits) && std::stoull(digits) == exitCode) {
@@ -36,14 +39,13 @@ DestpickAnswer ReadDestpickAnswer(const char* output, std::size_t length, std::u
         }
         return {TsAnswerUnclear, "", ""};
     }
-    if (text == sim::ToUtf8(NoDestinationAnswer) &&
-        exitCode == static_cast<std::uint32_t>(NoDestinationExitCode)) {
+    if (text == none && exitCode == static_cast<std::uint32_t>(NoDestinationExitCode)) {
         return {TsNoDiskQualifies, "", ""};
     }
     if (text.empty() && exitCode == static_cast<std::uint32_t>(GaveUpExitCode)) {
         return {TsLayoutGaveUp, "", ""};
     }
-    if (!text.empty() && !StartsWith(text, "Destination=") &&
+    if (!text.empty() && !StartsWith(text, opening) &&
         exitCode == static_cast<std::uint32_t>(StartupFailureExitCode)) {
         return {TsDestpickStartupFailed, "", ""};
     }

@@ -1,5 +1,6 @@
 // Builders for the storage replies of a simulated disk, in the Windows structures' byte layout.
-// The JSON loader and the tests both build replies through these, so a reply means one thing.
+// The tests build replies through these; the JSON loader starts each typed form from one built
+// with zeros and writes the description's fields over it, so both mean one layout.
 #pragma once
 
 #include <sim/machine.h>

@@ -186,10 +186,7 @@ BOOL ControllerRequest(const Call& call, DWORD code, size_t number) {
         std::memcpy(call.output, answer->reply.data(), count);
     }
     *call.bytesReturned = answer->bytesReturned;
-    if (!answer->result) {
-        SetLastError(answer->lastError);
-    }
-    return answer->result;
+    return answer->result ? answer->result : sim::Fail(answer->lastError);
 }
 
 } // namespace

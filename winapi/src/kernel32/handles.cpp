@@ -1,4 +1,5 @@
-// The handle table. Handles count up from 0x100 in steps of 4 and are never handed out twice.
+// The handle table, and what opening and searching answer alike for files on the POSIX tree and
+// files kept in memory. Handles count up from 0x100 in steps of 4 and are never handed out twice.
 #include "kernel32/handles.h"
 
 #include <cstring>

@@ -74,8 +74,7 @@ std::vector<size_t> PresentInterfaces(int query) {
 }
 
 HDEVINFO BuildInterfaceSet() {
-    int query = sim::CurrentCounters().classQueries;
-    ++sim::RunCounters().classQueries;
+    const int query = sim::RunCounters().classQueries++;
     if (sim::CurrentMachine().classQueryFails) {
         return sim::Fail(ERROR_GEN_FAILURE, INVALID_HANDLE_VALUE);
     }
