@@ -10,6 +10,12 @@ fail() {
     failed=$((failed + 1))
     echo "FAIL: $1"
 }
+# A pass when the condition holds, else a failure under the name.
+check() { # name, condition...
+    local name=$1
+    shift
+    if "$@"; then pass; else fail "$name"; fi
+}
 finish() {
     echo "$passed passed, $failed failed"
     [ "$failed" -eq 0 ]
@@ -19,7 +25,8 @@ finish() {
 # A log with its time stamps and the run's folder masked, so that runs at other times and in other
 # places compare. The folder is named as Wine and the stand-in report it: drive Z: and backslashes.
 mask_log() { # log, folder
-    local folder="Z:${2//\//\\}"
+    local folder
+    folder=$(windows_path "$2")
     sed -E 's/^\[[ 0-9]{4}\.[0-9]{2}\.[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}\] /[stamp] /' "$1" |
         FOLDER=$folder awk '{ folder = ENVIRON["FOLDER"]; while ((i = index($0, folder)) > 0)
             $0 = substr($0, 1, i - 1) "<folder>" substr($0, i + length(folder)); print }'

@@ -17,12 +17,6 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 machines=$source_dir/examples/machines
 
-check() { # name, condition...
-    local name=$1
-    shift
-    if "$@"; then pass; else fail "$name"; fi
-}
-
 # Explains a log; leaves out, err and code.
 run_explain() {
     out=$("$explain" "$@" 2>"$scratch/err")

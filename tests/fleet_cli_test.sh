@@ -19,12 +19,6 @@ count=${5:-300}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-check() { # name, condition...
-    local name=$1
-    shift
-    if "$@"; then pass; else fail "$name"; fi
-}
-
 mkdir -p "$scratch/fleet/examples" "$scratch/fleet/generated" "$scratch/run" "$scratch/cwd"
 cp "$source_dir"/examples/machines/*.json "$scratch/fleet/examples/"
 # One name in two folders, and one that is all dots before .json: each gets a log of its own.

@@ -169,7 +169,9 @@ TEST(FleetRows, TellTheChosenDiskAndTheRunnerUpOrWhyTheDescriptionIsRefused) {
         EXPECT_EQ(row[RowField::Bus], c.bus);
         EXPECT_EQ(row[RowField::RunnerUp], c.runnerUp);
         EXPECT_EQ(row[RowField::LostOn], c.lostOn);
+        // A refusal names the description; any other row has none.
         EXPECT_EQ(row[RowField::Refused].find(c.machine) != std::string::npos, c.refused);
+        EXPECT_EQ(row[RowField::Refused].empty(), !c.refused);
     }
 }
 

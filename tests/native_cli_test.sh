@@ -9,12 +9,6 @@ source_dir=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-check() { # name, condition...
-    local name=$1
-    shift
-    if "$@"; then pass; else fail "$name"; fi
-}
-
 run() { # folder, exe name, [machine file]; sets out, err, code
     local folder=$1 name=$2
     mkdir -p "$folder"

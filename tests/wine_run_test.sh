@@ -28,11 +28,6 @@ exe=$(cd "$(dirname "$exe")" && pwd -P)/$(basename "$exe")
 # shellcheck source=wine_env.sh
 . "$(dirname "$0")/wine_env.sh"
 
-# The folder as the program sees it: Wine maps / to drive Z:.
-windows_path() {
-    printf 'Z:%s' "${1//\//\\}"
-}
-
 # Runs one copy of the tool; leaves its standard output in $scratch/stdout.bin, outside the
 # folders whose listings are checked, and its exit code in $status.
 run_copy() {

@@ -98,6 +98,7 @@ for built in destpick-ts.exe destpick_disk.sys wine_launcher.exe destpick_test_t
 done
 DESTPICK_WINDOWS_BUILD_DIR=$without run_ts inside missing "$default" && expect "no destpick.exe" 3///
 run_ts outside dry-run "$default" --dry-run && expect "--dry-run outside a task sequence" "0/no variables" \
-    "Would set OSDDiskIndex=0" "Would set DESTPICK_DESTINATION=${drive}0"
+    "Would set OSDDiskIndex=0" "Would set DESTPICK_DESTINATION=${drive}0" &&
+    { grep -q '^Not in a task sequence (' <<<"$out" || fail "--dry-run outside: did not say so: $out"; }
 echo "$(($(date +%s) - start)) s in all"
 finish
